@@ -1,0 +1,54 @@
+// What the host and a plug-in exchange: result codes, the picture-information record and the
+// progress function.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/platform.h"
+
+// The result of every loader operation and of every export but IsSupported. The first
+// non-zero result ends an export's sequence and reaches the host unchanged.
+enum class LoaderResult : std::int32_t {
+  Ok = 0,
+  Cancelled = 1,      // the host's progress function answered non-zero while decoding
+  UnknownFormat = 2,  // the file name does not end in the format's extension
+  BadData = 3,        // a read came up short, or a signature or size check failed
+  NoMemory = 4,       // a global memory allocation failed
+  LockFailed = 5,     // locking a global memory block failed
+  OpenFailed = 6,     // the file named by the host could not be opened
+  NotProvided = -1,   // the loader does not provide the operation, or an unknown source kind
+};
+
+// The host's progress function: done of total lines are produced. A non-zero answer asks the
+// loader to stop.
+using ProgressCallback = int(WINAPI*)(int done, int total, HostValue userData);
+
+// The record GetPictureInfo fills: packed, little-endian, 26 bytes.
+#pragma pack(push, 1)
+struct PictureInfoRecord {
+  std::int32_t left;
+  std::int32_t top;
+  std::int32_t width;
+  std::int32_t height;
+  std::int16_t horizontalDensity;
+  std::int16_t verticalDensity;
+  std::int16_t colorDepth;
+  HGLOBAL textHandle;  // a text block the host then owns, or 0
+};
+#pragma pack(pop)
+
+static_assert(sizeof(PictureInfoRecord) == 26, "the host record is 26 packed bytes");
+static_assert(sizeof(HGLOBAL) == 4, "global handles are 32-bit values on every build");
+
+// Source kinds in the low 3 bits of the flag word of GetPictureInfo, GetPicture, GetPreview.
+constexpr std::uint32_t kSourceKindMask = 0x7;
+constexpr std::uint32_t kSourceIsFileName = 0;
+constexpr std::uint32_t kSourceIsMemory = 1;
+
+// IsSupported: a source value below this is a host file handle, any other value the address
+// of the file's first bytes, taken to be kRecognitionBlockSize bytes long.
+constexpr HostValue kFirstMemoryAddress = 0x10000;
+constexpr std::int32_t kRecognitionBlockSize = 16384;
+
+// The string table: GetPluginInfo(n) answers string kFirstInfoStringId + n.
+constexpr unsigned kFirstInfoStringId = 1024;

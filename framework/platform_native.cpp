@@ -1,0 +1,256 @@
+// Native stand-in for the Windows calls the plug-ins use. See platform.h.
+#ifndef _WIN32
+
+#include "framework/platform.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Handles carry a tag in their upper bits so that a stray small integer or a pointer is never
+// mistaken for a live block.
+constexpr std::uint32_t kHandleTag = 0x40000000;
+constexpr std::uint32_t kSlotMask = 0x00FFFFFF;
+
+struct Block {
+  unsigned char* data = nullptr;
+  std::size_t size = 0;
+  int lockCount = 0;
+  bool live = false;
+};
+
+struct State {
+  std::mutex mutex;
+  std::vector<Block> blocks;  // slot i has handle kHandleTag | (i + 1)
+  std::vector<std::uint32_t> freeSlots;
+  platform::Usage usage;
+  platform::FaultPlan plan;
+  platform::OperationCounts counts;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+// Counts one operation of a kind and says whether the fault plan makes it fail.
+bool countAndCheckFault(int& counter, int failAt) {
+  ++counter;
+  return failAt > 0 && counter == failAt;
+}
+
+Block* findBlock(State& s, HGLOBAL handle) {
+  if ((handle & ~kSlotMask) != kHandleTag) return nullptr;
+  std::uint32_t slot = (handle & kSlotMask) - 1;
+  if (slot >= s.blocks.size() || !s.blocks[slot].live) return nullptr;
+  return &s.blocks[slot];
+}
+
+}  // namespace
+
+HGLOBAL GlobalAlloc(UINT /*flags*/, SIZE_T bytes) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (countAndCheckFault(s.counts.allocations, s.plan.failAllocation)) return 0;
+  // Zero-length blocks still get storage, so that a lock always yields a distinct address.
+  auto* data = static_cast<unsigned char*>(std::malloc(bytes ? bytes : 1));
+  if (!data) return 0;
+  std::uint32_t slot;
+  if (!s.freeSlots.empty()) {
+    slot = s.freeSlots.back();
+    s.freeSlots.pop_back();
+  } else {
+    slot = static_cast<std::uint32_t>(s.blocks.size());
+    s.blocks.emplace_back();
+  }
+  s.blocks[slot] = Block{data, bytes, 0, true};
+  ++s.usage.liveGlobalBlocks;
+  return kHandleTag | (slot + 1);
+}
+
+LPVOID GlobalLock(HGLOBAL handle) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  Block* block = findBlock(s, handle);
+  if (!block) return nullptr;
+  if (countAndCheckFault(s.counts.locks, s.plan.failLock)) return nullptr;
+  if (block->lockCount++ == 0) ++s.usage.lockedGlobalBlocks;
+  return block->data;
+}
+
+BOOL GlobalUnlock(HGLOBAL handle) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  Block* block = findBlock(s, handle);
+  if (!block || block->lockCount == 0) return FALSE;
+  if (--block->lockCount == 0) --s.usage.lockedGlobalBlocks;
+  return block->lockCount > 0 ? TRUE : FALSE;
+}
+
+HGLOBAL GlobalFree(HGLOBAL handle) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  Block* block = findBlock(s, handle);
+  if (!block) return handle;  // failure: the handle is answered back
+  if (block->lockCount > 0) --s.usage.lockedGlobalBlocks;
+  std::free(block->data);
+  *block = Block{};
+  s.freeSlots.push_back((handle & kSlotMask) - 1);
+  --s.usage.liveGlobalBlocks;
+  return 0;
+}
+
+SIZE_T GlobalSize(HGLOBAL handle) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  Block* block = findBlock(s, handle);
+  return block ? block->size : 0;
+}
+
+HANDLE GetProcessHeap() {
+  static int heap;
+  return &heap;
+}
+
+LPVOID HeapAlloc(HANDLE /*heap*/, DWORD /*flags*/, SIZE_T bytes) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (countAndCheckFault(s.counts.allocations, s.plan.failAllocation)) return nullptr;
+  void* block = std::malloc(bytes ? bytes : 1);
+  if (block) ++s.usage.liveHeapBlocks;
+  return block;
+}
+
+BOOL HeapFree(HANDLE /*heap*/, DWORD /*flags*/, LPVOID block) {
+  if (!block) return TRUE;
+  State& s = state();
+  std::free(block);
+  std::lock_guard lock(s.mutex);
+  --s.usage.liveHeapBlocks;
+  return TRUE;
+}
+
+HFILE _lopen(LPCSTR path, int /*mode*/) {
+  State& s = state();
+  {
+    std::lock_guard lock(s.mutex);
+    if (countAndCheckFault(s.counts.opens, s.plan.failOpen)) return HFILE_ERROR;
+  }
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return HFILE_ERROR;
+  std::lock_guard lock(s.mutex);
+  ++s.usage.openFiles;
+  return fd;
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  UINT total = 0;
+  while (total < bytes) {
+    ssize_t got = ::read(file, out + total, bytes - total);
+    if (got < 0) return static_cast<UINT>(-1);
+    if (got == 0) break;
+    total += static_cast<UINT>(got);
+  }
+  return total;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+  int whence = origin == FILE_END ? SEEK_END : origin == FILE_CURRENT ? SEEK_CUR : SEEK_SET;
+  off_t position = ::lseek(file, offset, whence);
+  return position < 0 ? -1 : static_cast<LONG>(position);
+}
+
+HFILE _lclose(HFILE file) {
+  if (::close(file) != 0) return HFILE_ERROR;
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  --s.usage.openFiles;
+  return 0;
+}
+
+// String tables. As on Windows, strings live in blocks of 16 named by (id / 16) + 1, and each
+// block's resource data is 16 counted UTF-16 strings.
+namespace {
+
+const char* findString(HINSTANCE module, UINT id) {
+  if (!module || id < module->firstStringId) return nullptr;
+  UINT index = id - module->firstStringId;
+  return index < module->stringCount ? module->strings[index] : nullptr;
+}
+
+NativeResource* findBlockResource(HMODULE module, unsigned block) {
+  static std::mutex mutex;
+  static std::vector<NativeResource*> found;  // one per module and block, kept for the process
+  for (unsigned id = block * 16 - 16; id < block * 16; ++id) {
+    if (!findString(module, id)) continue;
+    std::lock_guard lock(mutex);
+    for (NativeResource* r : found)
+      if (r->module == module && r->block == block) return r;
+    found.push_back(new NativeResource{module, block});
+    return found.back();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferMax) {
+  if (!buffer || bufferMax <= 0) return 0;
+  const char* text = findString(module, id);
+  if (!text) return 0;
+  std::size_t length = std::strlen(text);
+  std::size_t copied = length < static_cast<std::size_t>(bufferMax - 1) ? length : bufferMax - 1;
+  std::memcpy(buffer, text, copied);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}
+
+HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
+  if (!IS_INTRESOURCE(name) || type != RT_STRING) return nullptr;
+  auto block = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(name));
+  if (block == 0) return nullptr;
+  return findBlockResource(module, block);
+}
+
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+  if (!resource || resource->module != module) return 0;
+  DWORD bytes = 0;
+  for (unsigned id = resource->block * 16 - 16; id < resource->block * 16; ++id) {
+    const char* text = findString(module, id);
+    bytes += 2 + 2 * static_cast<DWORD>(text ? std::strlen(text) : 0);
+  }
+  return bytes;
+}
+
+namespace platform {
+
+Usage usage() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.usage;
+}
+
+void setFaultPlan(const FaultPlan& plan) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.plan = plan;
+  s.counts = {};
+}
+
+OperationCounts operationCounts() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.counts;
+}
+
+}  // namespace platform
+
+#endif  // !_WIN32

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need, with apt, when it is missing. Quiet and quick when
+# everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  libgtest-dev googletest libbenchmark-dev libpng-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  libunicorn-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# 32-bit Wine runs the Windows test host where the kernel can run 32-bit programs. Set
+# PLANES_NO_WINE=1 to skip it; the emulated host tests run either way.
+if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; then
+  echo "Installing 32-bit Wine"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null ||
+    echo "warning: 32-bit Wine could not be installed; the Wine-run host tests will be skipped" >&2
+fi

@@ -1,0 +1,201 @@
+// Byte sources and companion files of ImageLoader.
+#include <gtest/gtest.h>
+
+#include "framework/image_loader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+TEST(MemorySource, DeliversWhatIsThereAndNoMore) {
+  Bytes block = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  ImageLoader loader;
+  ASSERT_EQ(loader.attachMemory(block.data(), 10), LoaderResult::Ok);
+  Bytes out(16, 0xEE);
+  EXPECT_EQ(loader.readBytes(out.data(), 16), 10);
+  EXPECT_EQ(loader.memoryPosition, 10);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 10), block);
+  EXPECT_EQ(out[10], 0xEE) << "bytes beyond those copied stay as they were";
+  EXPECT_EQ(loader.readBytes(out.data(), 1), 0);
+}
+
+TEST(MemorySource, EmptyBlockAndNonPositiveCountsDeliverNothing) {
+  std::uint8_t byte = 0;
+  ImageLoader empty;
+  empty.attachMemory(&byte, 0);
+  EXPECT_EQ(empty.readBytes(&byte, 1), 0);
+  ImageLoader loader;
+  loader.attachMemory(&byte, 1);
+  EXPECT_EQ(loader.readBytes(&byte, 0), 0);
+  EXPECT_EQ(loader.readBytes(&byte, -5), 0);
+  EXPECT_EQ(loader.memoryPosition, 0);
+}
+
+TEST(MemorySource, ReadsForwardInPieces) {
+  Bytes block = {10, 20, 30, 40, 50};
+  ImageLoader loader;
+  loader.attachMemory(block.data(), 5);
+  std::uint8_t out[3] = {};
+  EXPECT_EQ(loader.readBytes(out, 2), 2);
+  EXPECT_EQ(loader.readBytes(out, 3), 3);
+  EXPECT_EQ(out[0], 30);
+  EXPECT_EQ(out[2], 50);
+}
+
+TEST(FileSource, OpenByNameReadsFromTheStartAndClosesOnDestruction) {
+  TempDir dir;
+  std::string path = dir.write("pic.gra", {1, 2, 3});
+  {
+    ImageLoader loader;
+    ASSERT_EQ(loader.selectSource(path.c_str(), 1000, 8), LoaderResult::Ok);
+    ASSERT_NE(loader.fileName, nullptr);
+    EXPECT_STREQ(loader.fileName, path.c_str());
+    std::uint8_t out[4] = {};
+    EXPECT_EQ(loader.readBytes(out, 4), 3);
+    EXPECT_EQ(out[2], 3);
+    EXPECT_EQ(platform::usage().openFiles, 1);
+  }
+  expectNothingHeld();
+}
+
+TEST(FileSource, MissingFileIsOpenFailed) {
+  TempDir dir;
+  ImageLoader loader;
+  EXPECT_EQ(loader.openByName(dir.file("missing.gra").c_str()), LoaderResult::OpenFailed);
+  EXPECT_EQ(loader.file, -1);
+  EXPECT_EQ(loader.fileName, nullptr);
+}
+
+TEST(FileSource, NameCopyFailureStillReadsAndStillCloses) {
+  TempDir dir;
+  std::string path = dir.write("pic.gra", {7});
+  dir.write("pic.rgb", Bytes(48));
+  {
+    platform::ScopedFaultPlan plan({.failAllocation = 1});
+    ImageLoader loader;
+    ASSERT_EQ(loader.openByName(path.c_str()), LoaderResult::Ok);
+    EXPECT_EQ(loader.fileName, nullptr);
+    std::uint8_t out = 0;
+    EXPECT_EQ(loader.readBytes(&out, 1), 1);
+    EXPECT_EQ(out, 7);
+    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << "no name copy, no companion";
+  }
+  expectNothingHeld();
+}
+
+TEST(HandleSource, HostHandleIsReadFromItsPositionAndNeverClosed) {
+  TempDir dir;
+  std::string path = dir.write("pic.q", {1, 2, 3, 4});
+  HFILE handle = _lopen(path.c_str(), OF_READ);
+  ASSERT_GE(handle, 0);
+  _llseek(handle, 1, FILE_BEGIN);
+  {
+    ImageLoader loader;
+    loader.attachHandle(handle);
+    std::uint8_t out[2] = {};
+    EXPECT_EQ(loader.readBytes(out, 2), 2);
+    EXPECT_EQ(out[0], 2);
+    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << "no name, no companion";
+  }
+  EXPECT_EQ(_llseek(handle, 0, FILE_CURRENT), 3) << "position left where reading stopped";
+  EXPECT_EQ(_lclose(handle), 0) << "the host's handle is still open";
+  expectNothingHeld();
+}
+
+TEST(SourceSelection, OnlyTheLowThreeFlagBitsCount) {
+  Bytes block(4);
+  for (std::uint32_t flags : {2u, 3u, 7u, 0xFFFFFFFAu}) {
+    ImageLoader loader;
+    EXPECT_EQ(loader.selectSource(block.data(), 4, flags), LoaderResult::NotProvided) << flags;
+    EXPECT_EQ(loader.memory, nullptr);
+    EXPECT_EQ(loader.file, -1);
+  }
+  ImageLoader loader;
+  EXPECT_EQ(loader.selectSource(block.data(), 4, 0x101), LoaderResult::Ok);
+  EXPECT_EQ(loader.memorySize, 4);
+}
+
+TEST(RecognitionSource, ValuesBelow0x10000AreHandles) {
+  ImageLoader handle;
+  handle.attachRecognitionSource(0xFFFF);
+  EXPECT_EQ(handle.file, 0xFFFF);
+  EXPECT_EQ(handle.memory, nullptr);
+  ImageLoader memory;
+  memory.attachRecognitionSource(0x10000);
+  EXPECT_EQ(memory.file, -1);
+  EXPECT_EQ(memory.memorySize, 16384);
+}
+
+// Companion files: the picture's extension of 1 to 3 letters is replaced in the name copy.
+class Companions : public ::testing::Test {
+ protected:
+  // Opens name in the loader; answers the name the companion lookup produced, or "" for -1.
+  std::string lookUp(ImageLoader& loader, const char* extension, int expectedSize) {
+    HFILE companion = loader.openCompanion(extension, expectedSize);
+    if (companion < 0) return "";
+    loader.closeCompanion(companion);
+    return std::filesystem::path(loader.fileName).filename().string();
+  }
+  TempDir dir;
+};
+
+TEST_F(Companions, ReplaceTheExtensionAndKeepTheEdit) {
+  dir.write("PIC.GRA", {});
+  dir.write("PIC.rgb", Bytes(48));
+  dir.write("PIC.e1", Bytes(32000));
+  ImageLoader loader;
+  ASSERT_EQ(loader.openByName(dir.file("PIC.GRA").c_str()), LoaderResult::Ok);
+  EXPECT_EQ(lookUp(loader, "rgb", 48), "PIC.rgb");
+  EXPECT_EQ(lookUp(loader, "e1", 32000), "PIC.e1");
+}
+
+TEST_F(Companions, OneLetterExtension) {
+  dir.write("A.B", {});
+  dir.write("A.rgb", Bytes(48));
+  dir.write("A.e1", Bytes(32000));
+  ImageLoader loader;
+  ASSERT_EQ(loader.openByName(dir.file("A.B").c_str()), LoaderResult::Ok);
+  EXPECT_EQ(lookUp(loader, "rgb", 48), "A.rgb");
+  EXPECT_EQ(lookUp(loader, "e1", 32000), "A.e1");
+}
+
+TEST_F(Companions, NoUsableDotMeansNone) {
+  dir.write("X.rgb", Bytes(48));  // what a lookup by the last dot would wrongly find
+  for (const char* name : {"PICTURE", "X.JPEG"}) {
+    dir.write(name, {});
+    ImageLoader loader;
+    ASSERT_EQ(loader.openByName(dir.file(name).c_str()), LoaderResult::Ok);
+    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << name;
+  }
+  expectNothingHeld();
+}
+
+TEST_F(Companions, WrongSizeIsClosedAndRefused) {
+  dir.write("pic.gra", {});
+  ImageLoader loader;
+  ASSERT_EQ(loader.openByName(dir.file("pic.gra").c_str()), LoaderResult::Ok);
+  for (int size : {47, 49}) {
+    dir.write("pic.rgb", Bytes(static_cast<std::size_t>(size)));
+    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << size;
+    EXPECT_EQ(platform::usage().openFiles, 1) << "only the picture stays open";
+  }
+  dir.write("pic.rgb", Bytes(48, 5));
+  HFILE companion = loader.openCompanion("rgb", 48);
+  ASSERT_GE(companion, 0);
+  std::uint8_t first = 0;
+  EXPECT_EQ(_lread(companion, &first, 1), 1u) << "the companion is read from its start";
+  EXPECT_EQ(first, 5);
+  loader.closeCompanion(companion);
+}
+
+TEST_F(Companions, MissingCompanionAndMemorySourceGiveNone) {
+  dir.write("pic.gra", {});
+  ImageLoader named;
+  ASSERT_EQ(named.openByName(dir.file("pic.gra").c_str()), LoaderResult::Ok);
+  EXPECT_EQ(named.openCompanion("e1", 32000), -1);
+  Bytes block(16);
+  ImageLoader memory;
+  memory.attachMemory(block.data(), 16);
+  EXPECT_EQ(memory.openCompanion("rgb", 48), -1);
+}
+
+}  // namespace

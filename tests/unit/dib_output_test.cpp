@@ -1,0 +1,172 @@
+// The plane writer, the information block and the common picture-information fields.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "framework/image_loader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A zeroed pixel block of 400 rows of 320 bytes.
+Bytes pixelBlock() { return Bytes(kPixelBlockSize, 0); }
+
+TEST(MergePlaneBytes, BitsLandOnTheirPixelsAndPlanes) {
+  Bytes p = pixelBlock();
+  std::uint8_t b = 0x80;
+  mergePlaneBytes(0, 1, &b, p.data());
+  EXPECT_EQ(p[320], 0x10) << "bit 7: upper line, first pixel";
+  b = 0x01;
+  mergePlaneBytes(3, 1, &b, p.data());
+  EXPECT_EQ(p[1], 0x08) << "bit 0: lower line, fourth pixel, plane 3";
+}
+
+TEST(MergePlaneBytes, AlternatingBitsAndSecondGroup) {
+  Bytes p = pixelBlock();
+  std::uint8_t a5 = 0xA5;
+  mergePlaneBytes(0, 1, &a5, p.data());
+  EXPECT_EQ(p[0], 0x01);
+  EXPECT_EQ(p[1], 0x01);
+  EXPECT_EQ(p[320], 0x10);
+  EXPECT_EQ(p[321], 0x10);
+
+  Bytes q = pixelBlock();
+  std::uint8_t two[2] = {0xF0, 0x0F};
+  mergePlaneBytes(2, 2, two, q.data());
+  EXPECT_EQ(q[320], 0x44);
+  EXPECT_EQ(q[321], 0x44);
+  EXPECT_EQ(q[2], 0x44);
+  EXPECT_EQ(q[3], 0x44);
+  EXPECT_EQ(q[0] | q[1] | q[322] | q[323], 0);
+}
+
+TEST(MergePlaneBytes, PlanesOrTogetherInAnyOrderAndCountZeroWritesNothing) {
+  Bytes p = pixelBlock();
+  std::uint8_t all = 0xFF;
+  for (int plane : {3, 1, 0, 2}) mergePlaneBytes(plane, 1, &all, p.data());
+  EXPECT_EQ(p[0], 0xFF);
+  EXPECT_EQ(p[321], 0xFF);
+  Bytes untouched = pixelBlock();
+  mergePlaneBytes(0, 0, &all, untouched.data());
+  mergePlaneBytes(0, -3, &all, untouched.data());
+  EXPECT_EQ(untouched, pixelBlock());
+}
+
+TEST(MergePlaneBytes, EveryByteValueAtEveryPlaneMatchesTheBitTable) {
+  for (int plane = 0; plane < 4; ++plane) {
+    Bytes p(2 * kRowBytes, 0);
+    std::uint8_t planeBytes[160];
+    for (int i = 0; i < 160; ++i) planeBytes[i] = static_cast<std::uint8_t>(i * 37 + plane);
+    mergePlaneBytes(plane, 160, planeBytes, p.data());
+    for (int x = 0; x < 640; ++x) {
+      int b = planeBytes[x / 4];
+      int upperBit = (b >> (7 - x % 4)) & 1;
+      int lowerBit = (b >> (3 - x % 4)) & 1;
+      auto pixel = [&](int row) { return (p[row * kRowBytes + x / 2] >> (x % 2 ? 0 : 4)) & 15; };
+      ASSERT_EQ(pixel(1), upperBit << plane) << "plane " << plane << " x " << x;
+      ASSERT_EQ(pixel(0), lowerBit << plane) << "plane " << plane << " x " << x;
+    }
+  }
+}
+
+TEST(LinePairRow, PairZeroIsTheTopOfABottomUpBlock) {
+  Bytes p = pixelBlock();
+  EXPECT_EQ(linePairRow(p.data(), 0) - p.data(), 127360);
+  EXPECT_EQ(linePairRow(p.data(), 0) + kRowBytes - p.data(), 127680);
+  EXPECT_EQ(linePairRow(p.data(), 199) - p.data(), 0);
+}
+
+// A loader with the geometry every format sets, exposing the shared output steps.
+struct GeometryLoader : ImageLoader {
+  GeometryLoader() {
+    width = kPictureWidth;
+    height = kPictureHeight;
+    bitsPerPixel = 4;
+    colorCount = 16;
+    rowBytes = kRowBytes;
+  }
+  using ImageLoader::buildBitmapInfoFrom;
+  using ImageLoader::fillCommonPictureInfo;
+  using ImageLoader::preparePixelBlock;
+};
+
+std::uint32_t le32(const Bytes& b, int at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+std::uint16_t le16(const Bytes& b, int at) { return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8); }
+
+TEST(BitmapInfo, HeaderAndDefaultColours) {
+  Bytes block;
+  {
+    GeometryLoader loader;
+    ASSERT_EQ(loader.buildBitmapInfoFrom(DefaultPalette), LoaderResult::Ok);
+    block = takeBlock(loader.infoHandle);
+    loader.infoHandle = 0;
+  }
+  expectNothingHeld();
+  ASSERT_EQ(block.size(), 104u);
+  EXPECT_EQ(le32(block, 0), 40u);
+  EXPECT_EQ(le32(block, 4), 640u);
+  EXPECT_EQ(le32(block, 8), 400u);
+  EXPECT_EQ(le16(block, 12), 1);
+  EXPECT_EQ(le16(block, 14), 4);
+  for (int at : {16, 20, 32, 36}) EXPECT_EQ(le32(block, at), 0u) << at;
+  EXPECT_EQ(le32(block, 24), 3780u);
+  EXPECT_EQ(le32(block, 28), 3780u);
+  EXPECT_EQ(Bytes(block.begin() + 44, block.begin() + 56),
+            (Bytes{0xFF, 0, 0, 0, 0, 0, 0xFF, 0, 0xFF, 0xAA, 0xFF, 0}));
+  EXPECT_EQ(Bytes(block.begin() + 64, block.begin() + 68), (Bytes{0xAA, 0xFF, 0xFF, 0}))
+      << "entry 6 is (255, 255, 170)";
+}
+
+TEST(BitmapInfo, EightColourLoaderStillCarriesSixteenEntries) {
+  GeometryLoader loader;
+  loader.bitsPerPixel = 3;
+  loader.colorCount = 8;
+  ASSERT_EQ(loader.buildBitmapInfoFrom(DefaultPalette), LoaderResult::Ok);
+  Bytes block = takeBlock(loader.infoHandle);
+  loader.infoHandle = 0;
+  ASSERT_EQ(block.size(), 104u);
+  EXPECT_EQ(le32(block, 32), 0u) << "biClrUsed 0: all 16 entries of a 4-bit table";
+  EXPECT_EQ(std::memcmp(block.data() + 40, DefaultPalette.data(), 64), 0);
+}
+
+TEST(BitmapInfo, FailuresLeaveTheBlockToTheDestructor) {
+  {
+    platform::ScopedFaultPlan plan({.failAllocation = 1});
+    GeometryLoader loader;
+    EXPECT_EQ(loader.buildBitmapInfoFrom(DefaultPalette), LoaderResult::NoMemory);
+  }
+  {
+    platform::ScopedFaultPlan plan({.failLock = 1});
+    GeometryLoader loader;
+    EXPECT_EQ(loader.buildBitmapInfoFrom(DefaultPalette), LoaderResult::LockFailed);
+    EXPECT_NE(loader.infoHandle, 0u);
+  }
+  expectNothingHeld();
+}
+
+TEST(PixelBlock, PreparedZeroedAndLocked) {
+  GeometryLoader loader;
+  std::uint8_t* pixels = nullptr;
+  ASSERT_EQ(loader.preparePixelBlock(pixels), LoaderResult::Ok);
+  EXPECT_EQ(GlobalSize(loader.pixelHandle), 128000u);
+  EXPECT_EQ(platform::usage().lockedGlobalBlocks, 1);
+  EXPECT_EQ(std::count(pixels, pixels + 128000, 0), 128000);
+}
+
+TEST(PictureInfo, CommonFields) {
+  GeometryLoader loader;
+  PictureInfoRecord info;
+  std::memset(&info, 0xCC, sizeof info);
+  loader.fillCommonPictureInfo(&info);
+  EXPECT_EQ(info.left, 0);
+  EXPECT_EQ(info.top, 0);
+  EXPECT_EQ(info.width, 640);
+  EXPECT_EQ(info.height, 400);
+  EXPECT_EQ(info.horizontalDensity, 3780);
+  EXPECT_EQ(info.verticalDensity, 3780);
+  EXPECT_EQ(info.colorDepth, 4);
+}
+
+}  // namespace
