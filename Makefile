@@ -16,7 +16,7 @@ win32: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32 -j $(JOBS)
 
-test-native: native
+test-native: native win32
 	ctest --preset native -j $(JOBS)
 
 test-win32: win32 native
