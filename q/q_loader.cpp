@@ -1,0 +1,287 @@
+// The Q picture loader.
+//
+// A Q file holds one 640 x 400 picture of 16 colours (4 bit planes) or 8 colours (3 planes).
+// Numbers are little-endian unless told otherwise.
+//
+//   offset 0     header, 134 bytes:
+//                  0  32 bytes  comment; present when byte 0 is 32 or more, then all 32 bytes
+//                               are the comment as they stand (no terminator is stored)
+//                 34   1 byte   colour mode: 0 is 8 colours, anything else 16 colours
+//                 40   3 bytes  file size: a 16-bit low word, then bits 16 to 23
+//                 43   5 bytes  signature "MAJYO", case-sensitive
+//                 64  10 x 2    chunk lengths, chunk 0 first
+//                 84  10 x 5    escape records, one per chunk: literalMode, zeroRunCode,
+//                               ffRunCode, fillRunCode, endOfLineCode
+//                 other bytes are not read
+//   offset 134   table block:
+//                  16 colours, 524 bytes: 800 reference indices of 5 bits as one bit stream,
+//                  most significant bit first (500 bytes), then the palette as 48 nibbles,
+//                  high nibble first: red, green, blue of entry 0, then entry 1, ... A nibble
+//                  v is the 8-bit component 17 v.
+//                  8 colours, 400 bytes: 200 big-endian words, each with three indices in
+//                  bits 14-10, 9-5 and 4-0 (bit 15 unused). No palette: the default applies.
+//   offset 658 (16 colours) or 534 (8 colours): the ten chunks, back to back.
+//
+// The picture is a sequence of 160-byte lines. With P planes, line L is plane L mod P of line
+// pair L / P, in the plane-byte layout of mergePlaneBytes; line pair 0 is the top of the
+// picture, so a whole picture is 200 P lines. A decoded line is XORed with one of 32 history
+// slots, the one its reference index names; the result is the output line and replaces slot
+// L mod 32. A slot not yet written holds zeros; a line may name its own slot, which then holds
+// the line 32 before it.
+//
+// Each chunk is a run of tokens, read with the chunk's own escape record. The first byte of a
+// token is compared with the codes in this order (the first equal code wins):
+//
+//   zeroRunCode n       n bytes 0x00       literal mode, n = 255: the byte zeroRunCode
+//   ffRunCode n         n bytes 0xFF       literal mode, n = 255: the byte ffRunCode
+//   fillRunCode v n     n bytes v          literal mode, v = 255: the byte fillRunCode, and
+//                                          no count follows
+//   endOfLineCode       0x00 up to the end of the line; with literal mode on it is no code
+//   any other byte      that byte
+//
+// A line is complete when it holds 160 bytes; the rest of a run that reaches past the line's
+// end is dropped. Lines do not run on from one chunk into the next: an unfinished line at a
+// chunk's end is dropped, and the next chunk starts a new line. An operand missing at a
+// chunk's end reads as 0, so a cut-short run appends nothing. Lines beyond the picture's 200 P
+// are decoded and then dropped. Picture lines that no line covers stay 0.
+//
+// Progress goes to the host as 0 of 400, then every 32 picture lines (32 to 384), then 400 of
+// 400. Only the calls in between can cancel; the first and the closing one never do.
+#include "q/q_loader.h"
+
+#include <cstring>
+
+using namespace qformat;
+
+namespace {
+
+// The 8-bit component of a palette nibble.
+std::uint8_t component(unsigned nibble) {
+  return static_cast<std::uint8_t>((nibble & 0x0F) * kNibbleScale);
+}
+
+// The n-th nibble of a byte sequence, high nibble first.
+unsigned nibbleAt(const std::uint8_t* bytes, int n) {
+  std::uint8_t b = bytes[n / 2];
+  return n % 2 == 0 ? b >> 4 : b & 0x0F;
+}
+
+}  // namespace
+
+std::uint16_t QLoader::chunkLength(int chunk) const {
+  const std::uint8_t* at = header.data() + kChunkLengthsOffset + 2 * chunk;
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+EscapeRecord QLoader::escapeRecord(int chunk) const {
+  const std::uint8_t* at = header.data() + kEscapeRecordsOffset + kEscapeRecordSize * chunk;
+  return EscapeRecord{at[0], at[1], at[2], at[3], at[4]};
+}
+
+std::int32_t QLoader::declaredFileSize() const {
+  const std::uint8_t* at = header.data() + kFileSizeOffset;
+  return at[0] | at[1] << 8 | at[2] << 16;
+}
+
+LoaderResult QLoader::checkFormat(const char* name, HostValue source) {
+  const std::size_t length = name ? std::strlen(name) : 0;
+  if (length < 2 || name[length - 2] != '.' || (name[length - 1] != 'q' && name[length - 1] != 'Q'))
+    return LoaderResult::UnknownFormat;
+  LoaderResult r = attachRecognitionSource(source);
+  if (r != LoaderResult::Ok) return r;
+  r = readHeader();
+  if (r != LoaderResult::Ok) return r;
+  if (declaredFileSize() != computedSize) return LoaderResult::BadData;
+  if (std::memcmp(header.data() + kSignatureOffset, kSignature, kSignatureSize) != 0)
+    return LoaderResult::BadData;
+  return LoaderResult::Ok;
+}
+
+LoaderResult QLoader::readHeader() {
+  if (readBytes(header.data(), kHeaderSize) != kHeaderSize) return LoaderResult::BadData;
+
+  const bool eightColors = header[kColorModeOffset] == kEightColorMode;
+  width = kPictureWidth;
+  height = kPictureHeight;
+  bitsPerPixel = eightColors ? kEightColorPlanes : kSixteenColorPlanes;
+  colorCount = 1 << bitsPerPixel;
+  rowBytes = kRowBytes;
+
+  std::uint8_t table[kSixteenColorTableSize];
+  const int tableSize = eightColors ? kEightColorTableSize : kSixteenColorTableSize;
+  if (readBytes(table, tableSize) != tableSize) return LoaderResult::BadData;
+
+  computedSize = kHeaderSize + tableSize;
+  for (int k = 0; k < kChunkCount; ++k) computedSize += chunkLength(k);
+
+  if (eightColors) {
+    for (int word = 0; word < kIndexWords; ++word) {
+      const unsigned value = static_cast<unsigned>(table[2 * word] << 8 | table[2 * word + 1]);
+      for (int i = 0; i < kIndicesPerWord; ++i) {
+        const int shift = (kIndicesPerWord - 1 - i) * kIndexBits;
+        referenceIndex[kIndicesPerWord * word + i] =
+            static_cast<std::uint8_t>(value >> shift & kIndexMask);
+      }
+    }
+    return LoaderResult::Ok;
+  }
+
+  // The 5-bit stream, most significant bit first, through a 16-bit accumulator.
+  unsigned accumulator = 0;
+  int pending = 0;
+  const std::uint8_t* next = table;
+  for (int line = 0; line < kMaxLines; ++line) {
+    if (pending < 8) {
+      accumulator = (accumulator << 8 | *next++) & 0xFFFF;
+      pending += 8;
+    }
+    referenceIndex[line] =
+        static_cast<std::uint8_t>(accumulator >> (pending - kIndexBits) & kIndexMask);
+    pending -= kIndexBits;
+  }
+
+  const std::uint8_t* nibbles = table + kPaletteOffset;
+  for (int entry = 0; entry < kPaletteEntries; ++entry) {
+    palette[entry].red = component(nibbleAt(nibbles, 3 * entry));
+    palette[entry].green = component(nibbleAt(nibbles, 3 * entry + 1));
+    palette[entry].blue = component(nibbleAt(nibbles, 3 * entry + 2));
+  }
+  return LoaderResult::Ok;
+}
+
+LoaderResult QLoader::fillPictureInfo(PictureInfoRecord* info) {
+  fillCommonPictureInfo(info);
+  info->textHandle = 0;
+  if (header[0] < kFirstCommentByte) return LoaderResult::Ok;
+
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, kCommentBlockSize);
+  if (!block) return LoaderResult::NoMemory;
+  auto* text = static_cast<std::uint8_t*>(GlobalLock(block));
+  if (!text) {
+    GlobalFree(block);
+    return LoaderResult::LockFailed;
+  }
+  // The comment as it stands, then zeros: a terminator and no stale bytes.
+  std::memcpy(text, header.data(), kCommentSize);
+  std::memset(text + kCommentSize, 0, kCommentBlockSize - kCommentSize);
+  GlobalUnlock(block);
+  info->textHandle = block;
+  return LoaderResult::Ok;
+}
+
+LoaderResult QLoader::buildBitmapInfo() {
+  return buildBitmapInfoFrom(palette);
+}
+
+LoaderResult QLoader::decodePixels() {
+  int largest = 0;
+  for (int k = 0; k < kChunkCount; ++k) {
+    if (chunkLength(k) > largest) largest = chunkLength(k);
+  }
+
+  std::uint8_t* pixels = nullptr;
+  LoaderResult r = preparePixelBlock(pixels);
+  if (r != LoaderResult::Ok) return r;
+
+  HGLOBAL chunkHandle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(largest + kChunkPadding));
+  if (!chunkHandle) {
+    GlobalUnlock(pixelHandle);
+    return LoaderResult::NoMemory;
+  }
+  auto* chunk = static_cast<std::uint8_t*>(GlobalLock(chunkHandle));
+  if (!chunk) {
+    GlobalFree(chunkHandle);
+    GlobalUnlock(pixelHandle);
+    return LoaderResult::LockFailed;
+  }
+
+  reportProgress(0);  // never cancels
+  for (int k = 0; k < kChunkCount && r == LoaderResult::Ok; ++k) {
+    const std::uint16_t length = chunkLength(k);
+    if (readBytes(chunk, length) != length) {
+      r = LoaderResult::BadData;
+      break;
+    }
+    // Both bytes a token cut short at the chunk's end can reach read as 0.
+    chunk[length] = 0;
+    chunk[length + 1] = 0;
+    if (decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) r = LoaderResult::Cancelled;
+  }
+  reportProgress(height);  // made whatever the result, and never cancels
+
+  GlobalUnlock(chunkHandle);
+  GlobalFree(chunkHandle);
+  GlobalUnlock(pixelHandle);
+  return r;
+}
+
+int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, std::uint16_t length,
+                         std::uint8_t* pixels) {
+  std::uint8_t line[kLineBytes];
+  int fill = 0;
+  const bool literalMode = codes.literalMode != 0;
+
+  // Operands past the chunk's end read as 0, whatever the caller's buffer holds there.
+  auto operandAt = [&](int at) -> std::uint8_t { return at < length ? chunk[at] : 0; };
+  // Appends a run, as much of it as fits in the line.
+  auto append = [&](std::uint8_t value, int count) {
+    if (count > kLineBytes - fill) count = kLineBytes - fill;
+    std::memset(line + fill, value, static_cast<std::size_t>(count));
+    fill += count;
+  };
+
+  int at = 0;
+  while (at < length) {
+    const std::uint8_t first = chunk[at++];
+    if (first == codes.zeroRunCode) {
+      const std::uint8_t count = operandAt(at++);
+      if (literalMode && count == kLiteralOperand) {
+        append(first, 1);
+      } else {
+        append(0x00, count);
+      }
+    } else if (first == codes.ffRunCode) {
+      const std::uint8_t count = operandAt(at++);
+      if (literalMode && count == kLiteralOperand) {
+        append(first, 1);
+      } else {
+        append(0xFF, count);
+      }
+    } else if (first == codes.fillRunCode) {
+      const std::uint8_t value = operandAt(at++);
+      if (literalMode && value == kLiteralOperand) {
+        append(first, 1);
+      } else {
+        append(value, operandAt(at++));
+      }
+    } else if (!literalMode && first == codes.endOfLineCode) {
+      append(0x00, kLineBytes - fill);
+    } else {
+      append(first, 1);
+    }
+
+    if (fill == kLineBytes) {
+      fill = 0;
+      if (completeLine(line, pixels)) return 1;
+    }
+  }
+  return 0;  // an unfinished line is dropped
+}
+
+bool QLoader::completeLine(const std::uint8_t* line, std::uint8_t* pixels) {
+  const int number = lineNumber++;
+  if (number >= kLinePairs * bitsPerPixel) return false;  // beyond the picture: dropped
+
+  // Byte by byte, so that a line naming its own slot reads each byte before replacing it.
+  std::uint8_t* output = historyRing[number % kHistorySlots];
+  const std::uint8_t* reference = historyRing[referenceIndex[number]];
+  for (int i = 0; i < kLineBytes; ++i) output[i] = line[i] ^ reference[i];
+
+  mergePlaneBytes(number % bitsPerPixel, kLineBytes, output,
+                  linePairRow(pixels, number / bitsPerPixel));
+
+  const int completed = number + 1;
+  if (completed % (kProgressLinePairs * bitsPerPixel) != 0) return false;
+  const int done = completed * 2 / bitsPerPixel;
+  return done > 0 && done < height && reportProgress(done) != 0;
+}
