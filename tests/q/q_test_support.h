@@ -1,0 +1,230 @@
+// Helpers of the Q tests: hand-made files, decoding through the exports, reading lines back out
+// of the pixel block, and test pictures for the writer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "framework/plugin_exports.h"
+#include "q/q_loader.h"
+#include "q/writer/q_writer.h"
+#include "tests/support/test_support.h"
+
+using Qdec = PluginExports<QLoader>;
+using qformat::EscapeRecord;
+using Line = std::array<std::uint8_t, qformat::kLineBytes>;
+
+constexpr HGLOBAL kUntouched = 0xDEADBEEF;
+
+// A field of the packed host record, by value: the comparison macros bind references, which a
+// packed field may not be aligned for.
+template <class T>
+T field(T value) {
+  return value;
+}
+
+// Escape codes unlikely to meet the data of hand-made chunks.
+constexpr std::uint8_t kZ = 0xF0, kF = 0xF1, kR = 0xF2, kE = 0xF3;
+constexpr EscapeRecord kCodes{0, kZ, kF, kR, kE};
+constexpr EscapeRecord kLiteralCodes{1, kZ, kF, kR, kE};
+
+// A Q file put together field by field.
+struct HandMadeQ {
+  bool eightColors = false;
+  std::array<std::uint8_t, 32> comment{};
+  // Each line names its own slot: lines 0 to 31 are output as decoded.
+  std::array<std::uint8_t, qformat::kMaxLines> indices = [] {
+    std::array<std::uint8_t, qformat::kMaxLines> own;
+    for (int n = 0; n < qformat::kMaxLines; ++n) own[n] = static_cast<std::uint8_t>(n % 32);
+    return own;
+  }();
+  std::array<std::uint8_t, qformat::kPaletteBytes> paletteBytes{};
+  std::array<EscapeRecord, qformat::kChunkCount> codes = [] {
+    std::array<EscapeRecord, qformat::kChunkCount> all;
+    all.fill(kCodes);
+    return all;
+  }();
+  std::array<Bytes, qformat::kChunkCount> chunks{};
+
+  Bytes build() const {
+    Bytes file(qformat::kHeaderSize, 0);
+    std::memcpy(file.data(), comment.data(), comment.size());
+    file[qformat::kColorModeOffset] = eightColors ? 0 : 1;
+    std::memcpy(file.data() + qformat::kSignatureOffset, "MAJYO", 5);
+    for (int k = 0; k < qformat::kChunkCount; ++k) {
+      std::size_t length = chunks[k].size();
+      file[qformat::kChunkLengthsOffset + 2 * k] = static_cast<std::uint8_t>(length);
+      file[qformat::kChunkLengthsOffset + 2 * k + 1] = static_cast<std::uint8_t>(length >> 8);
+      const EscapeRecord& r = codes[k];
+      std::uint8_t* at = file.data() + qformat::kEscapeRecordsOffset + 5 * k;
+      at[0] = r.literalMode;
+      at[1] = r.zeroRunCode;
+      at[2] = r.ffRunCode;
+      at[3] = r.fillRunCode;
+      at[4] = r.endOfLineCode;
+    }
+    if (eightColors) {
+      for (int w = 0; w < 200; ++w) {
+        unsigned word = indices[3 * w] << 10 | indices[3 * w + 1] << 5 | indices[3 * w + 2];
+        file.push_back(static_cast<std::uint8_t>(word >> 8));
+        file.push_back(static_cast<std::uint8_t>(word));
+      }
+    } else {
+      Bytes table(524, 0);
+      for (int n = 0; n < 800; ++n) {
+        for (int b = 0; b < 5; ++b) {
+          int bit = 5 * n + b;
+          if (indices[n] >> (4 - b) & 1)
+            table[bit / 8] |= static_cast<std::uint8_t>(0x80 >> bit % 8);
+        }
+      }
+      std::memcpy(table.data() + 500, paletteBytes.data(), paletteBytes.size());
+      file.insert(file.end(), table.begin(), table.end());
+    }
+    for (const Bytes& chunk : chunks) file.insert(file.end(), chunk.begin(), chunk.end());
+    std::size_t size = file.size();
+    file[qformat::kFileSizeOffset] = static_cast<std::uint8_t>(size);
+    file[qformat::kFileSizeOffset + 1] = static_cast<std::uint8_t>(size >> 8);
+    file[qformat::kFileSizeOffset + 2] = static_cast<std::uint8_t>(size >> 16);
+    return file;
+  }
+};
+
+// Appends bytes to a chunk.
+inline void add(Bytes& chunk, std::initializer_list<int> bytes) {
+  for (int b : bytes) chunk.push_back(static_cast<std::uint8_t>(b));
+}
+inline void addRepeated(Bytes& chunk, int value, int count) {
+  chunk.insert(chunk.end(), static_cast<std::size_t>(count), static_cast<std::uint8_t>(value));
+}
+// A full line of plain bytes 1, 2, 3, ... (none of them a code of kCodes).
+inline Line countingLine(int start = 1) {
+  Line line;
+  for (int i = 0; i < qformat::kLineBytes; ++i)
+    line[i] = static_cast<std::uint8_t>((start + i) % 0xE0);
+  return line;
+}
+inline void addLine(Bytes& chunk, const Line& line) {
+  chunk.insert(chunk.end(), line.begin(), line.end());
+}
+
+// What GetPicture from memory answers and hands over.
+struct Decoded {
+  LoaderResult result = LoaderResult::NotProvided;
+  Bytes info;    // empty unless handed over
+  Bytes pixels;  // empty unless handed over
+};
+
+inline Decoded decode(const Bytes& file, ProgressCallback progress = nullptr, HostValue user = 0) {
+  Decoded d;
+  HGLOBAL info = kUntouched, pixels = kUntouched;
+  d.result =
+      Qdec::getPicture(reinterpret_cast<const char*>(file.data()),
+                       static_cast<std::int32_t>(file.size()), 1, &info, &pixels, progress, user);
+  if (d.result == LoaderResult::Ok) {
+    d.info = takeBlock(info);
+    d.pixels = takeBlock(pixels);
+  } else {
+    EXPECT_EQ(info, kUntouched) << "nothing is handed over on " << resultName(d.result);
+    EXPECT_EQ(pixels, kUntouched);
+  }
+  return d;
+}
+
+// Line number of a picture with the given plane count, read back out of a pixel block.
+inline Line lineOf(const Bytes& pixels, int number, int planes = 4) {
+  const int plane = number % planes;
+  const int pair = number / planes;
+  const std::uint8_t* lower = pixels.data() + (kPictureHeight - 2 - 2 * pair) * kRowBytes;
+  const std::uint8_t* upper = lower + kRowBytes;
+  Line line{};
+  for (int i = 0; i < qformat::kLineBytes; ++i) {
+    unsigned bits = 0;
+    for (int x = 0; x < 4; ++x) {
+      auto pixel = [&](const std::uint8_t* row) {
+        std::uint8_t b = row[2 * i + x / 2];
+        return (x % 2 == 0 ? b >> 4 : b & 15) >> plane & 1;
+      };
+      bits |= static_cast<unsigned>(pixel(upper)) << (7 - x);
+      bits |= static_cast<unsigned>(pixel(lower)) << (3 - x);
+    }
+    line[i] = static_cast<std::uint8_t>(bits);
+  }
+  return line;
+}
+
+inline Line zeroLine() {
+  return Line{};
+}
+inline Line xorOf(const Line& a, const Line& b) {
+  Line r;
+  for (int i = 0; i < qformat::kLineBytes; ++i) r[i] = a[i] ^ b[i];
+  return r;
+}
+
+// The pixel block a picture decodes to: bottom row first, high nibble the left pixel.
+inline Bytes expectedPixels(const QPicture& picture) {
+  Bytes block(kPixelBlockSize, 0);
+  for (int y = 0; y < kPictureHeight; ++y) {
+    std::uint8_t* row = block.data() + (kPictureHeight - 1 - y) * kRowBytes;
+    for (int x = 0; x < kPictureWidth; ++x) {
+      std::uint8_t v = picture.pixels[y * kPictureWidth + x];
+      row[x / 2] |= static_cast<std::uint8_t>(x % 2 == 0 ? v << 4 : v);
+    }
+  }
+  return block;
+}
+
+// The 16 colour-table entries an information block should carry for a picture.
+inline Palette expectedPalette(const QPicture& picture) {
+  if (picture.eightColors) return DefaultPalette;
+  Palette p{};
+  for (int i = 0; i < kPaletteEntries; ++i) {
+    const QColor& c = picture.palette[i];
+    p[i] = rgb(static_cast<std::uint8_t>(c.red * 17), static_cast<std::uint8_t>(c.green * 17),
+               static_cast<std::uint8_t>(c.blue * 17));
+  }
+  return p;
+}
+
+// A picture with something of everything: solid bands, stripes, a gradient, repeated rows that
+// the history can serve, and noise. sparse keeps it small (mostly colour 0).
+inline std::unique_ptr<QPicture> testPicture(bool eightColors, unsigned seed, bool sparse = false) {
+  auto picture = std::make_unique<QPicture>();
+  picture->eightColors = eightColors;
+  const int colors = eightColors ? 8 : 16;
+  std::mt19937 random(seed);
+  for (int i = 0; i < kPaletteEntries; ++i)
+    picture->palette[i] =
+        QColor{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
+               static_cast<std::uint8_t>(random() % 16)};
+  auto at = [&](int x, int y) -> std::uint8_t& { return picture->pixels[y * kPictureWidth + x]; };
+  for (int y = 0; y < kPictureHeight; ++y) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+      int v = 0;
+      if (sparse) {
+        if (x >= 100 && x < 180 && y >= 50 && y < 90) v = colors - 1;
+        if (y >= 200 && y < 204 && x < 64) v = static_cast<int>(random() % colors);
+        if (y == 300) v = (x / 8) % colors;
+      } else if (y < 40) {
+        v = colors - 1;  // every plane set: 0xFF runs
+      } else if (y < 80) {
+        v = (x / 40) % colors;  // wide steps: fill runs
+      } else if (y < 160) {
+        v = (x / 8 + (y / 2) % 3) % colors;  // a pattern that repeats every three line pairs
+      } else if (y < 240) {
+        v = static_cast<int>(random() % colors);  // noise
+      } else if (y < 320) {
+        v = x < 320 ? 0 : (x + y) % colors;  // zeros, then a diagonal
+      } else {
+        v = ((x ^ y) >> 3) % colors;
+      }
+      at(x, y) = static_cast<std::uint8_t>(v);
+    }
+  }
+  return picture;
+}

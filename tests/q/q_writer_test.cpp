@@ -1,0 +1,344 @@
+// Writer round trips through the exports, what the writer chooses, truncated files and
+// failing allocations, locks and opens.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+#include "tests/q/q_test_support.h"
+
+namespace {
+
+// Decodes file through GetPicture from memory and compares with what picture should give.
+void expectRoundTrip(const QPicture& picture, const Bytes& file, const std::string& what) {
+  Decoded d = decode(file);
+  ASSERT_EQ(d.result, LoaderResult::Ok) << what;
+  EXPECT_TRUE(d.pixels == expectedPixels(picture)) << what << ": pixels differ";
+  ASSERT_EQ(d.info.size(), 104u) << what;
+  Palette table;
+  std::memcpy(table.data(), d.info.data() + 40, sizeof table);
+  EXPECT_EQ(table, expectedPalette(picture)) << what;
+  EXPECT_EQ(Qdec::isSupported("pic.q", reinterpret_cast<HostValue>(file.data())), 1) << what;
+  expectNothingHeld();
+}
+
+// Option sets that between them steer every choice of the writer.
+std::vector<std::pair<std::string, QWriterOptions>> optionSets(int planes) {
+  std::vector<std::pair<std::string, QWriterOptions>> sets;
+  sets.emplace_back("defaults", QWriterOptions{});
+
+  QWriterOptions own;
+  own.reference = QWriterOptions::Reference::OwnSlot;
+  own.literalMode = QWriterOptions::LiteralMode::Off;
+  sets.emplace_back("own slot, literal mode off", own);
+
+  QWriterOptions scattered;
+  scattered.reference = QWriterOptions::Reference::Scattered;
+  scattered.literalMode = QWriterOptions::LiteralMode::On;
+  sets.emplace_back("scattered slots, literal mode on", scattered);
+
+  QWriterOptions rough;
+  rough.literalMode = QWriterOptions::LiteralMode::Alternate;
+  rough.codes = QWriterOptions::Codes::MostUsed;
+  rough.overrunLineEnds = true;
+  rough.partialLineAtChunkEnds = true;
+  rough.extraLines = 7;
+  rough.linesPerChunk = std::array<int, 10>{
+      0, 50 * planes, 0, 25 * planes, 12 * planes, 13 * planes, 0, 40 * planes, 60 * planes, 0};
+  sets.emplace_back("frequent codes, overruns, partial lines, extra lines, empty chunks", rough);
+
+  QWriterOptions fixed;
+  for (int k = 0; k < 10; ++k) {
+    // Equal code bytes: which code wins decides what the writer may use.
+    const EscapeRecord records[] = {{0, 0x00, 0x00, 0x13, 0x00},
+                                    {1, 0x55, 0x55, 0x66, 0x77},
+                                    {0, 0x20, 0x21, 0x22, 0x22},
+                                    {1, 0x01, 0xFF, 0x00, 0x01}};
+    fixed.fixedCodes[k] = records[k % 4];
+  }
+  sets.emplace_back("fixed and equal codes", fixed);
+  return sets;
+}
+
+TEST(RoundTrip, EveryOptionSetInBothColourModes) {
+  for (bool eightColors : {false, true}) {
+    auto picture = testPicture(eightColors, eightColors ? 11u : 12u);
+    picture->comment = "round trip";
+    for (const auto& [name, options] : optionSets(eightColors ? 3 : 4)) {
+      const std::string what = name + (eightColors ? ", 8 colours" : ", 16 colours");
+      expectRoundTrip(*picture, writeQFile(*picture, options), what);
+    }
+  }
+}
+
+TEST(RoundTrip, ByFileNameAndThroughAHostHandle) {
+  TempDir dir;
+  for (bool eightColors : {false, true}) {
+    auto picture = testPicture(eightColors, 3);
+    const Bytes file = writeQFile(*picture);
+    const std::string path = dir.write(eightColors ? "eight.Q" : "sixteen.q", file);
+    HGLOBAL info = kUntouched, pixels = kUntouched;
+    ASSERT_EQ(Qdec::getPicture(path.c_str(), 0, 0, &info, &pixels, nullptr, 0), LoaderResult::Ok);
+    takeBlock(info);
+    EXPECT_TRUE(takeBlock(pixels) == expectedPixels(*picture));
+    HFILE handle = _lopen(path.c_str(), OF_READ);
+    EXPECT_EQ(Qdec::isSupported(path.c_str(), static_cast<HostValue>(handle)), 1);
+    _lclose(handle);
+  }
+  expectNothingHeld();
+}
+
+TEST(RoundTrip, NoisyPictureNeedsTheFileSizesHighByte) {
+  auto picture = std::make_unique<QPicture>();
+  std::mt19937 random(5);
+  for (std::uint8_t& v : picture->pixels) v = static_cast<std::uint8_t>(random() % 16);
+  const Bytes file = writeQFile(*picture);
+  ASSERT_GT(file.size(), 65536u);
+  EXPECT_EQ(file[qformat::kFileSizeOffset + 2], file.size() >> 16);
+  expectRoundTrip(*picture, file, "noise");
+}
+
+TEST(Writer, UsesEveryTokenKindWithAndWithoutLiteralMode) {
+  for (bool eightColors : {false, true}) {
+    auto picture = testPicture(eightColors, 21);
+    QWriterOptions options;
+    options.codes = QWriterOptions::Codes::MostUsed;  // code bytes are common: escapes
+    QWriteReport off, on;
+    options.literalMode = QWriterOptions::LiteralMode::Off;
+    const Bytes offFile = writeQFile(*picture, options, &off);
+    options.literalMode = QWriterOptions::LiteralMode::On;
+    const Bytes onFile = writeQFile(*picture, options, &on);
+
+    const QTokenCounts& o = off.tokens[0];
+    EXPECT_GT(o.literal, 0);
+    EXPECT_GT(o.zeroRun, 0);
+    EXPECT_GT(o.ffRun, 0);
+    EXPECT_GT(o.fillRun, 0);
+    EXPECT_GT(o.endOfLine, 0);
+    EXPECT_EQ(off.tokens[1].literal, 0) << "no chunk in literal mode";
+    const QTokenCounts& l = on.tokens[1];
+    EXPECT_GT(l.literal, 0);
+    EXPECT_GT(l.zeroRun, 0);
+    EXPECT_GT(l.ffRun, 0);
+    EXPECT_GT(l.fillRun, 0);
+    EXPECT_GT(l.escapedCode, 0);
+    EXPECT_EQ(l.endOfLine, 0);
+    EXPECT_EQ(on.tokens[0].literal, 0) << "every chunk in literal mode";
+    expectRoundTrip(*picture, offFile, "every token kind, literal mode off");
+    expectRoundTrip(*picture, onFile, "every token kind, literal mode on");
+  }
+}
+
+TEST(Writer, ReferencesFindRepeatedLinesInTheHistory) {
+  // Line pairs repeat every three pairs, that is every 12 lines.
+  auto picture = std::make_unique<QPicture>();
+  for (int y = 0; y < kPictureHeight; ++y)
+    for (int x = 0; x < kPictureWidth; ++x)
+      picture->pixels[y * kPictureWidth + x] = static_cast<std::uint8_t>((x / 8 + y / 2 % 3) % 16);
+  QWriteReport report;
+  const Bytes best = writeQFile(*picture, {}, &report);
+  QWriterOptions own;
+  own.reference = QWriterOptions::Reference::OwnSlot;
+  const Bytes plain = writeQFile(*picture, own);
+  // From line 12 on every line repeats one in the history: one end-of-line byte each.
+  EXPECT_LE(best.size(), 658u + 12 * 3 * 160 + 788);
+  EXPECT_LT(best.size() * 4, plain.size());
+  const Bytes pixels = expectedPixels(*picture);
+  for (int n = 12; n < 800; ++n) {
+    // The slot holds the latest earlier line of its number modulo 32.
+    int distance = (n - report.referenceIndex[n]) % 32;
+    if (distance == 0) distance = 32;
+    ASSERT_TRUE(lineOf(pixels, n - distance) == lineOf(pixels, n)) << n;
+  }
+  expectRoundTrip(*picture, best, "repeated line pairs");
+}
+
+TEST(Writer, SpreadsLinesOverTheTenChunksAndWritesTheComment) {
+  auto picture = testPicture(false, 2, true);
+  picture->comment = std::string("A comment of exactly 32 bytes!!!");
+  QWriteReport report;
+  const Bytes file = writeQFile(*picture, {}, &report);
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(report.linesInChunk[k], 80) << k;
+  PictureInfoRecord info{};
+  ASSERT_EQ(Qdec::getPictureInfo(reinterpret_cast<const char*>(file.data()),
+                                 static_cast<std::int32_t>(file.size()), 1, &info),
+            LoaderResult::Ok);
+  ASSERT_NE(field(info.textHandle), 0u);
+  Bytes comment = takeBlock(info.textHandle);
+  EXPECT_EQ(std::string(comment.begin(), comment.begin() + 32), picture->comment);
+
+  picture->comment.clear();
+  const Bytes silent = writeQFile(*picture);
+  ASSERT_EQ(Qdec::getPictureInfo(reinterpret_cast<const char*>(silent.data()),
+                                 static_cast<std::int32_t>(silent.size()), 1, &info),
+            LoaderResult::Ok);
+  EXPECT_EQ(field(info.textHandle), 0u);
+  expectNothingHeld();
+}
+
+TEST(Writer, RejectsWhatItCannotWrite) {
+  auto picture = testPicture(false, 1, true);
+  picture->pixels[5] = 16;
+  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  picture->pixels[5] = 8;
+  EXPECT_NO_THROW(writeQFile(*picture));
+  picture->eightColors = true;
+  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  picture->pixels[5] = 7;
+
+  picture->comment = std::string(33, 'x');
+  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  picture->comment = "\x1F starts below a space";
+  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  picture->comment.clear();
+
+  picture->eightColors = false;
+  picture->palette[3].green = 16;
+  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  picture->palette[3].green = 15;
+
+  QWriterOptions uneven;
+  uneven.linesPerChunk = std::array<int, 10>{800, 1, -1, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_THROW(writeQFile(*picture, uneven), std::invalid_argument);
+  uneven.linesPerChunk = std::array<int, 10>{799, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_THROW(writeQFile(*picture, uneven), std::invalid_argument);
+
+  // Every code byte the same: a plain byte equal to it cannot be written.
+  QWriterOptions stuck;
+  stuck.fixedCodes[0] = EscapeRecord{0, 0x0F, 0x0F, 0x0F, 0x0F};
+  auto stripes = std::make_unique<QPicture>();
+  // Row 1 is the lower line of pair 0: plane 0 bytes 0x00, 0x0F, 0x00, ...
+  for (int x = 0; x < kPictureWidth; ++x) stripes->pixels[kPictureWidth + x] = x % 8 < 4 ? 0 : 1;
+  EXPECT_THROW(writeQFile(*stripes, stuck), std::invalid_argument);
+
+  // Noise in one chunk does not fit in 65535 bytes.
+  auto noise = std::make_unique<QPicture>();
+  std::mt19937 random(9);
+  for (std::uint8_t& v : noise->pixels) v = static_cast<std::uint8_t>(random() % 16);
+  QWriterOptions one;
+  one.linesPerChunk = std::array<int, 10>{800, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_THROW(writeQFile(*noise, one), std::length_error);
+}
+
+// Every prefix of a valid file: GetPicture reads every byte, so it fails on each; the header
+// and table block are all GetPictureInfo reads.
+TEST(Truncation, EveryCutIsBadDataWithNothingHandedOverOrHeld) {
+  for (bool eightColors : {false, true}) {
+    auto picture = testPicture(eightColors, 17, true);
+    picture->comment = "cut";
+    QWriterOptions options;
+    options.partialLineAtChunkEnds = true;
+    options.literalMode = QWriterOptions::LiteralMode::Alternate;
+    const Bytes file = writeQFile(*picture, options);
+    const std::size_t tableEnd = eightColors ? 534 : 658;
+    int wrong = 0;
+    for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+      const Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+      HGLOBAL info = kUntouched, pixels = kUntouched;
+      LoaderResult r =
+          Qdec::getPicture(reinterpret_cast<const char*>(prefix.data()),
+                           static_cast<std::int32_t>(cut), 1, &info, &pixels, nullptr, 0);
+      const LoaderResult expected = cut == file.size() ? LoaderResult::Ok : LoaderResult::BadData;
+      if (r == LoaderResult::Ok) {
+        takeBlock(info);
+        takeBlock(pixels);
+      } else if (info != kUntouched || pixels != kUntouched) {
+        ++wrong;
+      }
+      PictureInfoRecord record{};
+      LoaderResult i = Qdec::getPictureInfo(reinterpret_cast<const char*>(prefix.data()),
+                                            static_cast<std::int32_t>(cut), 1, &record);
+      if (record.textHandle) takeBlock(record.textHandle);
+      const LoaderResult expectedInfo = cut >= tableEnd ? LoaderResult::Ok : LoaderResult::BadData;
+      const platform::Usage u = platform::usage();
+      if (r != expected || i != expectedInfo || u.liveGlobalBlocks || u.lockedGlobalBlocks ||
+          u.liveHeapBlocks) {
+        ADD_FAILURE() << "cut at " << cut << " of " << file.size() << ": " << resultName(r) << ", "
+                      << resultName(i);
+        if (++wrong > 5) return;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// Fails, in turn, every allocation, lock and open that a successful call makes.
+TEST(FaultInjection, EveryAllocationLockAndOpenOfGetPictureAndGetPictureInfo) {
+  TempDir dir;
+  auto picture = testPicture(false, 4, true);
+  picture->comment = "with a comment";
+  const Bytes file = writeQFile(*picture);
+  const std::string path = dir.write("pic.q", file);
+  struct Source {
+    const char* what;
+    const char* source;
+    std::int32_t length;
+    std::uint32_t flags;
+  } sources[] = {{"memory", reinterpret_cast<const char*>(file.data()),
+                  static_cast<std::int32_t>(file.size()), 1},
+                 {"file", path.c_str(), 0, 0}};
+
+  for (const Source& s : sources) {
+    platform::OperationCounts counts;
+    auto getPicture = [&] {
+      HGLOBAL info = kUntouched, pixels = kUntouched;
+      LoaderResult r = Qdec::getPicture(s.source, s.length, s.flags, &info, &pixels, nullptr, 0);
+      counts = platform::operationCounts();
+      if (r == LoaderResult::Ok) {
+        takeBlock(info);
+        EXPECT_TRUE(takeBlock(pixels) == expectedPixels(*picture));
+      } else {
+        EXPECT_EQ(info, kUntouched);
+        EXPECT_EQ(pixels, kUntouched);
+      }
+      return r;
+    };
+    auto getPictureInfo = [&] {
+      PictureInfoRecord info{};
+      LoaderResult r = Qdec::getPictureInfo(s.source, s.length, s.flags, &info);
+      counts = platform::operationCounts();
+      if (r == LoaderResult::Ok) {
+        EXPECT_NE(field(info.textHandle), 0u);
+        if (info.textHandle) takeBlock(info.textHandle);
+      } else {
+        EXPECT_EQ(field(info.textHandle), 0u);
+      }
+      return r;
+    };
+    for (const auto& [name, run] :
+         std::initializer_list<std::pair<const char*, std::function<LoaderResult()>>>{
+             {"GetPicture", getPicture}, {"GetPictureInfo", getPictureInfo}}) {
+      platform::setFaultPlan({});
+      ASSERT_EQ(run(), LoaderResult::Ok) << name << " " << s.what;
+      expectNothingHeld();
+      const platform::OperationCounts made = counts;
+      EXPECT_GT(made.allocations, 0);
+      EXPECT_GT(made.locks, 0);
+      struct Kind {
+        int count;
+        platform::FaultPlan (*plan)(int);
+        LoaderResult expected;
+      } kinds[] = {
+          {made.allocations, [](int n) { return platform::FaultPlan{.failAllocation = n}; },
+           LoaderResult::NoMemory},
+          {made.locks, [](int n) { return platform::FaultPlan{.failLock = n}; },
+           LoaderResult::LockFailed},
+          {made.opens, [](int n) { return platform::FaultPlan{.failOpen = n}; },
+           LoaderResult::OpenFailed},
+      };
+      for (const Kind& kind : kinds) {
+        for (int n = 1; n <= kind.count; ++n) {
+          platform::ScopedFaultPlan plan(kind.plan(n));
+          LoaderResult r = run();
+          // The copy of the file's name is the one allocation whose failure is absorbed.
+          bool absorbed = s.flags == 0 && kind.expected == LoaderResult::NoMemory && n == 1;
+          EXPECT_EQ(r, absorbed ? LoaderResult::Ok : kind.expected)
+              << name << " " << s.what << " failing number " << n;
+          expectNothingHeld();
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
