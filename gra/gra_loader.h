@@ -1,11 +1,43 @@
 // GraLoader: the format loader of the GRA plug-in.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/image_loader.h"
+#include "gra/gra_format.h"
 
 class GraLoader : public ImageLoader {
  public:
   GraLoader() = default;
+
+  // Extension ".gra" in any letter case, then the header of the host's handle or memory block
+  // and its signature.
+  LoaderResult checkFormat(const char* fileName, HostValue source) override;
+  // Reads the header blocks, sets the fixed geometry and takes the colours of an "rgb" file
+  // beside a picture opened by name. Leaves the source at the first coded line pair.
+  LoaderResult readHeader() override;
+  LoaderResult fillPictureInfo(PictureInfoRecord* info) override;
+  LoaderResult buildBitmapInfo() override;
+  // Decodes the line pairs of the window into the pixel block, adds the "e1" fourth plane and
+  // reports progress.
+  LoaderResult decodePixels() override;
+
+  // Applies one chunk of length bytes (its starting offset and its codes) to a plane line of
+  // kPlaneLineBytes bytes, with the escape bytes of the header. The two bytes after the chunk
+  // must be readable: a code cut short by the chunk's end takes its arguments from them.
+  // Nothing outside the plane line is written.
+  void applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
+                       std::uint16_t length) const;
+
+  GraHeader header{};
+  Palette palette = DefaultPalette;
+  std::int32_t headerBytes = 0;
+
+ private:
+  // A chunk's length byte and bytes, with two zero bytes after them. False when the source
+  // ends first.
+  bool readChunk(std::uint8_t* chunk, std::uint16_t& length);
+  void readPaletteFile();
 };
 
 #ifndef _WIN32

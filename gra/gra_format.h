@@ -1,0 +1,93 @@
+// The GRA file layout, shared by the reader (GraLoader) and the writer. The format itself is
+// described at the top of gra_loader.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/picture_geometry.h"
+
+// The first 16-byte header block of a GRA file, byte for byte.
+struct GraHeader {
+  std::uint8_t reserved0;
+  std::uint8_t headerBlocks;  // 16-byte blocks in the header; 0 and 1 both mean one
+  std::uint8_t windowLeft;    // in 8-pixel columns
+  std::uint8_t windowRight;   // exclusive
+  std::uint8_t windowTop;     // in line pairs
+  std::uint8_t windowBottom;  // exclusive
+  std::uint8_t reserved6;
+  std::uint8_t skipCode;
+  std::uint8_t invertCode;
+  std::uint8_t xorRunCode;
+  std::uint8_t modeFlags;  // low 4 bits: the layout mode
+  std::uint8_t reserved11;
+  std::uint8_t reserved12;
+  std::uint8_t signature[3];
+};
+static_assert(sizeof(GraHeader) == 16, "the header block is 16 packed bytes");
+
+constexpr int kGraHeaderBlockSize = 16;
+constexpr std::uint8_t kGraSignature[3] = {0x57, 0x45, 0x44};
+constexpr char kGraExtension[] = "gra";
+
+// modeFlags: the low 4 bits hold the layout; kGraWindowLayout puts the window fields in force.
+constexpr std::uint8_t kGraLayoutMask = 0x0F;
+constexpr std::uint8_t kGraWindowLayout = 2;
+
+// The flag byte in front of each line pair. 0 repeats the previous pair; any other value is
+// followed by three chunks and says where planes 1 and 2 start from.
+constexpr std::uint8_t kGraRepeatPair = 0x00;
+constexpr std::uint8_t kGraPlane1SourceMask = 0x0C;
+constexpr std::uint8_t kGraPlane1FromOwn = 0x04;  // any other value: from the new plane 0
+constexpr std::uint8_t kGraPlane2SourceMask = 0x30;
+constexpr std::uint8_t kGraPlane2FromOwn = 0x10;
+constexpr std::uint8_t kGraPlane2FromPlane0 = 0x20;  // 0x00 and 0x30: from the new plane 1
+
+constexpr int kGraCodedPlanes = 3;       // planes 0 to 2 in the file; plane 3 in the "e1" file
+constexpr int kGraMaxChunkLength = 255;  // the length byte counts the starting offset too
+constexpr int kGraColumnPixels = 8;      // window edges are in columns of 8 pixels
+constexpr int kGraColumns = kPictureWidth / kGraColumnPixels;  // 80
+constexpr int kGraPlaneBytesPerColumn = kGraColumnPixels / 4;  // 2 plane bytes per column
+
+// Progress is reported after every kGraProgressPairs line pairs.
+constexpr int kGraProgressPairs = 16;
+
+// The palette file: 16 entries of red, green, blue bytes.
+constexpr char kGraPaletteExtension[] = "rgb";
+constexpr int kGraPaletteFileSize = 3 * kPaletteEntries;  // 48
+
+// The fourth-plane file: 400 rows of 80 bytes, bit 7 the leftmost of 8 pixels.
+constexpr char kGraFourthPlaneExtension[] = "e1";
+constexpr int kGraFourthPlaneRowBytes = (kPictureWidth + 7) / 8;               // 80
+constexpr int kGraFourthPlaneSize = kGraFourthPlaneRowBytes * kPictureHeight;  // 32000
+constexpr int kGraFourthPlaneBit = 3;  // the bit of the pixel value it supplies
+
+// The part of the picture that the coded data covers: columns left to right - 1 of 8 pixels,
+// line pairs top to bottom - 1. Either may be empty.
+struct GraWindow {
+  int left;
+  int right;
+  int top;
+  int bottom;
+};
+
+// The window a header puts in force: the whole picture unless the layout mode is the window
+// layout; then fields out of range fall back to the picture's edges.
+inline GraWindow graWindowOf(const GraHeader& header) {
+  GraWindow window{0, kGraColumns, 0, kLinePairs};
+  if ((header.modeFlags & kGraLayoutMask) != kGraWindowLayout) return window;
+  window.left = header.windowLeft < kGraColumns ? header.windowLeft : kGraColumns - 1;
+  if (header.windowRight >= 1 && header.windowRight <= kGraColumns) {
+    window.right = header.windowRight;
+  }
+  window.top = header.windowTop < kLinePairs ? header.windowTop : kLinePairs - 1;
+  if (header.windowBottom >= 1 && header.windowBottom <= kLinePairs) {
+    window.bottom = header.windowBottom;
+  }
+  return window;
+}
+
+// A palette file byte v as an 8-bit colour component: the low nibble fills both nibbles' room,
+// so 0 to 15 become 0x00, 0x11, ..., 0xFF.
+constexpr std::uint8_t graComponent(std::uint8_t v) {
+  return static_cast<std::uint8_t>(((v * 16) & 0xFF) | v);
+}

@@ -1,0 +1,301 @@
+// GraLoader: reads GRA pictures.
+//
+// A GRA picture is 640 x 400 pixels of 16 colours, kept as four bit planes: planes 0 to 2 are
+// coded in the picture file, plane 3 lies in a separate file. Pixel value = plane 0 as bit 0,
+// plane 1 as bit 1, plane 2 as bit 2, plane 3 as bit 3.
+//
+// Header. One or more 16-byte blocks (byte 1 gives their number; 0 and 1 both mean one). Of
+// the first block:
+//   byte 1       number of header blocks; further blocks are skipped unread
+//   bytes 2-5    window left, right (exclusive) in 8-pixel columns, top, bottom (exclusive)
+//                in line pairs; in force only in the window layout
+//   byte 7       skipCode      escape bytes of the three codes below
+//   byte 8       invertCode
+//   byte 9       xorRunCode
+//   byte 10      low 4 bits: layout; 2 = window layout, anything else = whole picture
+//   bytes 13-15  signature "WED", tested only when recognising a file
+// In the window layout a left edge past the last column means the last column, a top edge
+// past the last line pair the last pair; a right or bottom edge of 0 or past the picture
+// means the picture's edge.
+//
+// Line pairs. The picture is coded two rows at a time: pair p is rows 2p and 2p + 1. A plane
+// line of a pair is 160 bytes; each byte holds 4 pixels of the upper row in bits 7 to 4 and
+// the same 4 pixels of the lower row in bits 3 to 0, leftmost pixel in the highest bit. Byte j
+// of a plane line covers pixels 8 x left + 4j to 8 x left + 4j + 3, and only the first
+// (right - left) x 2 bytes reach the picture. The plane lines keep their contents from one
+// pair to the next (all 0 before the first). For each pair of the window, top pair first:
+//   flag byte    0: the pair repeats the planes of the previous pair, nothing follows.
+//                Otherwise three chunks follow, for planes 0, 1 and 2. Plane 0 is changed
+//                from its own previous contents. Bits 2-3: 0x04 plane 1 is changed from its
+//                own contents; any other value: plane 1 first becomes a copy of the new plane
+//                0. Bits 4-5: 0x10 plane 2 from its own contents; 0x20 a copy of the new
+//                plane 0; 0x00 and 0x30 a copy of the new plane 1. Bits 0-1 and 6-7 only make
+//                the byte non-zero.
+//   chunk        a length byte L, then L bytes: the starting offset within the plane line
+//                (it counts towards L), then codes that XOR changes into the line from that
+//                offset on, moving right:
+//     skipCode skipCode        XOR the current byte with skipCode, move 1
+//     skipCode n               move n bytes without change
+//     invertCode invertCode    XOR the current byte with invertCode, move 1
+//     invertCode n             invert n bytes (n = 0: nothing)
+//     xorRunCode xorRunCode    XOR the current byte with xorRunCode, move 1
+//     xorRunCode v n           XOR n bytes with v (n = 0: nothing)
+//     b                        any other byte: XOR the current byte with b, move 1
+//   The escape bytes are tested in the order skip, invert, XOR run, so when two are equal the
+//   earlier code wins; within a code the doubled escape byte is tested before its count or
+//   value. L is tested between codes only: a code cut short by the chunk's end takes zeros as
+//   its missing arguments and so changes nothing. Positions past the end of the plane line
+//   change nothing; the current byte only moves right, so the rest of such a chunk is void.
+// There is no end marker: one flag byte (and its chunks) per pair of the window, and nothing
+// after the last pair is read.
+//
+// Companion files, used only beside a picture opened by name and only at their exact sizes:
+//   "rgb"  48 bytes: red, green, blue for colours 0 to 15; a byte v gives the component
+//          ((v x 16) mod 256) OR v, so 0 to 15 give 0x00 to 0xFF.
+//   "e1"   32000 bytes: plane 3 as 400 rows of 80 bytes, top row first, bit 7 the leftmost
+//          of 8 pixels. Row y belongs to picture row y: before the window's first pair the
+//          rows above it are passed over, then each decoded pair takes the next two rows and
+//          merges them over its whole rows from the first pixel.
+//
+// Progress: (0, 400) before decoding, (2p, 400) after each pair p that is a multiple of 16
+// (32, 64, ..., 384 for a whole picture), and (400, 400) at the end, also after a failure.
+// The start call and the periodic calls can cancel; the end call cannot.
+#include "gra/gra_loader.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Window edges in columns become pixel-block offsets of 4 bytes (8 pixels of 4 bits).
+constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
+
+// Two bytes after a chunk, set to 0, for a code cut short by its end.
+constexpr int kChunkBufferSize = kGraMaxChunkLength + 2;
+
+// The two rows of the fourth plane that a line pair takes.
+constexpr int kFourthPlanePairBytes = 2 * kGraFourthPlaneRowBytes;
+
+// Bit 3 of 8 pixels, as the 4 pixel-block bytes that an "e1" byte sets (bit 7 of the e1 byte
+// is the high nibble of the first block byte), packed little-endian.
+constexpr std::array<std::uint32_t, 256> kFourthPlanePixels = [] {
+  std::array<std::uint32_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    std::uint32_t bits = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+      unsigned high = (b >> (7 - 2 * k)) & 1;
+      unsigned low = (b >> (6 - 2 * k)) & 1;
+      bits |= (high << (4 + kGraFourthPlaneBit) | low << kGraFourthPlaneBit) << (8 * k);
+    }
+    table[b] = bits;
+  }
+  return table;
+}();
+
+// ORs one row of the fourth plane into one pixel-block row.
+void mergeFourthPlaneRow(const std::uint8_t* rowBits, std::uint8_t* blockRow) {
+  for (int j = 0; j < kGraFourthPlaneRowBytes; ++j) {
+    std::uint32_t bits = kFourthPlanePixels[rowBits[j]];
+    for (int k = 0; k < 4; ++k) blockRow[4 * j + k] |= static_cast<std::uint8_t>(bits >> (8 * k));
+  }
+}
+
+bool hasGraExtension(const char* fileName) {
+  std::size_t length = std::strlen(fileName);
+  if (length < 4) return false;
+  const char* dot = fileName + length - 4;
+  if (dot[0] != '.') return false;
+  for (int i = 0; i < 3; ++i) {
+    char c = dot[1 + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kGraExtension[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+LoaderResult GraLoader::checkFormat(const char* fileName, HostValue source) {
+  if (!hasGraExtension(fileName)) return LoaderResult::UnknownFormat;
+  LoaderResult r = attachRecognitionSource(source);
+  if (r != LoaderResult::Ok) return r;
+  r = readHeader();
+  if (r != LoaderResult::Ok) return r;
+  return std::memcmp(header.signature, kGraSignature, sizeof kGraSignature) == 0
+             ? LoaderResult::Ok
+             : LoaderResult::BadData;
+}
+
+LoaderResult GraLoader::readHeader() {
+  if (readBytes(&header, kGraHeaderBlockSize) != kGraHeaderBlockSize) return LoaderResult::BadData;
+  headerBytes = header.headerBlocks * kGraHeaderBlockSize;
+  std::uint8_t skipped[kGraHeaderBlockSize];
+  for (int consumed = kGraHeaderBlockSize; consumed < headerBytes;
+       consumed += kGraHeaderBlockSize) {
+    if (readBytes(skipped, kGraHeaderBlockSize) != kGraHeaderBlockSize) {
+      return LoaderResult::BadData;
+    }
+  }
+  width = kPictureWidth;
+  height = kPictureHeight;
+  bitsPerPixel = 4;
+  colorCount = kPaletteEntries;
+  rowBytes = kRowBytes;
+  readPaletteFile();
+  return LoaderResult::Ok;
+}
+
+void GraLoader::readPaletteFile() {
+  HFILE file = openCompanion(kGraPaletteExtension, kGraPaletteFileSize);
+  if (file < 0) return;
+  std::uint8_t colours[kGraPaletteFileSize];
+  if (_lread(file, colours, kGraPaletteFileSize) == static_cast<UINT>(kGraPaletteFileSize)) {
+    for (int k = 0; k < kPaletteEntries; ++k) {
+      palette[k].red = graComponent(colours[3 * k]);
+      palette[k].green = graComponent(colours[3 * k + 1]);
+      palette[k].blue = graComponent(colours[3 * k + 2]);
+    }
+  }
+  closeCompanion(file);
+}
+
+LoaderResult GraLoader::fillPictureInfo(PictureInfoRecord* info) {
+  fillCommonPictureInfo(info);
+  info->textHandle = 0;
+  return LoaderResult::Ok;
+}
+
+LoaderResult GraLoader::buildBitmapInfo() {
+  return buildBitmapInfoFrom(palette);
+}
+
+bool GraLoader::readChunk(std::uint8_t* chunk, std::uint16_t& length) {
+  std::uint8_t lengthByte;
+  if (readBytes(&lengthByte, 1) != 1) return false;
+  length = lengthByte;
+  if (readBytes(chunk, length) != length) return false;
+  chunk[length] = 0;
+  chunk[length + 1] = 0;
+  return true;
+}
+
+void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
+                                std::uint16_t length) const {
+  const std::uint8_t skipCode = header.skipCode;
+  const std::uint8_t invertCode = header.invertCode;
+  const std::uint8_t xorRunCode = header.xorRunCode;
+  // XORs count bytes from the current one with value, as far as the line reaches.
+  unsigned current = chunk[0];
+  auto xorRun = [&](unsigned count, std::uint8_t value) {
+    unsigned end = current + count < kPlaneLineBytes ? current + count : kPlaneLineBytes;
+    for (unsigned i = current; i < end; ++i) planeLine[i] ^= value;
+    current += count;
+  };
+  unsigned consumed = 1;
+  while (consumed < length && current < kPlaneLineBytes) {
+    std::uint8_t code = chunk[consumed++];
+    if (code == skipCode) {
+      std::uint8_t count = chunk[consumed++];
+      if (count == skipCode) {
+        planeLine[current++] ^= skipCode;
+      } else {
+        current += count;
+      }
+    } else if (code == invertCode) {
+      std::uint8_t count = chunk[consumed++];
+      if (count == invertCode) {
+        planeLine[current++] ^= invertCode;
+      } else {
+        xorRun(count, 0xFF);
+      }
+    } else if (code == xorRunCode) {
+      std::uint8_t value = chunk[consumed++];
+      if (value == xorRunCode) {
+        planeLine[current++] ^= xorRunCode;
+      } else {
+        xorRun(chunk[consumed++], value);
+      }
+    } else {
+      planeLine[current++] ^= code;
+    }
+  }
+}
+
+LoaderResult GraLoader::decodePixels() {
+  std::uint8_t* pixels = nullptr;
+  LoaderResult result = preparePixelBlock(pixels);
+  if (result != LoaderResult::Ok) return result;
+
+  if (reportProgress(0) != 0) result = LoaderResult::Cancelled;
+  const HFILE fourthPlane = openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height);
+  const GraWindow window = graWindowOf(header);
+  const int mergeCount = (window.right - window.left) * kGraPlaneBytesPerColumn;
+
+  std::uint8_t planeLines[kGraCodedPlanes][kPlaneLineBytes] = {};
+  std::uint8_t chunk[kChunkBufferSize];
+  std::uint8_t fourthPlaneRows[kFourthPlanePairBytes];
+
+  for (int pair = window.top; pair < window.bottom; ++pair) {
+    std::uint8_t pairFlags;
+    if (readBytes(&pairFlags, 1) != 1) {
+      result = LoaderResult::BadData;
+      break;
+    }
+    if (pairFlags != kGraRepeatPair) {
+      bool complete = true;
+      for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
+        std::uint16_t length = 0;
+        if (!readChunk(chunk, length)) result = LoaderResult::BadData;
+        if (result != LoaderResult::Ok) {
+          complete = false;
+          break;
+        }
+        if (plane == 1 && (pairFlags & kGraPlane1SourceMask) != kGraPlane1FromOwn) {
+          std::memcpy(planeLines[1], planeLines[0], kPlaneLineBytes);
+        } else if (plane == 2) {
+          std::uint8_t source = pairFlags & kGraPlane2SourceMask;
+          if (source == kGraPlane2FromPlane0) {
+            std::memcpy(planeLines[2], planeLines[0], kPlaneLineBytes);
+          } else if (source != kGraPlane2FromOwn) {
+            std::memcpy(planeLines[2], planeLines[1], kPlaneLineBytes);
+          }
+        }
+        applyPlaneChunk(planeLines[plane], chunk, length);
+      }
+      if (!complete) break;
+    }
+
+    std::uint8_t* lowerRow = linePairRow(pixels, pair);
+    for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
+      mergePlaneBytes(plane, mergeCount, planeLines[plane],
+                      lowerRow + window.left * kColumnBlockBytes);
+    }
+
+    if (fourthPlane >= 0) {
+      // The rows above the window belong to pairs that are not decoded.
+      bool positioned = true;
+      if (pair == window.top && window.top > 0) {
+        LONG offset = window.top * kFourthPlanePairBytes;
+        positioned = _llseek(fourthPlane, offset, FILE_BEGIN) == offset;
+      }
+      if (positioned && _lread(fourthPlane, fourthPlaneRows, kFourthPlanePairBytes) ==
+                            static_cast<UINT>(kFourthPlanePairBytes)) {
+        mergeFourthPlaneRow(fourthPlaneRows, lowerRow + kRowBytes);
+        mergeFourthPlaneRow(fourthPlaneRows + kGraFourthPlaneRowBytes, lowerRow);
+      } else {
+        result = LoaderResult::BadData;
+      }
+    }
+
+    if (pair % kGraProgressPairs == 0 && 2 * pair > 0 && 2 * pair < height &&
+        reportProgress(2 * pair) != 0) {
+      result = LoaderResult::Cancelled;
+    }
+    if (result != LoaderResult::Ok) break;
+  }
+
+  if (fourthPlane >= 0) closeCompanion(fourthPlane);
+  reportProgress(height);
+  GlobalUnlock(pixelHandle);
+  return result;
+}
