@@ -204,6 +204,7 @@ NativeResource* findBlockResource(HMODULE module, unsigned block) {
 
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferMax) {
   if (!buffer || bufferMax <= 0) return 0;
+  buffer[0] = '\0';  // as on Windows, a string that is not found leaves an empty buffer
   const char* text = findString(module, id);
   if (!text) return 0;
   std::size_t length = std::strlen(text);
