@@ -25,10 +25,7 @@ test-win32: win32 native
 test: test-native test-win32
 
 demo: native win32
-	@build/native/tools/plugininfo
-	@echo
-	@echo "Windows plug-ins:"
-	@ls -l build/win32/bin/*.spi
+	@scripts/demo.sh
 
 clean:
 	rm -rf build out

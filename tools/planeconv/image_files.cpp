@@ -1,0 +1,192 @@
+#include "tools/planeconv/image_files.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+void appendToVector(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+void flushNothing(png_structp) {}
+
+// libpng reports through longjmp; its own printing is not wanted, the callers say what failed.
+void quietError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+void quietWarning(png_structp, png_const_charp) {}
+
+void put16(std::vector<std::uint8_t>& b, std::uint16_t v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+  put16(b, static_cast<std::uint16_t>(v));
+  put16(b, static_cast<std::uint16_t>(v >> 16));
+}
+
+struct PngReadSource {
+  const std::vector<std::uint8_t>* bytes;
+  std::size_t position;
+};
+
+void readFromVector(png_structp png, png_bytep data, png_size_t length) {
+  auto* source = static_cast<PngReadSource*>(png_get_io_ptr(png));
+  if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
+  std::memcpy(data, source->bytes->data() + source->position, length);
+  source->position += length;
+}
+
+}  // namespace
+
+std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& out) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
+  if (!png) return "cannot start the PNG encoder";
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return "the PNG encoder failed";
+  }
+  out.clear();
+  png_set_write_fn(png, &out, appendToVector, flushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width()),
+               static_cast<png_uint_32>(picture.height()), 4, PNG_COLOR_TYPE_PALETTE,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_color colors[kPaletteEntries];
+  Palette palette = picture.palette();
+  for (int i = 0; i < kPaletteEntries; ++i) {
+    colors[i] = png_color{palette[i].red, palette[i].green, palette[i].blue};
+  }
+  png_set_PLTE(png, info, colors, kPaletteEntries);
+  png_set_compression_level(png, 9);
+  png_write_info(png, info);
+  for (int y = 0; y < picture.height(); ++y) {
+    png_write_row(png, const_cast<png_bytep>(picture.row(y)));
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return "";
+}
+
+std::vector<std::uint8_t> encodeBmp(const DecodedPicture& picture) {
+  std::vector<std::uint8_t> file;
+  const std::uint32_t offset = 14 + static_cast<std::uint32_t>(picture.infoBlock.size());
+  file.push_back('B');
+  file.push_back('M');
+  put32(file, offset + static_cast<std::uint32_t>(picture.pixelBlock.size()));
+  put32(file, 0);
+  put32(file, offset);
+  file.insert(file.end(), picture.infoBlock.begin(), picture.infoBlock.end());
+  file.insert(file.end(), picture.pixelBlock.begin(), picture.pixelBlock.end());
+  return file;
+}
+
+std::string readPng(const std::string& path, RgbaImage& image) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) {
+    return std::string("not a readable PNG (") + png.message + ")";
+  }
+  png.format = PNG_FORMAT_RGBA;
+  image.width = static_cast<int>(png.width);
+  image.height = static_cast<int>(png.height);
+  image.rgba.assign(PNG_IMAGE_SIZE(png), 0);
+  if (!png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr)) {
+    std::string message = png.message;
+    png_image_free(&png);
+    return "the PNG cannot be decoded (" + message + ")";
+  }
+  return "";
+}
+
+std::string readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage& image) {
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
+  if (!png) return "cannot start the PNG decoder";
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return "not a readable PNG";
+  }
+  PngReadSource source{&bytes, 0};
+  png_set_read_fn(png, &source, readFromVector);
+  png_read_info(png, info);
+  if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return "not a palette PNG";
+  }
+  png_set_packing(png);  // one index per byte
+  image.width = static_cast<int>(png_get_image_width(png, info));
+  image.height = static_cast<int>(png_get_image_height(png, info));
+  png_colorp colors = nullptr;
+  int count = 0;
+  png_get_PLTE(png, info, &colors, &count);
+  image.palette.clear();
+  for (int i = 0; i < count; ++i)
+    image.palette.push_back(rgb(colors[i].red, colors[i].green, colors[i].blue));
+  png_read_update_info(png, info);
+  image.indices.assign(static_cast<std::size_t>(image.width) * image.height, 0);
+  for (int y = 0; y < image.height; ++y)
+    png_read_row(png, image.indices.data() + static_cast<std::size_t>(y) * image.width, nullptr);
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return "";
+}
+
+std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string("cannot open (") + std::strerror(errno) + ")";
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return "cannot read";
+  return "";
+}
+
+std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                bool overwrite) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!overwrite && fs::exists(path, error)) return "already exists (use --force to replace it)";
+  static thread_local std::mt19937 random{std::random_device{}()};
+  std::string temporary = path + ".part-" + std::to_string(random() % 1000000);
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      fs::remove(temporary, error);
+      return std::string("cannot write (") + std::strerror(errno) + ")";
+    }
+  }
+#ifndef _WIN32
+  if (!overwrite) {
+    // link() refuses an existing name, so a file that appeared meanwhile is never replaced.
+    int linked = ::link(temporary.c_str(), path.c_str());
+    int linkError = errno;
+    fs::remove(temporary, error);
+    if (linked != 0)
+      return linkError == EEXIST ? "already exists (use --force to replace it)"
+                                 : std::string("cannot write (") + std::strerror(linkError) + ")";
+    return "";
+  }
+#endif
+  fs::rename(temporary, path, error);
+  if (error) {
+    fs::remove(temporary, error);
+    return "cannot write (" + error.message() + ")";
+  }
+  return "";
+}

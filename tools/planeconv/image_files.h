@@ -1,0 +1,39 @@
+// Files planeconv writes and reads besides the plug-ins' formats: PNG (through libpng) and BMP.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/planeconv/picture.h"
+
+// A picture as a 4-bit palette PNG: 16 palette entries, the pixel indices as the DIB holds them.
+// Answers an error message, empty on success.
+std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& out);
+
+// A BMP file: the file header, then the DIB as the plug-in handed it over.
+std::vector<std::uint8_t> encodeBmp(const DecodedPicture& picture);
+
+// Any PNG, read as 8-bit RGBA pixels, top row first.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgba;
+};
+std::string readPng(const std::string& path, RgbaImage& image);
+
+// A 4-bit palette PNG read back as indices and palette (for tests and round trips).
+struct IndexedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> indices;  // one byte per pixel, top row first
+  std::vector<RgbQuad> palette;
+};
+std::string readIndexedPng(const std::vector<std::uint8_t>& png, IndexedImage& image);
+
+// Whole files.
+std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+// Writes bytes to path through a temporary name in the same folder, so that path appears only
+// when complete; refuses to replace an existing file unless overwrite is set.
+std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                bool overwrite);
