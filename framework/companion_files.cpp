@@ -27,4 +27,6 @@ HFILE ImageLoader::openCompanion(const char* extension, std::int32_t expectedSiz
   return companion;
 }
 
-void ImageLoader::closeCompanion(HFILE handle) { _lclose(handle); }
+void ImageLoader::closeCompanion(HFILE handle) {
+  _lclose(handle);
+}

@@ -17,12 +17,24 @@ ImageLoader::~ImageLoader() {
   if (ownsFile && file >= 0) _lclose(file);
 }
 
-LoaderResult ImageLoader::checkFormat(const char*, HostValue) { return LoaderResult::NotProvided; }
-LoaderResult ImageLoader::readHeader() { return LoaderResult::NotProvided; }
-LoaderResult ImageLoader::fillPictureInfo(PictureInfoRecord*) { return LoaderResult::NotProvided; }
-LoaderResult ImageLoader::buildPreview() { return LoaderResult::NotProvided; }
-LoaderResult ImageLoader::buildBitmapInfo() { return LoaderResult::NotProvided; }
-LoaderResult ImageLoader::decodePixels() { return LoaderResult::NotProvided; }
+LoaderResult ImageLoader::checkFormat(const char*, HostValue) {
+  return LoaderResult::NotProvided;
+}
+LoaderResult ImageLoader::readHeader() {
+  return LoaderResult::NotProvided;
+}
+LoaderResult ImageLoader::fillPictureInfo(PictureInfoRecord*) {
+  return LoaderResult::NotProvided;
+}
+LoaderResult ImageLoader::buildPreview() {
+  return LoaderResult::NotProvided;
+}
+LoaderResult ImageLoader::buildBitmapInfo() {
+  return LoaderResult::NotProvided;
+}
+LoaderResult ImageLoader::decodePixels() {
+  return LoaderResult::NotProvided;
+}
 
 LoaderResult ImageLoader::selectSource(const void* source, std::int32_t length,
                                        std::uint32_t flags) {

@@ -77,9 +77,7 @@ class ImageLoader {
   // Allocates the pixel block in pixelHandle, locks it and fills it with 0.
   LoaderResult preparePixelBlock(std::uint8_t*& pixels);
   // Calls the host's progress function, when there is one, and answers its answer (0 without).
-  int reportProgress(int done) const {
-    return progress ? progress(done, height, userData) : 0;
-  }
+  int reportProgress(int done) const { return progress ? progress(done, height, userData) : 0; }
 
  private:
   bool ownsFile = false;  // file was opened by openByName and is closed at destruction

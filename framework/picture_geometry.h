@@ -7,11 +7,11 @@
 // Every picture of both formats is 640 x 400 pixels, handed over as 4-bit rows.
 constexpr int kPictureWidth = 640;
 constexpr int kPictureHeight = 400;
-constexpr int kRowBytes = kPictureWidth / 2;                  // 4-bit pixels
-constexpr int kPixelBlockSize = kRowBytes * kPictureHeight;   // 128000
-constexpr int kLinePairs = kPictureHeight / 2;                // 200
-constexpr int kPlaneLineBytes = kPictureWidth / 4;            // 160 plane bytes cover a line pair
-constexpr int kDensity = 3780;                                // pixels per metre, about 96 dpi
+constexpr int kRowBytes = kPictureWidth / 2;                 // 4-bit pixels
+constexpr int kPixelBlockSize = kRowBytes * kPictureHeight;  // 128000
+constexpr int kLinePairs = kPictureHeight / 2;               // 200
+constexpr int kPlaneLineBytes = kPictureWidth / 4;           // 160 plane bytes cover a line pair
+constexpr int kDensity = 3780;                               // pixels per metre, about 96 dpi
 constexpr int kColorDepth = 4;
 
 // The information block: a 40-byte BITMAPINFOHEADER and a colour table of 16 RGBQUADs. Every
@@ -39,10 +39,10 @@ constexpr RgbQuad rgb(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
 
 // The colours a loader starts from, before a picture's own colours replace them.
 inline constexpr Palette DefaultPalette = {
-    rgb(0, 0, 0),       rgb(0, 0, 255),     rgb(255, 0, 0),     rgb(255, 170, 255),
-    rgb(0, 255, 0),     rgb(0, 255, 255),   rgb(255, 255, 170), rgb(255, 255, 255),
-    rgb(255, 170, 170), rgb(0, 0, 170),     rgb(170, 0, 0),     rgb(170, 0, 170),
-    rgb(0, 170, 0),     rgb(0, 170, 170),   rgb(170, 170, 0),   rgb(170, 170, 170),
+    rgb(0, 0, 0),       rgb(0, 0, 255),   rgb(255, 0, 0),     rgb(255, 170, 255),
+    rgb(0, 255, 0),     rgb(0, 255, 255), rgb(255, 255, 170), rgb(255, 255, 255),
+    rgb(255, 170, 170), rgb(0, 0, 170),   rgb(170, 0, 0),     rgb(170, 0, 170),
+    rgb(0, 170, 0),     rgb(0, 170, 170), rgb(170, 170, 0),   rgb(170, 170, 170),
 };
 
 // Plane bytes. Both formats store a picture as bit planes of line pairs: one plane byte covers

@@ -73,7 +73,8 @@ constexpr DWORD DLL_PROCESS_ATTACH = 1;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
-#define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
+#define MAKEINTRESOURCEA(i) \
+  (reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<WORD>(i))))
 #define IS_INTRESOURCE(r) ((reinterpret_cast<std::uintptr_t>(r) >> 16) == 0)
 #define RT_STRING MAKEINTRESOURCEA(6)
 
@@ -105,7 +106,7 @@ namespace platform {
 
 // What the stand-in holds right now.
 struct Usage {
-  int liveGlobalBlocks = 0;  // allocated and not freed
+  int liveGlobalBlocks = 0;    // allocated and not freed
   int lockedGlobalBlocks = 0;  // blocks whose lock count is above 0
   int liveHeapBlocks = 0;
   int openFiles = 0;

@@ -9,7 +9,9 @@
 namespace {
 
 // A zeroed pixel block of 400 rows of 320 bytes.
-Bytes pixelBlock() { return Bytes(kPixelBlockSize, 0); }
+Bytes pixelBlock() {
+  return Bytes(kPixelBlockSize, 0);
+}
 
 TEST(MergePlaneBytes, BitsLandOnTheirPixelsAndPlanes) {
   Bytes p = pixelBlock();
@@ -93,7 +95,9 @@ struct GeometryLoader : ImageLoader {
 std::uint32_t le32(const Bytes& b, int at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
-std::uint16_t le16(const Bytes& b, int at) { return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8); }
+std::uint16_t le16(const Bytes& b, int at) {
+  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
 
 TEST(BitmapInfo, HeaderAndDefaultColours) {
   Bytes block;

@@ -21,7 +21,8 @@ class FakeLoader : public ImageLoader {
   }
   LoaderResult readHeader() override {
     char magic[4];
-    if (readBytes(magic, 4) != 4 || std::memcmp(magic, "FAKE", 4) != 0) return LoaderResult::BadData;
+    if (readBytes(magic, 4) != 4 || std::memcmp(magic, "FAKE", 4) != 0)
+      return LoaderResult::BadData;
     width = kPictureWidth;
     height = kPictureHeight;
     bitsPerPixel = 4;
@@ -152,10 +153,12 @@ TEST(Sequences, FailuresStoreNothingAndLeaveNothing) {
     std::uint32_t flags;
     LoaderResult expected;
   } cases[] = {
-      {"source kind 2", reinterpret_cast<const char*>(file.data()), 10, 2, LoaderResult::NotProvided},
+      {"source kind 2", reinterpret_cast<const char*>(file.data()), 10, 2,
+       LoaderResult::NotProvided},
       {"missing file", "/nonexistent/pic.fake", 0, 0, LoaderResult::OpenFailed},
       {"bad header", "FAKX", 4, 1, LoaderResult::BadData},
-      {"short data", reinterpret_cast<const char*>(shortFile.data()), 1000, 1, LoaderResult::BadData},
+      {"short data", reinterpret_cast<const char*>(shortFile.data()), 1000, 1,
+       LoaderResult::BadData},
   };
   for (const Case& c : cases) {
     HGLOBAL info = kUntouched, pixels = kUntouched;
@@ -165,7 +168,7 @@ TEST(Sequences, FailuresStoreNothingAndLeaveNothing) {
     EXPECT_EQ(pixels, kUntouched) << c.what;
     EXPECT_EQ(Fake::getPreview(c.source, c.length, c.flags, &info, &pixels, nullptr, 0),
               c.expected == LoaderResult::BadData && c.length == 1000 ? LoaderResult::NotProvided
-                                                                        : c.expected)
+                                                                      : c.expected)
         << c.what;
     expectNothingHeld();
   }

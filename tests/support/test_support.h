@@ -18,18 +18,28 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline const char* resultName(LoaderResult r) {
   switch (r) {
-    case LoaderResult::Ok: return "Ok";
-    case LoaderResult::Cancelled: return "Cancelled";
-    case LoaderResult::UnknownFormat: return "UnknownFormat";
-    case LoaderResult::BadData: return "BadData";
-    case LoaderResult::NoMemory: return "NoMemory";
-    case LoaderResult::LockFailed: return "LockFailed";
-    case LoaderResult::OpenFailed: return "OpenFailed";
-    case LoaderResult::NotProvided: return "NotProvided";
+    case LoaderResult::Ok:
+      return "Ok";
+    case LoaderResult::Cancelled:
+      return "Cancelled";
+    case LoaderResult::UnknownFormat:
+      return "UnknownFormat";
+    case LoaderResult::BadData:
+      return "BadData";
+    case LoaderResult::NoMemory:
+      return "NoMemory";
+    case LoaderResult::LockFailed:
+      return "LockFailed";
+    case LoaderResult::OpenFailed:
+      return "OpenFailed";
+    case LoaderResult::NotProvided:
+      return "NotProvided";
   }
   return "unknown result";
 }
-inline void PrintTo(LoaderResult r, std::ostream* out) { *out << resultName(r); }
+inline void PrintTo(LoaderResult r, std::ostream* out) {
+  *out << resultName(r);
+}
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
@@ -49,7 +59,8 @@ class TempDir {
   std::string write(const std::string& name, const Bytes& bytes) const {
     std::string path = file(name);
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
