@@ -1,0 +1,95 @@
+#include "tests/emulated/host_calls.h"
+
+#include <sstream>
+
+namespace {
+
+const char* name(LoaderResult r) {
+  switch (r) {
+    case LoaderResult::Ok:
+      return "Ok";
+    case LoaderResult::Cancelled:
+      return "Cancelled";
+    case LoaderResult::UnknownFormat:
+      return "UnknownFormat";
+    case LoaderResult::BadData:
+      return "BadData";
+    case LoaderResult::NoMemory:
+      return "NoMemory";
+    case LoaderResult::LockFailed:
+      return "LockFailed";
+    case LoaderResult::OpenFailed:
+      return "OpenFailed";
+    case LoaderResult::NotProvided:
+      return "NotProvided";
+  }
+  return "an unknown result";
+}
+
+std::string describe(const std::vector<ProgressCall>& calls) {
+  std::ostringstream out;
+  out << "[";
+  for (const ProgressCall& c : calls)
+    out << " (" << c.done << "," << c.total << "," << c.userData << ")";
+  out << " ]";
+  return out.str();
+}
+
+// Where two byte strings first differ.
+std::string compareBytes(const char* what, const Bytes& emulated, const Bytes& native) {
+  if (emulated == native) return {};
+  std::ostringstream out;
+  out << what << ": ";
+  if (emulated.size() != native.size())
+    out << emulated.size() << " bytes emulated, " << native.size() << " natively; ";
+  for (std::size_t i = 0; i < std::min(emulated.size(), native.size()); ++i) {
+    if (emulated[i] != native[i]) {
+      out << "first difference at byte " << i << ": " << int{emulated[i]} << " emulated, "
+          << int{native[i]} << " natively";
+      break;
+    }
+  }
+  return out.str() + "\n";
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, LoaderResult result) {
+  return out << name(result);
+}
+
+std::string describe(const PictureOutcome& o) {
+  std::ostringstream out;
+  out << name(o.result) << (o.outputsWritten ? ", outputs written" : "") << ", info "
+      << o.info.size() << " bytes, pixels " << o.pixels.size() << " bytes"
+      << (o.handedOverLocked ? ", handed over locked" : "") << ", progress "
+      << describe(o.progress);
+  return out.str();
+}
+
+std::string describe(const PictureInfoOutcome& o) {
+  std::ostringstream out;
+  out << name(o.result) << ", text "
+      << (o.text == PictureInfoOutcome::Text::Untouched ? "untouched"
+          : o.text == PictureInfoOutcome::Text::None    ? "none"
+                                                        : "a block")
+      << (o.textLocked ? " (locked)" : "") << " of " << o.textBytes.size() << " bytes";
+  return out.str();
+}
+
+std::string difference(const PictureOutcome& emulated, const PictureOutcome& native) {
+  if (emulated == native) return {};
+  std::string text = "emulated: " + describe(emulated) + "\nnative:   " + describe(native) + "\n";
+  text += compareBytes("information block", emulated.info, native.info);
+  text += compareBytes("pixel block", emulated.pixels, native.pixels);
+  return text;
+}
+
+std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native) {
+  if (emulated == native) return {};
+  std::string text = "emulated: " + describe(emulated) + "\nnative:   " + describe(native) + "\n";
+  text += compareBytes("record", Bytes(emulated.fields.begin(), emulated.fields.end()),
+                       Bytes(native.fields.begin(), native.fields.end()));
+  text += compareBytes("text block", emulated.textBytes, native.textBytes);
+  return text;
+}

@@ -1,0 +1,79 @@
+// What a host passes to a plug-in's picture calls and what it gets back, in a form that both the
+// emulated DLL and the native build fill, so that the two can be compared byte for byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "framework/host_interface.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The source argument of GetPictureInfo, GetPicture and GetPreview with its length and flags.
+struct PictureSource {
+  static PictureSource fileName(std::string path, std::uint32_t flags = kSourceIsFileName,
+                                std::int32_t length = 0) {
+    return {true, std::move(path), {}, flags, length};
+  }
+  static PictureSource memory(Bytes file, std::uint32_t flags = kSourceIsMemory) {
+    const auto length = static_cast<std::int32_t>(file.size());
+    return {false, {}, std::move(file), flags, length};
+  }
+
+  bool isName;
+  std::string name;
+  Bytes bytes;
+  std::uint32_t flags;
+  std::int32_t length;
+};
+
+// One call of the host's progress function.
+struct ProgressCall {
+  std::int32_t done;
+  std::int32_t total;
+  std::uint32_t userData;
+  friend bool operator==(const ProgressCall&, const ProgressCall&) = default;
+};
+
+// Answers the plug-in's progress call number index (from 0). An empty script means the host
+// passes no progress function.
+using ProgressScript = std::function<std::int32_t(int index, const ProgressCall& call)>;
+
+// What GetPicture (or GetPreview) did, as the host sees it.
+struct PictureOutcome {
+  LoaderResult result = LoaderResult::NotProvided;
+  bool outputsWritten = false;  // either out-parameter was changed
+  Bytes info;                   // the handed-over blocks, when the result is Ok
+  Bytes pixels;
+  bool handedOverLocked = false;  // a handed-over block still held a lock
+  std::vector<ProgressCall> progress;
+  friend bool operator==(const PictureOutcome&, const PictureOutcome&) = default;
+};
+
+// What GetPictureInfo did. The host fills the record with kRecordFill before the call.
+struct PictureInfoOutcome {
+  enum class Text { Untouched, None, Block };
+  LoaderResult result = LoaderResult::NotProvided;
+  std::array<std::uint8_t, 22> fields{};  // the record up to its text handle
+  Text text = Text::Untouched;
+  Bytes textBytes;  // the text block's contents
+  bool textLocked = false;
+  friend bool operator==(const PictureInfoOutcome&, const PictureInfoOutcome&) = default;
+};
+
+constexpr std::uint8_t kRecordFill = 0x5A;
+// What the host stores in its handle variables before GetPicture, to see whether they change.
+constexpr std::uint32_t kUntouchedHandle = 0xDEADBEEF;
+
+std::ostream& operator<<(std::ostream& out, LoaderResult result);
+
+// A readable account of an outcome, for failure messages.
+std::string describe(const PictureOutcome& outcome);
+std::string describe(const PictureInfoOutcome& outcome);
+// Where two outcomes differ, in words; empty when they are equal.
+std::string difference(const PictureOutcome& emulated, const PictureOutcome& native);
+std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native);
