@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libgtest-dev googletest libbenchmark-dev libpng-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   libunicorn-dev
 )
 
@@ -36,3 +36,6 @@ if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine32:i3
   $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null ||
     echo "warning: 32-bit Wine could not be installed; the Wine-run host tests will be skipped" >&2
 fi
+
+# libpng's source, for the Windows build of planeconv.
+"$(dirname "$0")/fetch-libpng-source.sh"

@@ -370,9 +370,10 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
   }
 
   const Bytes table = tableBlock(picture, indices);
-  Bytes file = header;
-  file.insert(file.end(), table.begin(), table.end());
-  file.insert(file.end(), chunkBytes.begin(), chunkBytes.end());
+  Bytes file;
+  file.reserve(header.size() + table.size() + chunkBytes.size());
+  for (const Bytes* part : std::initializer_list<const Bytes*>{&header, &table, &chunkBytes})
+    file.insert(file.end(), part->begin(), part->end());
   const std::size_t size = file.size();
   put16(file.data() + kFileSizeOffset, static_cast<unsigned>(size & 0xFFFF));
   file[kFileSizeOffset + 2] = static_cast<std::uint8_t>(size >> 16);

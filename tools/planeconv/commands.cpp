@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "tools/planeconv/image_files.h"
+#include "tools/planeconv/parallel.h"
 #include "tools/planeconv/picture.h"
 #include "tools/planeconv/plugin_host.h"
 
@@ -160,6 +159,7 @@ class ConvertRun {
   std::string convertOne(std::size_t index);
   static void onProgress(int done, int total, void* context);
   void report(const std::string& line, FILE* to);
+  // Redraws the progress bar on a terminal, at most every 100 ms unless final.
   void drawBar(bool final);
 
   const Options& options_;
@@ -169,8 +169,9 @@ class ConvertRun {
   std::atomic<std::size_t> finished_{0};
   std::atomic<std::size_t> failed_{0};
   std::atomic<long long> linesDone_{0};
-  std::mutex outputMutex_;
+  Lock outputLock_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
 std::string ConvertRun::outputPath(const std::string& input) const {
@@ -186,6 +187,7 @@ void ConvertRun::onProgress(int done, int total, void* context) {
   int lines = static_cast<int>(static_cast<long long>(done) * kPictureHeight / total);
   int before = job->run->lineProgress_[job->index].exchange(lines);
   job->run->linesDone_ += lines - before;
+  job->run->drawBar(false);
 }
 
 std::string ConvertRun::convertOne(std::size_t index) {
@@ -209,13 +211,17 @@ std::string ConvertRun::convertOne(std::size_t index) {
 }
 
 void ConvertRun::report(const std::string& line, FILE* to) {
-  std::lock_guard lock(outputMutex_);
+  Locked locked(outputLock_);
   if (options_.terminal) std::fputs("\r\033[K", stderr);
   std::fprintf(to, "%s\n", line.c_str());
 }
 
 void ConvertRun::drawBar(bool final) {
-  std::lock_guard lock(outputMutex_);
+  if (!options_.terminal) return;
+  Locked locked(outputLock_);
+  const auto now = std::chrono::steady_clock::now();
+  if (!final && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+  lastDrawn_ = now;
   const std::size_t files = options_.files.size();
   const long long total = static_cast<long long>(files) * kPictureHeight;
   const double fraction = total ? static_cast<double>(linesDone_) / total : 1.0;
@@ -230,10 +236,9 @@ void ConvertRun::drawBar(bool final) {
 
 int ConvertRun::run() {
   const std::size_t files = options_.files.size();
-  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                          : std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads) : coreCount();
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, files));
-  auto work = [this, files] {
+  runOnThreads(threads, [this, files] {
     for (std::size_t i; (i = next_++) < files;) {
       std::string error = convertOne(i);
       if (!error.empty()) {
@@ -241,18 +246,10 @@ int ConvertRun::run() {
         report(options_.files[i] + ": " + error, stderr);
       }
       ++finished_;
-    }
-  };
-  std::vector<std::thread> workers;
-  for (unsigned t = 0; t < threads; ++t) workers.emplace_back(work);
-  if (options_.terminal) {
-    while (finished_ < files) {
       drawBar(false);
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-  }
-  for (std::thread& w : workers) w.join();
-  if (options_.terminal) drawBar(true);
+  });
+  drawBar(true);
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();

@@ -28,8 +28,9 @@ Color4 fromPalette(const RgbQuad& q) {
 }
 
 std::string describe(const Color4& c) {
-  return "(" + std::to_string(c.red * 17) + ", " + std::to_string(c.green * 17) + ", " +
-         std::to_string(c.blue * 17) + ")";
+  char text[32];
+  std::snprintf(text, sizeof text, "(%d, %d, %d)", c.red * 17, c.green * 17, c.blue * 17);
+  return text;
 }
 
 // The picture as indices into at most maxColors colours. When every colour is one of the

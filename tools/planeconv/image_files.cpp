@@ -2,18 +2,28 @@
 
 #include <png.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
 namespace {
+
+unsigned long processId() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(::getpid());
+#endif
+}
 
 void appendToVector(png_structp png, png_bytep data, png_size_t length) {
   auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
@@ -159,8 +169,10 @@ std::string writeFileAtomically(const std::string& path, const std::vector<std::
   namespace fs = std::filesystem;
   std::error_code error;
   if (!overwrite && fs::exists(path, error)) return "already exists (use --force to replace it)";
-  static thread_local std::mt19937 random{std::random_device{}()};
-  std::string temporary = path + ".part-" + std::to_string(random() % 1000000);
+  // Unique within the process; the process id keeps two runs on one folder apart.
+  static std::atomic<unsigned> written{0};
+  std::string temporary =
+      path + ".part-" + std::to_string(processId()) + "-" + std::to_string(written++);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -60,10 +61,15 @@ PluginSet::PluginSet(const std::string& folder) {
     }
     modules_.push_back(module);
     Plugin p{w.format, w.name, w.module};
-    p.getPluginInfo = reinterpret_cast<GetPluginInfoFn>(GetProcAddress(module, "GetPluginInfo"));
-    p.isSupported = reinterpret_cast<IsSupportedFn>(GetProcAddress(module, "IsSupported"));
-    p.getPictureInfo = reinterpret_cast<GetPictureInfoFn>(GetProcAddress(module, "GetPictureInfo"));
-    p.getPicture = reinterpret_cast<GetPictureFn>(GetProcAddress(module, "GetPicture"));
+    // GetProcAddress answers a generic function pointer; the export's real type is known.
+    auto entry = [module](const char* name, auto& into) {
+      into = reinterpret_cast<std::remove_reference_t<decltype(into)>>(
+          reinterpret_cast<void*>(GetProcAddress(module, name)));
+    };
+    entry("GetPluginInfo", p.getPluginInfo);
+    entry("IsSupported", p.isSupported);
+    entry("GetPictureInfo", p.getPictureInfo);
+    entry("GetPicture", p.getPicture);
     if (!p.getPluginInfo || !p.isSupported || !p.getPictureInfo || !p.getPicture) {
       error_ = path + ": not an import plug-in (exports missing)";
       return;
