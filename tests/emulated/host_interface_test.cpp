@@ -6,6 +6,11 @@
 #include "tests/emulated/plugin_files.h"
 #include "tests/win32/host_checks.h"
 
+// Test names and messages name a DLL by its file.
+void PrintTo(const PluginDll& dll, std::ostream* out) {
+  *out << dll.file;
+}
+
 namespace {
 
 // The shared host checks' view of an emulated plug-in.
