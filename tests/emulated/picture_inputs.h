@@ -11,7 +11,7 @@
 
 #include "tests/emulated/host_calls.h"
 
-// A small, fully specified pseudo-random generator (splitmix64).
+// A small pseudo-random generator (splitmix64), the same on every platform.
 class Random {
  public:
   explicit Random(std::uint64_t seed) : state_(seed) {}
