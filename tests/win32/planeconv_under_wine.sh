@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# planeconv.exe under Wine converts every sample, through the real gradec.spi and qdec.spi
+# beside it, to the same PNG bytes as the native planeconv. Skipped (77) where Wine cannot run.
+set -uo pipefail
+exe="$1"
+native="$2"
+samples="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+
+if [ ! -x "$native" ]; then
+  echo "the native planeconv is missing: $native (build the native preset first)" >&2
+  exit 1
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$samples"/*.gra "$samples"/*.q "$samples"/*.rgb "$samples"/*.e1 "$work"/
+cd "$work" || exit 1
+
+"$here/run_under_wine.sh" "$exe" convert ./*.gra ./*.q -d windows
+status=$?
+[ $status -eq 77 ] && exit 77
+[ $status -eq 0 ] || { echo "planeconv.exe failed ($status)" >&2; exit 1; }
+"$native" convert ./*.gra ./*.q -d native || exit 1
+
+failed=0
+for png in native/*.png; do
+  if ! cmp -s "$png" "windows/$(basename "$png")"; then
+    echo "$(basename "$png"): planeconv.exe wrote other bytes than the native build" >&2
+    failed=1
+  fi
+done
+[ $failed -eq 0 ] && echo "$(ls native | wc -l) pictures converted alike"
+exit $failed
