@@ -1,5 +1,6 @@
 #include "tools/planeconv/picture.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -56,13 +57,18 @@ std::uint8_t DecodedPicture::pixel(int x, int y) const {
   return x % 2 ? b & 15 : b >> 4;
 }
 
-LoaderResult decodeFile(const Plugin& plugin, const std::string& path, DecodedPicture& picture,
-                        ProgressSink sink, void* context) {
+namespace {
+
+// GetPicture on a file name (kSourceIsFileName) or a memory block (kSourceIsMemory), and the
+// blocks it hands over taken into picture.
+LoaderResult decodeSource(const Plugin& plugin, const char* source, std::int32_t length,
+                          std::uint32_t flags, DecodedPicture& picture, ProgressSink sink,
+                          void* context) {
   HGLOBAL info = 0, pixels = 0;
   ProgressRelay relay{sink, context};
   LoaderResult r =
-      plugin.getPicture(path.c_str(), 0, kSourceIsFileName, &info, &pixels,
-                        sink ? relayProgress : nullptr, reinterpret_cast<HostValue>(&relay));
+      plugin.getPicture(source, length, flags, &info, &pixels, sink ? relayProgress : nullptr,
+                        reinterpret_cast<HostValue>(&relay));
   if (r != LoaderResult::Ok) return r;
   picture.infoBlock = takeBlock(info);
   picture.pixelBlock = takeBlock(pixels);
@@ -70,6 +76,22 @@ LoaderResult decodeFile(const Plugin& plugin, const std::string& path, DecodedPi
                     picture.width() == kPictureWidth && picture.height() == kPictureHeight &&
                     picture.pixelBlock.size() >= static_cast<std::size_t>(kPixelBlockSize);
   return sane ? LoaderResult::Ok : LoaderResult::BadData;
+}
+
+}  // namespace
+
+LoaderResult decodeFile(const Plugin& plugin, const std::string& path, DecodedPicture& picture,
+                        ProgressSink sink, void* context) {
+  return decodeSource(plugin, path.c_str(), 0, kSourceIsFileName, picture, sink, context);
+}
+
+LoaderResult decodeMemory(const Plugin& plugin, const std::vector<std::uint8_t>& file,
+                          DecodedPicture& picture, ProgressSink sink, void* context) {
+  // The interface takes a 32-bit length; no picture of either format comes near it.
+  if (file.size() > static_cast<std::size_t>(INT32_MAX)) return LoaderResult::BadData;
+  return decodeSource(plugin, reinterpret_cast<const char*>(file.data()),
+                      static_cast<std::int32_t>(file.size()), kSourceIsMemory, picture, sink,
+                      context);
 }
 
 std::string describeResult(LoaderResult result) {

@@ -30,6 +30,12 @@ using ProgressSink = void (*)(int done, int total, void* context);
 LoaderResult decodeFile(const Plugin& plugin, const std::string& path, DecodedPicture& picture,
                         ProgressSink sink = nullptr, void* context = nullptr);
 
+// Decodes a whole file held in memory through a plug-in's GetPicture. A GRA picture read this
+// way has no name to find companion files by: it gets the default colours and no fourth plane.
+LoaderResult decodeMemory(const Plugin& plugin, const std::vector<std::uint8_t>& file,
+                          DecodedPicture& picture, ProgressSink sink = nullptr,
+                          void* context = nullptr);
+
 // The result code in words, e.g. "data ends early (BadData)".
 std::string describeResult(LoaderResult result);
 
