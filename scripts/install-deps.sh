@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev libpng-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   libunicorn-dev
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
 )
 
 missing=()
