@@ -2,6 +2,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps native win32 test test-native test-win32 demo clean install
+.PHONY: asan test-asan test-valgrind sanitize fuzz-build fuzz fuzz-ci fuzz-merge
 
 all: native win32
 
@@ -22,7 +23,41 @@ test-native: native win32
 test-win32: win32 native
 	ctest --preset win32
 
-test: test-native test-win32
+# The sanitizer build: the whole native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer; and the native programs once each under Valgrind.
+asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+
+test-asan: asan win32
+	ctest --preset asan -j $(JOBS)
+
+test-valgrind: native win32
+	@scripts/valgrind-tests.sh build/native $(JOBS)
+
+sanitize: test-asan test-valgrind
+
+# Fuzzing: `make fuzz` runs both fuzz targets side by side for FUZZ_SECONDS of CPU time each;
+# `make fuzz-ci` for FUZZ_CI_SECONDS each from the committed corpus, failing on any finding;
+# `make fuzz-merge` adds what a run found new to the committed corpus, minimised.
+FUZZ_SECONDS ?= 600
+FUZZ_CI_SECONDS ?= 60
+
+fuzz-build: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	@scripts/fuzz-all.sh $(FUZZ_SECONDS) long
+
+fuzz-ci: fuzz-build
+	@scripts/fuzz-all.sh $(FUZZ_CI_SECONDS) ci
+
+fuzz-merge: fuzz-build
+	@scripts/fuzz-merge.sh gra_fuzzer
+	@scripts/fuzz-merge.sh q_fuzzer
+
+test: test-native test-win32 test-asan test-valgrind fuzz-ci
 
 demo: native win32
 	@scripts/demo.sh
