@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -187,15 +188,15 @@ const char* findString(HINSTANCE module, UINT id) {
 }
 
 NativeResource* findBlockResource(HMODULE module, unsigned block) {
+  // One record per module and block, kept for the process; a deque never moves its elements.
   static std::mutex mutex;
-  static std::vector<NativeResource*> found;  // one per module and block, kept for the process
+  static std::deque<NativeResource> found;
   for (unsigned id = block * 16 - 16; id < block * 16; ++id) {
     if (!findString(module, id)) continue;
     std::lock_guard lock(mutex);
-    for (NativeResource* r : found)
-      if (r->module == module && r->block == block) return r;
-    found.push_back(new NativeResource{module, block});
-    return found.back();
+    for (NativeResource& r : found)
+      if (r.module == module && r.block == block) return &r;
+    return &found.emplace_back(NativeResource{module, block});
   }
   return nullptr;
 }
