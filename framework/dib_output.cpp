@@ -1,7 +1,12 @@
 // DIB output: the information block, the common picture-information fields, the pixel block
 // and the plane writer.
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "framework/image_loader.h"
 
@@ -44,6 +49,98 @@ void mergePlaneBytes(int plane, int count, const std::uint8_t* planeBytes, std::
     unsigned b = planeBytes[i];
     orPixels(upper + 2 * i, static_cast<unsigned>(kNibblePixels[b >> 4]) << plane);
     orPixels(lower + 2 * i, static_cast<unsigned>(kNibblePixels[b & 15]) << plane);
+  }
+}
+
+namespace {
+
+// mergeLinePair works on a word of plane bytes of every plane at once: 16 bytes in an SSE2
+// register where the compiler offers one, else a 32-bit integer. Words are loaded and stored
+// with memcpy in the byte order of the machine, which is little-endian on every target.
+#if defined(__SSE2__)
+using PlaneWord = std::uint32_t __attribute__((vector_size(16)));
+#else
+using PlaneWord = std::uint32_t;
+#endif
+constexpr int kWordBytes = sizeof(PlaneWord);
+static_assert(std::endian::native == std::endian::little);
+
+PlaneWord loadWord(const std::uint8_t* at) {
+  PlaneWord word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+void orWord(std::uint8_t* at, PlaneWord bits) {
+  PlaneWord word = loadWord(at);
+  word |= bits;
+  std::memcpy(at, &word, sizeof word);
+}
+
+// The same 8-bit mask in every byte of a word.
+PlaneWord everyByte(std::uint32_t mask) {
+  return PlaneWord{} + mask * 0x01010101u;
+}
+
+// Exchanges, in every byte, the bits of low that mask selects with the bits of high that lie
+// shift places above them. Bits moved across a byte edge by the shift fall outside mask.
+void swapBits(PlaneWord& high, PlaneWord& low, int shift, PlaneWord mask) {
+  PlaneWord t = ((high >> shift) ^ low) & mask;
+  low ^= t;
+  high ^= t << shift;
+}
+
+// ORs the bytes of first and second into 2 x kWordBytes bytes at out, alternately: first[0],
+// second[0], first[1], second[1], ...
+void orInterleaved(std::uint8_t* out, PlaneWord first, PlaneWord second) {
+#if defined(__SSE2__)
+  const auto a = reinterpret_cast<__m128i>(first);
+  const auto b = reinterpret_cast<__m128i>(second);
+  orWord(out, reinterpret_cast<PlaneWord>(_mm_unpacklo_epi8(a, b)));
+  orWord(out + kWordBytes, reinterpret_cast<PlaneWord>(_mm_unpackhi_epi8(a, b)));
+#else
+  auto spread = [](std::uint32_t x) { return (x & 0xFF) | (x & 0xFF00) << 8; };  // x0 0 x1 0
+  orWord(out, spread(first & 0xFFFF) | spread(second & 0xFFFF) << 8);
+  orWord(out + kWordBytes, spread(first >> 16) | spread(second >> 16) << 8);
+#endif
+}
+
+}  // namespace
+
+void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
+                   std::uint8_t* rowPair) {
+  std::uint8_t* lower = rowPair;
+  std::uint8_t* upper = rowPair + kRowBytes;
+  // An absent plane reads as zeros, so that the loop below loads every plane alike.
+  static constexpr std::uint8_t kNoPlane[kPlaneLineBytes] = {};
+  const std::uint8_t* line[kMaxPlanes];
+  for (int p = 0; p < kMaxPlanes; ++p) line[p] = planeLines[p] ? planeLines[p] : kNoPlane;
+  int i = 0;
+  // A bit transpose over kWordBytes plane bytes (4-pixel groups) of all planes at once. The
+  // byte of plane p holds bit p of the 8 pixels of a group (4 upper, 4 lower); the block wants
+  // the 4 bits of each pixel side by side. Pixel k of a group is bit 7 - k (upper line) and
+  // 3 - k (lower line) of a plane byte.
+  for (; i + kWordBytes <= count; i += kWordBytes) {
+    PlaneWord w[kMaxPlanes] = {loadWord(line[0] + i), loadWord(line[1] + i), loadWord(line[2] + i),
+                               loadWord(line[3] + i)};
+    // Planes 0 and 1, 2 and 3 trade alternate bits: w[0] and w[2] then hold pixels 1 and 3,
+    // w[1] and w[3] pixels 0 and 2, as 2-bit values (the lower plane in the lower bit).
+    swapBits(w[0], w[1], 1, everyByte(0x55));
+    swapBits(w[2], w[3], 1, everyByte(0x55));
+    // They trade bit pairs: w[g] holds pixel 3 - g as 4-bit values, upper line in the high
+    // nibble, lower line in the low nibble.
+    swapBits(w[0], w[2], 2, everyByte(0x33));
+    swapBits(w[1], w[3], 2, everyByte(0x33));
+    // They trade nibbles: w[3] and w[2] become the first block byte of each group (pixels 0
+    // and 1) of the upper and the lower line, w[1] and w[0] the second (pixels 2 and 3).
+    swapBits(w[2], w[3], 4, everyByte(0x0F));
+    swapBits(w[0], w[1], 4, everyByte(0x0F));
+    orInterleaved(upper + 2 * i, w[3], w[1]);
+    orInterleaved(lower + 2 * i, w[2], w[0]);
+  }
+  // The last count % kWordBytes plane bytes, plane by plane.
+  for (int p = 0; p < kMaxPlanes; ++p) {
+    if (planeLines[p]) mergePlaneBytes(p, count - i, planeLines[p] + i, rowPair + 2 * i);
   }
 }
 

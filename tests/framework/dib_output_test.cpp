@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "framework/image_loader.h"
 #include "tests/support/test_support.h"
@@ -67,6 +68,38 @@ TEST(MergePlaneBytes, EveryByteValueAtEveryPlaneMatchesTheBitTable) {
       auto pixel = [&](int row) { return (p[row * kRowBytes + x / 2] >> (x % 2 ? 0 : 4)) & 15; };
       ASSERT_EQ(pixel(1), upperBit << plane) << "plane " << plane << " x " << x;
       ASSERT_EQ(pixel(0), lowerBit << plane) << "plane " << plane << " x " << x;
+    }
+  }
+}
+
+// mergeLinePair must write exactly what mergePlaneBytes writes for each of its planes: over
+// random plane bytes, random earlier block contents, every count from -1 to a whole line, every
+// set of planes, and an odd start within the row. Guard rows around the pair must stay as
+// they were.
+TEST(MergeLinePair, WritesWhatMergePlaneBytesWritesPlaneByPlane) {
+  std::mt19937 random(20240607);
+  auto randomBytes = [&](std::size_t n) {
+    Bytes bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
+  };
+  const Bytes planes = randomBytes(kMaxPlanes * kPlaneLineBytes);
+  for (int set = 0; set < 16; ++set) {
+    const std::uint8_t* lines[kMaxPlanes] = {};
+    for (int p = 0; p < kMaxPlanes; ++p) {
+      if (set & (1 << p)) lines[p] = planes.data() + p * kPlaneLineBytes;
+    }
+    for (int count = -1; count <= kPlaneLineBytes; ++count) {
+      // Rows 0 and 3 guard the pair in rows 1 and 2; the pair starts at byte 1 of its row so
+      // that no word of the merge is aligned.
+      const int start = count < kPlaneLineBytes ? 1 : 0;
+      Bytes expected = randomBytes(4 * kRowBytes);
+      Bytes got = expected;
+      for (int p = 0; p < kMaxPlanes; ++p) {
+        if (lines[p]) mergePlaneBytes(p, count, lines[p], expected.data() + kRowBytes + start);
+      }
+      mergeLinePair(lines, count, got.data() + kRowBytes + start);
+      ASSERT_EQ(got, expected) << "planes " << set << ", count " << count;
     }
   }
 }
