@@ -1,0 +1,91 @@
+// Finding code bytes among plain bytes.
+//
+// Both formats code their runs with a few code bytes chosen per picture (GRA) or per chunk (Q)
+// and store every other byte as it is. In busy pictures such plain bytes come in long
+// stretches, and a decoder handles a whole stretch at once when it can find where the next
+// code byte is: CodeScan looks at a machine word (or an SSE2 register) of bytes at a time.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+class CodeScan {
+ public:
+  // Up to four code bytes; repeat one to give fewer.
+  CodeScan(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) : codes_{a, b, c, d} {}
+
+  // The position of the first code byte in bytes[from] to bytes[to - 1], or to when there is
+  // none. Reads nothing outside that range.
+  int find(const std::uint8_t* bytes, int from, int to) const {
+#if defined(__SSE2__)
+    int at = findBy16(bytes, from, to);
+#else
+    int at = findByWords<std::uintptr_t>(bytes, from, to);
+#endif
+    return findByBytes(bytes, at, to);
+  }
+
+  bool isCode(std::uint8_t b) const {
+    return b == codes_[0] || b == codes_[1] || b == codes_[2] || b == codes_[3];
+  }
+
+  // The steps of find, public so that the tests can hold each of them against the plain loop.
+  int findByBytes(const std::uint8_t* bytes, int from, int to) const {
+    for (int at = from; at < to; ++at) {
+      if (isCode(bytes[at])) return at;
+    }
+    return to;
+  }
+
+  // Whole words: the first code byte of the first word that holds one, or where the whole
+  // words end. A byte equal to a code is a zero byte of word ^ code; the lowest flag of the
+  // zero-byte test (v - 0x01..01) & ~v & 0x80..80 is always a true zero byte, and the lowest
+  // byte of a little-endian word comes first in memory.
+  template <class Word>
+  int findByWords(const std::uint8_t* bytes, int from, int to) const {
+    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+    constexpr Word kHighBits = kOnes * 0x80;
+    Word spread[4];
+    for (int k = 0; k < 4; ++k) spread[k] = kOnes * codes_[k];
+    int at = from;
+    for (; to - at >= static_cast<int>(sizeof(Word)); at += sizeof(Word)) {
+      Word word;
+      std::memcpy(&word, bytes + at, sizeof word);
+      Word zeroBytes = 0;
+      for (Word code : spread) {
+        const Word v = word ^ code;
+        zeroBytes |= (v - kOnes) & ~v & kHighBits;
+      }
+      if (zeroBytes) return at + std::countr_zero(zeroBytes) / 8;
+    }
+    return at;
+  }
+
+#if defined(__SSE2__)
+  // The same with 16 bytes in an SSE2 register.
+  int findBy16(const std::uint8_t* bytes, int from, int to) const {
+    const __m128i c0 = _mm_set1_epi8(static_cast<char>(codes_[0]));
+    const __m128i c1 = _mm_set1_epi8(static_cast<char>(codes_[1]));
+    const __m128i c2 = _mm_set1_epi8(static_cast<char>(codes_[2]));
+    const __m128i c3 = _mm_set1_epi8(static_cast<char>(codes_[3]));
+    int at = from;
+    for (; to - at >= 16; at += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+      const __m128i equal =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, c3)));
+      const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(equal));
+      if (found) return at + std::countr_zero(found);
+    }
+    return at;
+  }
+#endif
+
+ private:
+  std::uint8_t codes_[4];
+};

@@ -1,0 +1,63 @@
+// Finding the next code byte a word at a time must find what a byte-by-byte search finds.
+#include "framework/code_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+// The first position in [from, to) whose byte is one of the codes, byte by byte.
+int plainSearch(const std::vector<std::uint8_t>& bytes, int from, int to,
+                const std::vector<std::uint8_t>& codes) {
+  for (int at = from; at < to; ++at) {
+    for (std::uint8_t code : codes) {
+      if (bytes[at] == code) return at;
+    }
+  }
+  return to;
+}
+
+TEST(CodeScan, EveryWidthFindsTheFirstCodeByte) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    // Code sets of one to four values, repeated to four, some of them 0x00, 0x80 or 0xFF
+    // (the edge values of the zero-byte test), in data where codes are rare or common.
+    std::vector<std::uint8_t> codes;
+    const int distinct = 1 + round % 4;
+    for (int k = 0; k < distinct; ++k) {
+      const int pick = static_cast<int>(random() % 8);
+      codes.push_back(pick == 0 ? 0x00 : pick == 1 ? 0x80 : pick == 2 ? 0xFF : random() & 0xFF);
+    }
+    const CodeScan scan(codes[0], codes[1 % distinct], codes[2 % distinct], codes[3 % distinct]);
+    // An exact-size heap buffer, so that the sanitizer sees any read past its end.
+    std::vector<std::uint8_t> bytes(1 + random() % 300);
+    const unsigned codeEvery = 2 + random() % 60;
+    for (auto& b : bytes) {
+      b = random() % codeEvery == 0 ? codes[random() % codes.size()]
+                                    : static_cast<std::uint8_t>(random());
+    }
+    const int size = static_cast<int>(bytes.size());
+    for (int trial = 0; trial < 20; ++trial) {
+      const int from = static_cast<int>(random() % (size + 1));
+      const int to = from + static_cast<int>(random() % (size - from + 1));
+      const int want = plainSearch(bytes, from, to, codes);
+      ASSERT_EQ(scan.find(bytes.data(), from, to), want) << "round " << round;
+      ASSERT_EQ(scan.findByBytes(bytes.data(), from, to), want);
+      // The word steps stop at the word holding the first code byte, or where whole words end.
+      const int by32 = scan.findByWords<std::uint32_t>(bytes.data(), from, to);
+      const int by64 = scan.findByWords<std::uint64_t>(bytes.data(), from, to);
+      EXPECT_EQ(scan.findByBytes(bytes.data(), by32, to), want);
+      EXPECT_EQ(scan.findByBytes(bytes.data(), by64, to), want);
+      EXPECT_TRUE(by32 == want || (want > by32 && to - by32 < 4));
+      EXPECT_TRUE(by64 == want || (want > by64 && to - by64 < 8));
+#if defined(__SSE2__)
+      const int by16 = scan.findBy16(bytes.data(), from, to);
+      EXPECT_TRUE(by16 == want || (want > by16 && to - by16 < 16));
+#endif
+    }
+  }
+}
+
+}  // namespace
