@@ -62,8 +62,10 @@
 // The start call and the periodic calls can cancel; the end call cannot.
 #include "gra/gra_loader.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
+
+#include "framework/code_scan.h"
 
 namespace {
 
@@ -73,31 +75,126 @@ constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
 // Two bytes after a chunk, set to 0, for a code cut short by its end.
 constexpr int kChunkBufferSize = kGraMaxChunkLength + 2;
 
-// The two rows of the fourth plane that a line pair takes.
+// The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
+// from the file at once.
 constexpr int kFourthPlanePairBytes = 2 * kGraFourthPlaneRowBytes;
+constexpr int kFourthPlanePairsPerRead = kGraProgressPairs;
 
-// Bit 3 of 8 pixels, as the 4 pixel-block bytes that an "e1" byte sets (bit 7 of the e1 byte
-// is the high nibble of the first block byte), packed little-endian.
-constexpr std::array<std::uint32_t, 256> kFourthPlanePixels = [] {
-  std::array<std::uint32_t, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) {
-    std::uint32_t bits = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-      unsigned high = (b >> (7 - 2 * k)) & 1;
-      unsigned low = (b >> (6 - 2 * k)) & 1;
-      bits |= (high << (4 + kGraFourthPlaneBit) | low << kGraFourthPlaneBit) << (8 * k);
-    }
-    table[b] = bits;
-  }
-  return table;
-}();
-
-// ORs one row of the fourth plane into one pixel-block row.
-void mergeFourthPlaneRow(const std::uint8_t* rowBits, std::uint8_t* blockRow) {
+// The two rows of the fourth plane that a line pair takes (upper row first), as the pair's
+// plane line of plane 3: e1 byte j covers plane bytes 2j (its high nibble) and 2j + 1 (its low
+// nibble), and a plane byte holds the upper row's 4 pixels in its high nibble.
+void fourthPlaneLine(const std::uint8_t* rows, std::uint8_t* planeLine) {
+  const std::uint8_t* upper = rows;
+  const std::uint8_t* lower = rows + kGraFourthPlaneRowBytes;
   for (int j = 0; j < kGraFourthPlaneRowBytes; ++j) {
-    std::uint32_t bits = kFourthPlanePixels[rowBits[j]];
-    for (int k = 0; k < 4; ++k) blockRow[4 * j + k] |= static_cast<std::uint8_t>(bits >> (8 * k));
+    planeLine[2 * j] = static_cast<std::uint8_t>((upper[j] & 0xF0) | lower[j] >> 4);
+    planeLine[2 * j + 1] = static_cast<std::uint8_t>(upper[j] << 4 | (lower[j] & 0x0F));
   }
+}
+
+// XOR a stretch of a plane line with a byte value or with other bytes, a 64-bit word at a time
+// (words loaded and stored with memcpy), then byte by byte.
+void xorWithValue(std::uint8_t* line, std::uint8_t value, unsigned count) {
+  const std::uint64_t spread = value * 0x0101010101010101u;
+  unsigned i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, line + i, 8);
+    word ^= spread;
+    std::memcpy(line + i, &word, 8);
+  }
+  for (; i < count; ++i) line[i] ^= value;
+}
+
+void xorWithBytes(std::uint8_t* line, const std::uint8_t* bytes, unsigned count) {
+  unsigned i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word, other;
+    std::memcpy(&word, line + i, 8);
+    std::memcpy(&other, bytes + i, 8);
+    word ^= other;
+    std::memcpy(line + i, &word, 8);
+  }
+  for (; i < count; ++i) line[i] ^= bytes[i];
+}
+
+// The coded data, read from the source in blocks: a line pair takes up to seven small reads
+// (flag byte, three length bytes, three chunks), and from a file each read would be a system
+// call. Bytes are taken in order; the last block may reach past the last pair.
+class ReadAhead {
+ public:
+  explicit ReadAhead(ImageLoader& loader) : loader_(loader) {}
+
+  // Copies the next count bytes to out; false when the source ends first.
+  bool take(std::uint8_t* out, int count) {
+    while (count > 0) {
+      if (position_ == filled_) {
+        filled_ = loader_.readBytes(buffer_, kBlockSize);
+        position_ = 0;
+        if (filled_ <= 0) {
+          filled_ = 0;
+          return false;
+        }
+      }
+      const int n = std::min(count, filled_ - position_);
+      std::memcpy(out, buffer_ + position_, static_cast<std::size_t>(n));
+      position_ += n;
+      out += n;
+      count -= n;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kBlockSize = 4096;
+  ImageLoader& loader_;
+  std::uint8_t buffer_[kBlockSize];
+  int filled_ = 0;
+  int position_ = 0;
+};
+
+// The fourth-plane file, read in order from its start (after passing over the rows above the
+// window), for up to kFourthPlanePairsPerRead line pairs of the window at once.
+struct FourthPlaneRows {
+  explicit FourthPlaneRows(HFILE companion) : file(companion) {}
+  bool open() const { return file >= 0; }
+
+  // The two rows of the window's next line pair, upper row first; null when the file does not
+  // deliver them whole (nothing is read after a short read).
+  const std::uint8_t* next(int pair, const GraWindow& window) {
+    if (nextPair == pairsRead && !ended) {
+      bool positioned = true;
+      if (pair == window.top && window.top > 0) {
+        LONG offset = window.top * kFourthPlanePairBytes;
+        positioned = _llseek(file, offset, FILE_BEGIN) == offset;
+      }
+      const int pairs = std::min(kFourthPlanePairsPerRead, window.bottom - pair);
+      const UINT wanted = static_cast<UINT>(pairs * kFourthPlanePairBytes);
+      const UINT got = positioned ? _lread(file, rows, wanted) : 0;
+      ended = got != wanted;
+      pairsRead = got <= wanted ? static_cast<int>(got) / kFourthPlanePairBytes : 0;
+      nextPair = 0;
+    }
+    return nextPair < pairsRead ? rows + nextPair++ * kFourthPlanePairBytes : nullptr;
+  }
+
+  HFILE file;
+  std::uint8_t rows[kFourthPlanePairsPerRead * kFourthPlanePairBytes];
+  int pairsRead = 0;  // pairs whose rows arrived whole with the last read
+  int nextPair = 0;   // of those, the next pair's
+  bool ended = false;
+};
+
+// A chunk's length byte and bytes, with two zero bytes after them. False when the source ends
+// first.
+bool readChunk(ReadAhead& data, std::uint8_t* chunk, std::uint16_t& length) {
+  std::uint8_t lengthByte;
+  if (!data.take(&lengthByte, 1)) return false;
+  length = lengthByte;
+  if (!data.take(chunk, length)) return false;
+  chunk[length] = 0;
+  chunk[length + 1] = 0;
+  return true;
 }
 
 bool hasGraExtension(const char* fileName) {
@@ -169,32 +266,32 @@ LoaderResult GraLoader::buildBitmapInfo() {
   return buildBitmapInfoFrom(palette);
 }
 
-bool GraLoader::readChunk(std::uint8_t* chunk, std::uint16_t& length) {
-  std::uint8_t lengthByte;
-  if (readBytes(&lengthByte, 1) != 1) return false;
-  length = lengthByte;
-  if (readBytes(chunk, length) != length) return false;
-  chunk[length] = 0;
-  chunk[length + 1] = 0;
-  return true;
-}
-
 void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
                                 std::uint16_t length) const {
   const std::uint8_t skipCode = header.skipCode;
   const std::uint8_t invertCode = header.invertCode;
   const std::uint8_t xorRunCode = header.xorRunCode;
+  const CodeScan escapes(skipCode, invertCode, xorRunCode, xorRunCode);
   // XORs count bytes from the current one with value, as far as the line reaches.
   unsigned current = chunk[0];
   auto xorRun = [&](unsigned count, std::uint8_t value) {
     unsigned end = current + count < kPlaneLineBytes ? current + count : kPlaneLineBytes;
-    for (unsigned i = current; i < end; ++i) planeLine[i] ^= value;
+    if (current < end) xorWithValue(planeLine + current, value, end - current);
     current += count;
   };
   unsigned consumed = 1;
   while (consumed < length && current < kPlaneLineBytes) {
     std::uint8_t code = chunk[consumed++];
-    if (code == skipCode) {
+    if (!escapes.isCode(code)) {
+      // A plain byte XORs the current byte. So do the plain bytes after it, up to the next
+      // escape byte, as far as the line reaches: one stretch, XORed whole.
+      const unsigned stop = std::min(unsigned{length}, consumed + kPlaneLineBytes - current - 1);
+      const unsigned end = static_cast<unsigned>(escapes.find(chunk, consumed, stop));
+      planeLine[current++] ^= code;
+      xorWithBytes(planeLine + current, chunk + consumed, end - consumed);
+      current += end - consumed;
+      consumed = end;
+    } else if (code == skipCode) {
       std::uint8_t count = chunk[consumed++];
       if (count == skipCode) {
         planeLine[current++] ^= skipCode;
@@ -208,15 +305,13 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
       } else {
         xorRun(count, 0xFF);
       }
-    } else if (code == xorRunCode) {
+    } else {  // xorRunCode
       std::uint8_t value = chunk[consumed++];
       if (value == xorRunCode) {
         planeLine[current++] ^= xorRunCode;
       } else {
         xorRun(chunk[consumed++], value);
       }
-    } else {
-      planeLine[current++] ^= code;
     }
   }
 }
@@ -227,17 +322,18 @@ LoaderResult GraLoader::decodePixels() {
   if (result != LoaderResult::Ok) return result;
 
   if (reportProgress(0) != 0) result = LoaderResult::Cancelled;
-  const HFILE fourthPlane = openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height);
   const GraWindow window = graWindowOf(header);
   const int mergeCount = (window.right - window.left) * kGraPlaneBytesPerColumn;
 
   std::uint8_t planeLines[kGraCodedPlanes][kPlaneLineBytes] = {};
   std::uint8_t chunk[kChunkBufferSize];
-  std::uint8_t fourthPlaneRows[kFourthPlanePairBytes];
+  ReadAhead data(*this);
+  FourthPlaneRows fourthPlane(openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height));
+  std::uint8_t fourthPlanePlaneLine[kPlaneLineBytes];
 
   for (int pair = window.top; pair < window.bottom; ++pair) {
     std::uint8_t pairFlags;
-    if (readBytes(&pairFlags, 1) != 1) {
+    if (!data.take(&pairFlags, 1)) {
       result = LoaderResult::BadData;
       break;
     }
@@ -245,7 +341,7 @@ LoaderResult GraLoader::decodePixels() {
       bool complete = true;
       for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
         std::uint16_t length = 0;
-        if (!readChunk(chunk, length)) result = LoaderResult::BadData;
+        if (!readChunk(data, chunk, length)) result = LoaderResult::BadData;
         if (result != LoaderResult::Ok) {
           complete = false;
           break;
@@ -265,26 +361,30 @@ LoaderResult GraLoader::decodePixels() {
       if (!complete) break;
     }
 
+    // Planes 0 to 2 cover the window's columns; the fourth plane, when there is one, whole
+    // rows. All planes that cover the same bytes are merged in one pass.
     std::uint8_t* lowerRow = linePairRow(pixels, pair);
-    for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
-      mergePlaneBytes(plane, mergeCount, planeLines[plane],
-                      lowerRow + window.left * kColumnBlockBytes);
-    }
-
-    if (fourthPlane >= 0) {
-      // The rows above the window belong to pairs that are not decoded.
-      bool positioned = true;
-      if (pair == window.top && window.top > 0) {
-        LONG offset = window.top * kFourthPlanePairBytes;
-        positioned = _llseek(fourthPlane, offset, FILE_BEGIN) == offset;
-      }
-      if (positioned && _lread(fourthPlane, fourthPlaneRows, kFourthPlanePairBytes) ==
-                            static_cast<UINT>(kFourthPlanePairBytes)) {
-        mergeFourthPlaneRow(fourthPlaneRows, lowerRow + kRowBytes);
-        mergeFourthPlaneRow(fourthPlaneRows + kGraFourthPlaneRowBytes, lowerRow);
+    const std::uint8_t* planes[kMaxPlanes] = {planeLines[0], planeLines[1], planeLines[2]};
+    if (fourthPlane.open()) {
+      if (const std::uint8_t* rows = fourthPlane.next(pair, window)) {
+        fourthPlaneLine(rows, fourthPlanePlaneLine);
+        if (mergeCount == kPlaneLineBytes) {
+          planes[kGraFourthPlaneBit] = fourthPlanePlaneLine;
+        } else {
+          const std::uint8_t* fourthOnly[kMaxPlanes] = {};
+          fourthOnly[kGraFourthPlaneBit] = fourthPlanePlaneLine;
+          mergeLinePair(fourthOnly, kPlaneLineBytes, lowerRow);
+        }
       } else {
         result = LoaderResult::BadData;
       }
+    }
+    if (pairFlags == kGraRepeatPair && pair > window.top && !fourthPlane.open()) {
+      // The same planes as the pair above, whose two rows (the next two in the bottom-up
+      // block) hold nothing else: copy them.
+      std::memcpy(lowerRow, lowerRow + 2 * kRowBytes, 2 * kRowBytes);
+    } else {
+      mergeLinePair(planes, mergeCount, lowerRow + window.left * kColumnBlockBytes);
     }
 
     if (pair % kGraProgressPairs == 0 && 2 * pair > 0 && 2 * pair < height &&
@@ -294,7 +394,7 @@ LoaderResult GraLoader::decodePixels() {
     if (result != LoaderResult::Ok) break;
   }
 
-  if (fourthPlane >= 0) closeCompanion(fourthPlane);
+  if (fourthPlane.open()) closeCompanion(fourthPlane.file);
   reportProgress(height);
   GlobalUnlock(pixelHandle);
   return result;

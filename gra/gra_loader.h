@@ -34,9 +34,6 @@ class GraLoader : public ImageLoader {
   std::int32_t headerBytes = 0;
 
  private:
-  // A chunk's length byte and bytes, with two zero bytes after them. False when the source
-  // ends first.
-  bool readChunk(std::uint8_t* chunk, std::uint16_t& length);
   void readPaletteFile();
 };
 

@@ -109,6 +109,34 @@ TEST_F(ChunkCodes, CodeCutShortByTheChunkEndChangesNothing) {
   EXPECT_EQ(changes(line), (Changes{{2, 0x11}}));
 }
 
+TEST_F(ChunkCodes, LongStretchesOfPlainBytesBetweenCodes) {
+  // Plain bytes from every starting offset, in stretches of every length up to the line's end
+  // and beyond it, broken by runs: each byte lands on its own position, none past the line.
+  for (int offset = 0; offset < 40; ++offset) {
+    for (int stretch : {1, 7, 8, 9, 15, 16, 17, 31, 33, 100, 200}) {
+      Bytes chunk{static_cast<std::uint8_t>(offset)};
+      Changes expected;
+      int position = offset;
+      auto plain = [&](int count) {
+        for (int k = 0; k < count; ++k, ++position) {
+          const auto b = static_cast<std::uint8_t>(1 + (position * 7 + k) % 0xEF);  // no escapes
+          chunk.push_back(b);
+          if (position < kPlaneLineBytes) expected.emplace_back(position, b);
+        }
+      };
+      plain(stretch);
+      chunk.insert(chunk.end(), {0xF0, 3});  // skip 3
+      position += 3;
+      plain(stretch);
+      chunk.insert(chunk.end(), {0xF0, 0xF0});  // a doubled escape between two stretches
+      if (position < kPlaneLineBytes) expected.emplace_back(position, 0xF0);
+      ++position;
+      plain(254 - static_cast<int>(chunk.size()));
+      ASSERT_EQ(changes(apply(chunk)), expected) << "offset " << offset << " stretch " << stretch;
+    }
+  }
+}
+
 TEST_F(ChunkCodes, NothingIsWrittenPastTheLine) {
   // A run that crosses the end stops there.
   EXPECT_EQ(changes(apply({158, 0xF2, 0x33, 0x05})), (Changes{{158, 0x33}, {159, 0x33}}));
