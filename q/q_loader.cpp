@@ -49,7 +49,10 @@
 // 400. Only the calls in between can cancel; the first and the closing one never do.
 #include "q/q_loader.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "framework/code_scan.h"
 
 using namespace qformat;
 
@@ -207,6 +210,10 @@ LoaderResult QLoader::decodePixels() {
     chunk[length + 1] = 0;
     if (decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) r = LoaderResult::Cancelled;
   }
+  // A line pair the chunks left unfinished shows the planes it has.
+  if (lineNumber < kLinePairs * bitsPerPixel && lineNumber % bitsPerPixel != 0) {
+    mergeCompletedPlanes(lineNumber / bitsPerPixel, lineNumber % bitsPerPixel, pixels);
+  }
   reportProgress(height);  // made whatever the result, and never cancels
 
   GlobalUnlock(chunkHandle);
@@ -217,47 +224,61 @@ LoaderResult QLoader::decodePixels() {
 
 int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, std::uint16_t length,
                          std::uint8_t* pixels) {
-  std::uint8_t line[kLineBytes];
+  // Runs are written in whole blocks of kRunBlock bytes, which may reach past the run into
+  // this slack: bytes past the fill are written again before the line is complete.
+  constexpr int kRunBlock = 16;
+  std::uint8_t line[kLineBytes + kRunBlock];
   int fill = 0;
   const bool literalMode = codes.literalMode != 0;
+
+  // The bytes that start a code; any other byte is a plain byte of the line. In a busy
+  // picture plain bytes come in long stretches, which are copied whole rather than token by
+  // token.
+  const CodeScan startsCode(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
+                            literalMode ? codes.zeroRunCode : codes.endOfLineCode);
 
   // Operands past the chunk's end read as 0, whatever the caller's buffer holds there.
   auto operandAt = [&](int at) -> std::uint8_t { return at < length ? chunk[at] : 0; };
   // Appends a run, as much of it as fits in the line.
   auto append = [&](std::uint8_t value, int count) {
     if (count > kLineBytes - fill) count = kLineBytes - fill;
-    std::memset(line + fill, value, static_cast<std::size_t>(count));
+    for (int i = 0; i < count; i += kRunBlock) std::memset(line + fill + i, value, kRunBlock);
     fill += count;
   };
 
   int at = 0;
   while (at < length) {
     const std::uint8_t first = chunk[at++];
-    if (first == codes.zeroRunCode) {
+    if (!startsCode.isCode(first)) {
+      // A plain byte, and the plain bytes after it as far as the line has room.
+      const int end = startsCode.find(chunk, at, std::min<int>(length, at + kLineBytes - fill - 1));
+      line[fill++] = first;
+      std::memcpy(line + fill, chunk + at, static_cast<std::size_t>(end - at));
+      fill += end - at;
+      at = end;
+    } else if (first == codes.zeroRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        append(first, 1);
+        line[fill++] = first;
       } else {
         append(0x00, count);
       }
     } else if (first == codes.ffRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        append(first, 1);
+        line[fill++] = first;
       } else {
         append(0xFF, count);
       }
     } else if (first == codes.fillRunCode) {
       const std::uint8_t value = operandAt(at++);
       if (literalMode && value == kLiteralOperand) {
-        append(first, 1);
+        line[fill++] = first;
       } else {
         append(value, operandAt(at++));
       }
-    } else if (!literalMode && first == codes.endOfLineCode) {
+    } else {  // endOfLineCode, literal mode off
       append(0x00, kLineBytes - fill);
-    } else {
-      append(first, 1);
     }
 
     if (fill == kLineBytes) {
@@ -268,17 +289,35 @@ int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, s
   return 0;  // an unfinished line is dropped
 }
 
+void QLoader::mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const {
+  const std::uint8_t* lines[kMaxPlanes] = {};
+  for (int plane = 0; plane < planes; ++plane) {
+    lines[plane] = historyRing[(pair * bitsPerPixel + plane) % kHistorySlots];
+  }
+  mergeLinePair(lines, kLineBytes, linePairRow(pixels, pair));
+}
+
 bool QLoader::completeLine(const std::uint8_t* line, std::uint8_t* pixels) {
   const int number = lineNumber++;
   if (number >= kLinePairs * bitsPerPixel) return false;  // beyond the picture: dropped
 
-  // Byte by byte, so that a line naming its own slot reads each byte before replacing it.
+  // Sixteen bytes at a time; a line naming its own slot reads each block before replacing it.
+  using Block = std::uint8_t __attribute__((vector_size(16)));
   std::uint8_t* output = historyRing[number % kHistorySlots];
   const std::uint8_t* reference = historyRing[referenceIndex[number]];
-  for (int i = 0; i < kLineBytes; ++i) output[i] = line[i] ^ reference[i];
+  for (int i = 0; i < kLineBytes; i += sizeof(Block)) {
+    Block block, referenceBlock;
+    std::memcpy(&block, line + i, sizeof block);
+    std::memcpy(&referenceBlock, reference + i, sizeof block);
+    block ^= referenceBlock;
+    std::memcpy(output + i, &block, sizeof block);
+  }
 
-  mergePlaneBytes(number % bitsPerPixel, kLineBytes, output,
-                  linePairRow(pixels, number / bitsPerPixel));
+  // The planes of a line pair are merged together when its last plane is complete; the
+  // history still holds the others (a pair has at most 4 of the 32 slots).
+  if (number % bitsPerPixel == bitsPerPixel - 1) {
+    mergeCompletedPlanes(number / bitsPerPixel, bitsPerPixel, pixels);
+  }
 
   const int completed = number + 1;
   if (completed % (kProgressLinePairs * bitsPerPixel) != 0) return false;

@@ -42,9 +42,12 @@ class QLoader : public ImageLoader {
   std::int32_t computedSize = 0;  // the file length the header implies
 
  private:
-  // XORs the full line with its reference slot into the history, merges it into the pixel
-  // block and reports progress. Answers true when the host asked to stop.
+  // XORs the full line with its reference slot into the history, merges its line pair into
+  // the pixel block when the line is the pair's last plane, and reports progress. Answers true
+  // when the host asked to stop.
   bool completeLine(const std::uint8_t* line, std::uint8_t* pixels);
+  // Merges planes 0 to planes - 1 of a line pair from the history into the pixel block.
+  void mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const;
 };
 
 #ifndef _WIN32
