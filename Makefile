@@ -62,6 +62,12 @@ test: test-native test-win32 test-asan test-valgrind fuzz-ci
 demo: native win32
 	@scripts/demo.sh
 
+# Decoding speed: the plug-ins against the floor and against libpng, from one run of
+# build/native/bench/decode_bench (BENCH_FLAGS passes Google Benchmark flags to it).
+.PHONY: bench
+bench: native
+	build/native/bench/decode_bench $(BENCH_FLAGS)
+
 # The desktop integration: the gdk-pixbuf loader modules, the MIME types and the thumbnailer
 # entry, under PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
 # are staged there and no cache is updated; without it the loader and MIME caches are updated.

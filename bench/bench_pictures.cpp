@@ -1,0 +1,225 @@
+#include "bench/bench_pictures.h"
+
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "framework/plugin_exports.h"
+#include "gra/gra_loader.h"
+#include "gra/writer/gra_writer.h"
+#include "q/q_loader.h"
+#include "q/writer/q_writer.h"
+#include "tools/planeconv/image_files.h"
+#include "tools/planeconv/picture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Indices = std::array<std::uint8_t, kPictureWidth * kPictureHeight>;
+
+// A busy picture: a diagonal ramp over all colours, ordered-dithered, with one pixel in six
+// random, so that hardly any plane byte repeats from one line pair to the next.
+void drawBusy(Indices& pixels, int colours, unsigned seed) {
+  static constexpr int kBayer[4][4] = {
+      {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  std::mt19937 random(seed);
+  for (int y = 0; y < kPictureHeight; ++y) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+      int level = (x + 2 * y) * 16 * (colours - 1) / (kPictureWidth + 2 * kPictureHeight);
+      int value = level / 16 + (level % 16 > kBayer[y % 4][x % 4] ? 1 : 0);
+      if (random() % 6 == 0) value = static_cast<int>(random() % static_cast<unsigned>(colours));
+      pixels[static_cast<std::size_t>(y) * kPictureWidth + x] = static_cast<std::uint8_t>(value);
+    }
+  }
+}
+
+// Noise: every pixel random, the worst case for both formats' run codes.
+void drawNoise(Indices& pixels, int colours, unsigned seed) {
+  std::mt19937 random(seed);
+  for (auto& p : pixels) p = static_cast<std::uint8_t>(random() % static_cast<unsigned>(colours));
+}
+
+// The pixel block a reader shows of colour indices (top row first): bottom-up 4-bit rows.
+Bytes blockOf(const Indices& pixels, std::uint8_t mask) {
+  Bytes block(kPixelBlockSize, 0);
+  for (int y = 0; y < kPictureHeight; ++y) {
+    std::uint8_t* row = block.data() + (kPictureHeight - 1 - y) * kRowBytes;
+    for (int x = 0; x < kPictureWidth; ++x) {
+      std::uint8_t value = pixels[static_cast<std::size_t>(y) * kPictureWidth + x] & mask;
+      row[x / 2] |= static_cast<std::uint8_t>(x % 2 ? value : value << 4);
+    }
+  }
+  return block;
+}
+
+Bytes readWhole(const std::string& path) {
+  Bytes bytes;
+  if (std::string error = readFile(path, bytes); !error.empty())
+    throw std::runtime_error(path + ": " + error);
+  return bytes;
+}
+
+void writeWhole(const std::string& path, const Bytes& bytes) {
+  if (std::string error = writeFileAtomically(path, bytes, true); !error.empty())
+    throw std::runtime_error(path + ": " + error);
+}
+
+struct PngSource {
+  const Bytes* bytes;
+  std::size_t position;
+};
+
+void readFromMemory(png_structp png, png_bytep out, png_size_t length) {
+  auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+  if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
+  std::memcpy(out, source->bytes->data() + source->position, length);
+  source->position += length;
+}
+
+}  // namespace
+
+int WINAPI ignoreProgress(int, int, HostValue) {
+  return 0;
+}
+
+LoaderResult decodePicture(const BenchPicture& picture, HGLOBAL& info, HGLOBAL& pixels) {
+  if (!picture.path.empty()) {
+    return picture.getPicture(picture.path.c_str(), 0, kSourceIsFileName, &info, &pixels,
+                              ignoreProgress, 0);
+  }
+  return picture.getPicture(reinterpret_cast<const char*>(picture.file.data()),
+                            static_cast<std::int32_t>(picture.file.size()), kSourceIsMemory, &info,
+                            &pixels, ignoreProgress, 0);
+}
+
+HGLOBAL decodePngToBlock(const Bytes& png) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, kPixelBlockSize);
+  auto* pixels = static_cast<std::uint8_t*>(GlobalLock(block));
+  png_structp read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(read);
+  if (setjmp(png_jmpbuf(read))) {
+    png_destroy_read_struct(&read, &info, nullptr);
+    GlobalFree(block);
+    return 0;
+  }
+  PngSource source{&png, 0};
+  png_set_read_fn(read, &source, readFromMemory);
+  png_read_info(read, info);
+  if (png_get_image_width(read, info) != kPictureWidth ||
+      png_get_image_height(read, info) != kPictureHeight || png_get_bit_depth(read, info) != 4 ||
+      png_get_color_type(read, info) != PNG_COLOR_TYPE_PALETTE) {
+    png_error(read, "not a 640 x 400 4-bit palette PNG");
+  }
+  // Packed 4-bit rows as they stand (left pixel in the high nibble), bottom row first.
+  for (int y = 0; y < kPictureHeight; ++y)
+    png_read_row(read, pixels + (kPictureHeight - 1 - y) * kRowBytes, nullptr);
+  png_read_end(read, nullptr);
+  png_destroy_read_struct(&read, &info, nullptr);
+  GlobalUnlock(block);
+  return block;
+}
+
+HGLOBAL fillBlock(const Bytes& pixels) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, kPixelBlockSize);
+  auto* out = static_cast<std::uint8_t*>(GlobalLock(block));
+  std::memset(out, 0, kPixelBlockSize);
+  // The zero fill must happen: the compiler may not fold it into the pass that follows.
+  benchmark::DoNotOptimize(out);
+  benchmark::ClobberMemory();
+  std::memcpy(out, pixels.data(), kPixelBlockSize);
+  GlobalUnlock(block);
+  return block;
+}
+
+Bytes takeBlockBytes(HGLOBAL block) {
+  Bytes bytes(GlobalSize(block));
+  if (const void* data = GlobalLock(block)) {
+    std::memcpy(bytes.data(), data, bytes.size());
+    GlobalUnlock(block);
+  }
+  GlobalFree(block);
+  return bytes;
+}
+
+BenchPictures::BenchPictures(const std::string& samples) {
+  std::string pattern = (fs::temp_directory_path() / "planes-bench-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+  folder_ = pattern;
+  const GetPictureCall gra = &PluginExports<GraLoader>::getPicture;
+  const GetPictureCall q = &PluginExports<QLoader>::getPicture;
+
+  // The samples. What they show is known only from decoding them, so the decoder's own output
+  // is what libpng and the floor must match.
+  for (const char* name : {"card", "plain", "window"}) {
+    add("gra", name, gra, readWhole(samples + "/" + name + ".gra"));
+  }
+  for (const char* extension : {"gra", "rgb", "e1"}) {
+    std::string name = std::string("card.") + extension;
+    writeWhole(folder_ + "/" + name, readWhole(samples + "/" + name));
+  }
+  add("gra+e1", "card", gra, readWhole(samples + "/card.gra"), folder_ + "/card.gra");
+  add("q16", "gradient", q, readWhole(samples + "/gradient.q"));
+  add("q8", "eight", q, readWhole(samples + "/eight.q"));
+
+  // Busy pictures, drawn here: the decoder must show exactly what was drawn.
+  std::mt19937 random(6);
+  auto colour = [&] { return static_cast<std::uint8_t>(random() % 16); };
+  for (const char* name : {"busy", "noise"}) {
+    auto draw = std::string(name) == "busy" ? drawBusy : drawNoise;
+
+    auto graPicture = std::make_unique<GraPicture>();
+    draw(graPicture->pixels, 16, 1);
+    for (auto& c : graPicture->colors) c = GraColor{colour(), colour(), colour()};
+    GraFiles files = writeGra(*graPicture);
+    add("gra", name, gra, files.picture, "", blockOf(graPicture->pixels, 7));
+    std::string stem = folder_ + "/" + name;
+    writeWhole(stem + ".gra", files.picture);
+    writeWhole(stem + ".rgb", files.palette);
+    writeWhole(stem + ".e1", files.fourthPlane);
+    add("gra+e1", name, gra, files.picture, stem + ".gra", blockOf(graPicture->pixels, 15));
+
+    for (bool eight : {false, true}) {
+      auto qPicture = std::make_unique<QPicture>();
+      qPicture->eightColors = eight;
+      draw(qPicture->pixels, eight ? 8 : 16, 2);
+      for (auto& c : qPicture->palette) c = QColor{colour(), colour(), colour()};
+      add(eight ? "q8" : "q16", name, q, writeQFile(*qPicture), "", blockOf(qPicture->pixels, 15));
+    }
+  }
+}
+
+BenchPictures::~BenchPictures() {
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+void BenchPictures::add(std::string kind, std::string name, GetPictureCall getPicture, Bytes file,
+                        std::string path, Bytes expected) {
+  const bool expectedIsKnown = !expected.empty();
+  BenchPicture picture{std::move(kind), std::move(name),     getPicture, std::move(file),
+                       std::move(path), std::move(expected), {}};
+  const std::string label = picture.label();
+  HGLOBAL info = 0, pixels = 0;
+  LoaderResult r = decodePicture(picture, info, pixels);
+  if (r != LoaderResult::Ok) {
+    throw std::runtime_error(label + ": GetPicture answered " +
+                             std::to_string(static_cast<int>(r)));
+  }
+  DecodedPicture decoded{takeBlockBytes(info), takeBlockBytes(pixels)};
+  if (!expectedIsKnown) picture.expected = decoded.pixelBlock;
+  if (decoded.pixelBlock != picture.expected)
+    throw std::runtime_error(label + ": the decoder does not show what was drawn");
+  if (std::string error = encodePng(decoded, picture.png); !error.empty())
+    throw std::runtime_error(label + ": " + error);
+  if (takeBlockBytes(decodePngToBlock(picture.png)) != picture.expected)
+    throw std::runtime_error(label + ": libpng does not give the decoder's pixels");
+  if (takeBlockBytes(fillBlock(picture.expected)) != picture.expected)
+    throw std::runtime_error(label + ": the floor does not give the decoder's pixels");
+  pictures_.push_back(std::move(picture));
+}
