@@ -81,7 +81,10 @@ std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& 
     colors[i] = png_color{palette[i].red, palette[i].green, palette[i].blue};
   }
   png_set_PLTE(png, info, colors, kPaletteEntries);
-  png_set_compression_level(png, 9);
+  // zlib's usual level: it encodes about 3 times as fast as level 9, for files about 2 % larger
+  // on busy pictures and a few hundred bytes larger on small flat ones. Encoding, not
+  // decoding, sets the pace of a conversion.
+  png_set_compression_level(png, 6);
   png_write_info(png, info);
   for (int y = 0; y < picture.height(); ++y) {
     png_write_row(png, const_cast<png_bytep>(picture.row(y)));
