@@ -250,6 +250,7 @@ class Host {
     pictureInfo();
     Decoded decoded = picture(steering_.byName);
     preview();
+    unknownSourceKind();
     // Without a usable companion, the picture by name is the picture from memory.
     if (decoded.result == LoaderResult::Ok && steering_.byName && !steering_.anyFault() &&
         steering_.palette != RightSize && steering_.fourthPlane != RightSize) {
@@ -316,13 +317,40 @@ class Host {
   }
 
   // GetPictureInfo and GetPicture from memory read an exact-size copy, so that the sanitizer
-  // sees a read past its end.
+  // sees a read past its end. The flag word's bits above the source kind, which count for
+  // nothing, come from the input; by name, length is a number that must not matter either.
   LoaderResult callWithSource(bool byName, auto call) {
-    if (byName) return underFaults([&] { return call(name_.c_str(), 0, kSourceIsFileName); });
+    const std::uint32_t otherBits = static_cast<std::uint32_t>(steering_.seed) << 3;
+    if (byName) {
+      return underFaults([&] {
+        return call(name_.c_str(), static_cast<std::int32_t>(steering_.seed) - 128,
+                    kSourceIsFileName | otherBits);
+      });
+    }
     Bytes copy = file_;
     const char* block = reinterpret_cast<const char*>(copy.data());
     const auto length = static_cast<std::int32_t>(copy.size());
-    return underFaults([&] { return call(block, length, kSourceIsMemory); });
+    return underFaults([&] { return call(block, length, kSourceIsMemory | otherBits); });
+  }
+
+  // A source kind other than a name or a memory block: nothing is read or handed over.
+  void unknownSourceKind() {
+    const std::uint32_t flags = 2 + steering_.seed % 6;
+    const char* block = reinterpret_cast<const char*>(file_.data());
+    const auto length = static_cast<std::int32_t>(file_.size());
+    PictureInfoRecord record;
+    std::memset(&record, 0x5A, sizeof record);
+    HGLOBAL info = kUntouched, pixels = kUntouched;
+    ProgressScript script{1};
+    const auto userData = reinterpret_cast<HostValue>(&script);
+    HOST_CHECK(Exports::getPictureInfo(block, length, flags, &record) == LoaderResult::NotProvided);
+    HOST_CHECK(Exports::getPicture(block, length, flags, &info, &pixels, progressFunction,
+                                   userData) == LoaderResult::NotProvided);
+    HOST_CHECK(Exports::getPreview(block, length, flags, &info, &pixels, progressFunction,
+                                   userData) == LoaderResult::NotProvided);
+    HOST_CHECK(record.width == 0x5A5A5A5A && record.textHandle == kUntouched);
+    HOST_CHECK(info == kUntouched && pixels == kUntouched && script.calls == 0);
+    HOST_CHECK(nothingHeld());
   }
 
   void pictureInfo() {
