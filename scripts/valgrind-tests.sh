@@ -25,7 +25,9 @@ ctest --test-dir "$build" -N -V | sed -n 's/^.*Test command: //p' | tr -d '"' |
   sed 's/ --gtest_filter=.*$//' | sort -u | { grep -Ev "$exclude" || true; } |
   while read -r command; do
     program=${command%% *}
-    [ -n "$command" ] && [ "$(head -c 4 "$program" 2>/dev/null)" = $'\x7fELF' ] && echo "$command"
+    if [ -n "$command" ] && [ "$(head -c 4 "$program" 2>/dev/null)" = $'\x7fELF' ]; then
+      echo "$command"
+    fi
   done >"$logs/commands"
 [ -s "$logs/commands" ] || { echo "valgrind-tests: no tests found in $build" >&2; exit 1; }
 
