@@ -19,6 +19,29 @@ enum class LoaderResult : std::int32_t {
   NotProvided = -1,   // the loader does not provide the operation, or an unknown source kind
 };
 
+// The name of a result code, as the code spells it ("BadData").
+constexpr const char* resultName(LoaderResult r) {
+  switch (r) {
+    case LoaderResult::Ok:
+      return "Ok";
+    case LoaderResult::Cancelled:
+      return "Cancelled";
+    case LoaderResult::UnknownFormat:
+      return "UnknownFormat";
+    case LoaderResult::BadData:
+      return "BadData";
+    case LoaderResult::NoMemory:
+      return "NoMemory";
+    case LoaderResult::LockFailed:
+      return "LockFailed";
+    case LoaderResult::OpenFailed:
+      return "OpenFailed";
+    case LoaderResult::NotProvided:
+      return "NotProvided";
+  }
+  return "an unknown result";
+}
+
 // The host's progress function: done of total lines are produced. A non-zero answer asks the
 // loader to stop.
 using ProgressCallback = int(WINAPI*)(int done, int total, HostValue userData);

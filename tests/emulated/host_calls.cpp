@@ -4,28 +4,6 @@
 
 namespace {
 
-const char* name(LoaderResult r) {
-  switch (r) {
-    case LoaderResult::Ok:
-      return "Ok";
-    case LoaderResult::Cancelled:
-      return "Cancelled";
-    case LoaderResult::UnknownFormat:
-      return "UnknownFormat";
-    case LoaderResult::BadData:
-      return "BadData";
-    case LoaderResult::NoMemory:
-      return "NoMemory";
-    case LoaderResult::LockFailed:
-      return "LockFailed";
-    case LoaderResult::OpenFailed:
-      return "OpenFailed";
-    case LoaderResult::NotProvided:
-      return "NotProvided";
-  }
-  return "an unknown result";
-}
-
 std::string describe(const std::vector<ProgressCall>& calls) {
   std::ostringstream out;
   out << "[";
@@ -55,12 +33,12 @@ std::string compareBytes(const char* what, const Bytes& emulated, const Bytes& n
 }  // namespace
 
 std::ostream& operator<<(std::ostream& out, LoaderResult result) {
-  return out << name(result);
+  return out << resultName(result);
 }
 
 std::string describe(const PictureOutcome& o) {
   std::ostringstream out;
-  out << name(o.result) << (o.outputsWritten ? ", outputs written" : "") << ", info "
+  out << resultName(o.result) << (o.outputsWritten ? ", outputs written" : "") << ", info "
       << o.info.size() << " bytes, pixels " << o.pixels.size() << " bytes"
       << (o.handedOverLocked ? ", handed over locked" : "") << ", progress "
       << describe(o.progress);
@@ -69,7 +47,7 @@ std::string describe(const PictureOutcome& o) {
 
 std::string describe(const PictureInfoOutcome& o) {
   std::ostringstream out;
-  out << name(o.result) << ", text "
+  out << resultName(o.result) << ", text "
       << (o.text == PictureInfoOutcome::Text::Untouched ? "untouched"
           : o.text == PictureInfoOutcome::Text::None    ? "none"
                                                         : "a block")

@@ -16,27 +16,6 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline const char* resultName(LoaderResult r) {
-  switch (r) {
-    case LoaderResult::Ok:
-      return "Ok";
-    case LoaderResult::Cancelled:
-      return "Cancelled";
-    case LoaderResult::UnknownFormat:
-      return "UnknownFormat";
-    case LoaderResult::BadData:
-      return "BadData";
-    case LoaderResult::NoMemory:
-      return "NoMemory";
-    case LoaderResult::LockFailed:
-      return "LockFailed";
-    case LoaderResult::OpenFailed:
-      return "OpenFailed";
-    case LoaderResult::NotProvided:
-      return "NotProvided";
-  }
-  return "unknown result";
-}
 inline void PrintTo(LoaderResult r, std::ostream* out) {
   *out << resultName(r);
 }
