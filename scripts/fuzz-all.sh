@@ -18,7 +18,7 @@ for i in "${!targets[@]}"; do
   t=${targets[$i]}
   if ! wait "${pids[$i]}"; then failed=1; fi
   echo "== $t ($mode, $seconds s): build/fuzz/$t-$mode.log"
-  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec)|^fuzz.sh:' \
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec)|^fuzz.sh:' \
     "build/fuzz/$t-$mode.log" | tail -n 6
 done
 if [ "$failed" != 0 ]; then
