@@ -41,6 +41,7 @@ void getPictureBench(benchmark::State& state, const BenchPicture* picture) {
     GlobalFree(info);
     GlobalFree(pixels);
   }
+  state.counters["file_bytes"] = static_cast<double>(picture->file.size());
 }
 
 void libpngBench(benchmark::State& state, const BenchPicture* picture) {

@@ -30,6 +30,65 @@ class CodeScan {
     return findByBytes(bytes, at, to);
   }
 
+  // What a stretch of plain bytes does to the line it goes to: Q copies it, GRA XORs it in.
+  enum class Apply { Copy, Xor };
+
+  // Copies bytes[from] onwards to out, or XORs them into out, until the first code byte or
+  // to, and returns where it stopped (as find does). Where SSE2 is at hand it works on whole
+  // 16-byte blocks, scanning and applying in one pass: it may read up to 15 bytes past
+  // bytes[to - 1] and, when copying, write up to 15 bytes past the copy; when XORing, it reads
+  // and writes back up to 15 bytes past the stretch without changing them. Both buffers need
+  // that much room.
+  template <Apply kApply>
+  int applyUntilCode(const std::uint8_t* bytes, int from, int to, std::uint8_t* out) const {
+#if defined(__SSE2__)
+    const __m128i c0 = _mm_set1_epi8(static_cast<char>(codes_[0]));
+    const __m128i c1 = _mm_set1_epi8(static_cast<char>(codes_[1]));
+    const __m128i c2 = _mm_set1_epi8(static_cast<char>(codes_[2]));
+    const __m128i c3 = _mm_set1_epi8(static_cast<char>(codes_[3]));
+    auto* block = reinterpret_cast<__m128i*>(out);
+    for (int at = from; at < to; at += 16, ++block) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+      const __m128i equal =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, c3)));
+      // Where the stretch stops within this block, if it does: at a code byte or at to.
+      unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(equal));
+      if (to - at < 16) stop |= ~0u << (to - at);
+      if constexpr (kApply == Apply::Copy) {
+        _mm_storeu_si128(block, v);
+      } else {
+        if (stop) {
+          // Only the bytes before the stop: the others XOR with 0.
+          const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+          const auto count = static_cast<char>(std::countr_zero(stop));
+          v = _mm_and_si128(v, _mm_cmplt_epi8(index, _mm_set1_epi8(count)));
+        }
+        _mm_storeu_si128(block, _mm_xor_si128(_mm_loadu_si128(block), v));
+      }
+      if (stop) return at + std::countr_zero(stop);
+    }
+    return to;
+#else
+    const int end = find(bytes, from, to);
+    const int count = end - from;
+    if constexpr (kApply == Apply::Copy) {
+      std::memcpy(out, bytes + from, static_cast<std::size_t>(count));
+    } else {
+      int i = 0;
+      for (; i + 4 <= count; i += 4) {
+        std::uint32_t word, other;
+        std::memcpy(&word, out + i, 4);
+        std::memcpy(&other, bytes + from + i, 4);
+        word ^= other;
+        std::memcpy(out + i, &word, 4);
+      }
+      for (; i < count; ++i) out[i] ^= bytes[from + i];
+    }
+    return end;
+#endif
+  }
+
   bool isCode(std::uint8_t b) const {
     return b == codes_[0] || b == codes_[1] || b == codes_[2] || b == codes_[3];
   }

@@ -64,6 +64,11 @@ constexpr int kMaxPlanes = 4;
 void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
                    std::uint8_t* rowPair);
 
+// How wide a word mergeLinePair may use: the widest the processor has (the default), or the
+// widest the build assumes, so that the tests can hold every width against mergePlaneBytes.
+enum class MergeWidth { Widest, Baseline };
+extern MergeWidth mergeWidth;
+
 // The address of line pair k's lower row in a bottom-up pixel block of kPictureHeight rows.
 inline std::uint8_t* linePairRow(std::uint8_t* pixels, int pair) {
   return pixels + (kPictureHeight - 2 - 2 * pair) * kRowBytes;

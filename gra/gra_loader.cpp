@@ -72,8 +72,13 @@ namespace {
 // Window edges in columns become pixel-block offsets of 4 bytes (8 pixels of 4 bits).
 constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
 
-// Two bytes after a chunk, set to 0, for a code cut short by its end.
-constexpr int kChunkBufferSize = kGraMaxChunkLength + 2;
+// Room after a chunk, set to 0: two bytes for a code cut short by its end, and the 16-byte
+// blocks of plain bytes may read up to 15 bytes past it.
+constexpr int kChunkPadding = 16;
+constexpr int kChunkBufferSize = kGraMaxChunkLength + kChunkPadding;
+
+// A plane line, and room after it for the 16-byte blocks that XOR plain bytes into it.
+constexpr int kPlaneLineRoom = kPlaneLineBytes + 16;
 
 // The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
 // from the file at once.
@@ -92,8 +97,8 @@ void fourthPlaneLine(const std::uint8_t* rows, std::uint8_t* planeLine) {
   }
 }
 
-// XOR a stretch of a plane line with a byte value or with other bytes, a 64-bit word at a time
-// (words loaded and stored with memcpy), then byte by byte.
+// XOR a stretch of a plane line with a byte value, a 64-bit word at a time (words loaded and
+// stored with memcpy), then byte by byte.
 void xorWithValue(std::uint8_t* line, std::uint8_t value, unsigned count) {
   const std::uint64_t spread = value * 0x0101010101010101u;
   unsigned i = 0;
@@ -104,18 +109,6 @@ void xorWithValue(std::uint8_t* line, std::uint8_t value, unsigned count) {
     std::memcpy(line + i, &word, 8);
   }
   for (; i < count; ++i) line[i] ^= value;
-}
-
-void xorWithBytes(std::uint8_t* line, const std::uint8_t* bytes, unsigned count) {
-  unsigned i = 0;
-  for (; i + 8 <= count; i += 8) {
-    std::uint64_t word, other;
-    std::memcpy(&word, line + i, 8);
-    std::memcpy(&other, bytes + i, 8);
-    word ^= other;
-    std::memcpy(line + i, &word, 8);
-  }
-  for (; i < count; ++i) line[i] ^= bytes[i];
 }
 
 // The coded data, read from the source in blocks: a line pair takes up to seven small reads
@@ -185,15 +178,14 @@ struct FourthPlaneRows {
   bool ended = false;
 };
 
-// A chunk's length byte and bytes, with two zero bytes after them. False when the source ends
-// first.
+// A chunk's length byte and bytes, with kChunkPadding zero bytes after them. False when the
+// source ends first.
 bool readChunk(ReadAhead& data, std::uint8_t* chunk, std::uint16_t& length) {
   std::uint8_t lengthByte;
   if (!data.take(&lengthByte, 1)) return false;
   length = lengthByte;
   if (!data.take(chunk, length)) return false;
-  chunk[length] = 0;
-  chunk[length + 1] = 0;
+  std::memset(chunk + length, 0, kChunkPadding);
   return true;
 }
 
@@ -285,10 +277,10 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
     if (!escapes.isCode(code)) {
       // A plain byte XORs the current byte. So do the plain bytes after it, up to the next
       // escape byte, as far as the line reaches: one stretch, XORed whole.
-      const unsigned stop = std::min(unsigned{length}, consumed + kPlaneLineBytes - current - 1);
-      const unsigned end = static_cast<unsigned>(escapes.find(chunk, consumed, stop));
       planeLine[current++] ^= code;
-      xorWithBytes(planeLine + current, chunk + consumed, end - consumed);
+      const unsigned stop = std::min(unsigned{length}, consumed + kPlaneLineBytes - current);
+      const auto end = static_cast<unsigned>(escapes.applyUntilCode<CodeScan::Apply::Xor>(
+          chunk, static_cast<int>(consumed), static_cast<int>(stop), planeLine + current));
       current += end - consumed;
       consumed = end;
     } else if (code == skipCode) {
@@ -325,7 +317,7 @@ LoaderResult GraLoader::decodePixels() {
   const GraWindow window = graWindowOf(header);
   const int mergeCount = (window.right - window.left) * kGraPlaneBytesPerColumn;
 
-  std::uint8_t planeLines[kGraCodedPlanes][kPlaneLineBytes] = {};
+  std::uint8_t planeLines[kGraCodedPlanes][kPlaneLineRoom] = {};
   std::uint8_t chunk[kChunkBufferSize];
   ReadAhead data(*this);
   FourthPlaneRows fourthPlane(openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height));

@@ -205,9 +205,9 @@ LoaderResult QLoader::decodePixels() {
       r = LoaderResult::BadData;
       break;
     }
-    // Both bytes a token cut short at the chunk's end can reach read as 0.
-    chunk[length] = 0;
-    chunk[length + 1] = 0;
+    // Both bytes a token cut short at the chunk's end can reach read as 0, and so does the
+    // rest of the padding, which the copying of plain bytes may read.
+    std::memset(chunk + length, 0, kChunkPadding);
     if (decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) r = LoaderResult::Cancelled;
   }
   // A line pair the chunks left unfinished shows the planes it has.
@@ -251,9 +251,10 @@ int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, s
     const std::uint8_t first = chunk[at++];
     if (!startsCode.isCode(first)) {
       // A plain byte, and the plain bytes after it as far as the line has room.
-      const int end = startsCode.find(chunk, at, std::min<int>(length, at + kLineBytes - fill - 1));
+      // The copy may read into the chunk buffer's padding and write into the line's slack.
       line[fill++] = first;
-      std::memcpy(line + fill, chunk + at, static_cast<std::size_t>(end - at));
+      const int end = startsCode.applyUntilCode<CodeScan::Apply::Copy>(
+          chunk, at, std::min<int>(length, at + kLineBytes - fill), line + fill);
       fill += end - at;
       at = end;
     } else if (first == codes.zeroRunCode) {

@@ -1,8 +1,10 @@
-// Finding the next code byte a word at a time must find what a byte-by-byte search finds.
+// Finding the next code byte a word at a time must find what a byte-by-byte search finds, and
+// copying or XORing up to it must apply what lies before it.
 #include "framework/code_scan.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -52,6 +54,23 @@ TEST(CodeScan, EveryWidthFindsTheFirstCodeByte) {
       EXPECT_EQ(scan.findByBytes(bytes.data(), by64, to), want);
       EXPECT_TRUE(by32 == want || (want > by32 && to - by32 < 4));
       EXPECT_TRUE(by64 == want || (want > by64 && to - by64 < 8));
+      // applyUntilCode stops where find does and copies, or XORs in, exactly the bytes before
+      // it, leaving the bytes after a XORed stretch alone; the buffers carry the 15 bytes of
+      // room it may use (read from bytes, written to out).
+      std::vector<std::uint8_t> padded(bytes);
+      padded.resize(bytes.size() + 15, static_cast<std::uint8_t>(random()));
+      const std::size_t stretch = static_cast<std::size_t>(to - from);
+      std::vector<std::uint8_t> out(stretch + 15, 0xA5);
+      ASSERT_EQ(scan.applyUntilCode<CodeScan::Apply::Copy>(padded.data(), from, to, out.data()),
+                want);
+      EXPECT_TRUE(std::equal(bytes.begin() + from, bytes.begin() + want, out.begin()));
+      std::vector<std::uint8_t> line(stretch + 15);
+      for (auto& b : line) b = static_cast<std::uint8_t>(random());
+      std::vector<std::uint8_t> xored = line;
+      for (int i = 0; i < want - from; ++i) xored[i] ^= bytes[from + i];
+      ASSERT_EQ(scan.applyUntilCode<CodeScan::Apply::Xor>(padded.data(), from, to, line.data()),
+                want);
+      EXPECT_EQ(line, xored);
 #if defined(__SSE2__)
       const int by16 = scan.findBy16(bytes.data(), from, to);
       EXPECT_TRUE(by16 == want || (want > by16 && to - by16 < 16));

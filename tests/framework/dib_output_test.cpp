@@ -74,7 +74,8 @@ TEST(MergePlaneBytes, EveryByteValueAtEveryPlaneMatchesTheBitTable) {
 
 // mergeLinePair must write exactly what mergePlaneBytes writes for each of its planes: over
 // random plane bytes, random earlier block contents, every count from -1 to a whole line, every
-// set of planes, and an odd start within the row. Guard rows around the pair must stay as
+// set of planes, and an odd start within the row, with the widest words the processor has and
+// with the build's own. Guard rows around the pair must stay as
 // they were.
 TEST(MergeLinePair, WritesWhatMergePlaneBytesWritesPlaneByPlane) {
   std::mt19937 random(20240607);
@@ -93,13 +94,19 @@ TEST(MergeLinePair, WritesWhatMergePlaneBytesWritesPlaneByPlane) {
       // Rows 0 and 3 guard the pair in rows 1 and 2; the pair starts at byte 1 of its row so
       // that no word of the merge is aligned.
       const int start = count < kPlaneLineBytes ? 1 : 0;
-      Bytes expected = randomBytes(4 * kRowBytes);
-      Bytes got = expected;
+      const Bytes before = randomBytes(4 * kRowBytes);
+      Bytes expected = before;
       for (int p = 0; p < kMaxPlanes; ++p) {
         if (lines[p]) mergePlaneBytes(p, count, lines[p], expected.data() + kRowBytes + start);
       }
-      mergeLinePair(lines, count, got.data() + kRowBytes + start);
-      ASSERT_EQ(got, expected) << "planes " << set << ", count " << count;
+      for (MergeWidth width : {MergeWidth::Widest, MergeWidth::Baseline}) {
+        Bytes got = before;
+        mergeWidth = width;
+        mergeLinePair(lines, count, got.data() + kRowBytes + start);
+        mergeWidth = MergeWidth::Widest;
+        ASSERT_EQ(got, expected) << "planes " << set << ", count " << count << ", widest "
+                                 << (width == MergeWidth::Widest);
+      }
     }
   }
 }
