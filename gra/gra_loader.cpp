@@ -81,9 +81,10 @@ constexpr int kChunkBufferSize = kGraMaxChunkLength + kChunkPadding;
 constexpr int kPlaneLineRoom = kPlaneLineBytes + 16;
 
 // The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
-// from the file at once.
+// from the file at once: a whole picture's in four reads (each read is a system call, which
+// costs more than the copy), with 8000 bytes on the stack.
 constexpr int kFourthPlanePairBytes = 2 * kGraFourthPlaneRowBytes;
-constexpr int kFourthPlanePairsPerRead = kGraProgressPairs;
+constexpr int kFourthPlanePairsPerRead = 50;
 
 // The two rows of the fourth plane that a line pair takes (upper row first), as the pair's
 // plane line of plane 3: e1 byte j covers plane bytes 2j (its high nibble) and 2j + 1 (its low
