@@ -7,6 +7,7 @@
 #include "framework/plugin_exports.h"
 #include "gra/gra_loader.h"
 #include "q/q_loader.h"
+#include "tests/support/fault_sweep.h"
 #include "tests/support/test_support.h"
 
 // A format loader for exercising the frame alone: a file is "FAKE" and then pixel bytes. Its
@@ -224,70 +225,18 @@ TEST(Sequences, IsSupportedFoldsTheResult) {
 // Fails, in turn, every allocation, lock and open that a successful call makes, and checks the
 // code, that nothing was handed over and that nothing is left behind.
 TEST(FaultInjection, EveryAllocationLockAndOpenOfEveryExport) {
+  using namespace fault_sweep;
   TempDir dir;
   Bytes file = fakePicture();
   std::string path = dir.write("pic.fake", file);
-  struct Source {
-    const char* what;
-    const char* source;
-    std::int32_t length;
-    std::uint32_t flags;
-  } sources[] = {{"memory", reinterpret_cast<const char*>(file.data()),
-                  static_cast<std::int32_t>(file.size()), 1},
-                 {"file", path.c_str(), 0, 0}};
-
-  for (const Source& s : sources) {
-    platform::OperationCounts counts;  // what the last call made, before the test's own locks
-    auto getPicture = [&] {
-      HGLOBAL info = kUntouched, pixels = kUntouched;
-      LoaderResult r = Fake::getPicture(s.source, s.length, s.flags, &info, &pixels, nullptr, 0);
-      counts = platform::operationCounts();
-      if (r == LoaderResult::Ok) {
-        takeBlock(info);
-        takeBlock(pixels);
-      } else {
-        EXPECT_EQ(info, kUntouched);
-        EXPECT_EQ(pixels, kUntouched);
-      }
-      return r;
-    };
-    auto getPictureInfo = [&] {
-      PictureInfoRecord info{};
-      LoaderResult r = Fake::getPictureInfo(s.source, s.length, s.flags, &info);
-      counts = platform::operationCounts();
-      return r;
-    };
-    for (const auto& [name, run] :
-         std::initializer_list<std::pair<const char*, std::function<LoaderResult()>>>{
-             {"GetPicture", getPicture}, {"GetPictureInfo", getPictureInfo}}) {
-      platform::setFaultPlan({});
-      ASSERT_EQ(run(), LoaderResult::Ok) << name << " " << s.what;
-      expectNothingHeld();
-      struct Kind {
-        int count;  // copied now: later runs overwrite counts
-        platform::FaultPlan (*plan)(int);
-        LoaderResult expected;
-      } kinds[] = {
-          {counts.allocations, [](int n) { return platform::FaultPlan{.failAllocation = n}; },
-           LoaderResult::NoMemory},
-          {counts.locks, [](int n) { return platform::FaultPlan{.failLock = n}; },
-           LoaderResult::LockFailed},
-          {counts.opens, [](int n) { return platform::FaultPlan{.failOpen = n}; },
-           LoaderResult::OpenFailed},
-      };
-      for (const Kind& kind : kinds) {
-        for (int n = 1; n <= kind.count; ++n) {
-          platform::ScopedFaultPlan plan(kind.plan(n));
-          LoaderResult r = run();
-          // The name copy is the one allocation whose failure is absorbed.
-          bool absorbed = s.flags == 0 && kind.expected == LoaderResult::NoMemory && n == 1;
-          EXPECT_EQ(r, absorbed ? LoaderResult::Ok : kind.expected)
-              << name << " " << s.what << " failing number " << n;
-          expectNothingHeld();
-        }
-      }
-    }
-  }
+  const Source fromMemory{reinterpret_cast<const char*>(file.data()),
+                          static_cast<std::int32_t>(file.size()), kSourceIsMemory};
+  const Source byName{path.c_str(), 0, kSourceIsFileName};
+  sweep("GetPicture from memory", getPicture<Fake>(fromMemory), {});
+  sweep("GetPictureInfo from memory", getPictureInfo<Fake>(fromMemory, false), {});
+  // By name, the copy of the name is the one allocation whose failure is absorbed.
+  sweep("GetPicture by name", getPicture<Fake>(byName), {{Kind::Allocation, 1}});
+  sweep("GetPictureInfo by name", getPictureInfo<Fake>(byName, false), {{Kind::Allocation, 1}});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tests/q/q_test_support.h"
+#include "tests/support/fault_sweep.h"
 
 namespace {
 
@@ -262,83 +263,24 @@ TEST(Truncation, EveryCutIsBadDataWithNothingHandedOverOrHeld) {
   }
 }
 
-// Fails, in turn, every allocation, lock and open that a successful call makes.
+// Fails, in turn, every allocation, lock and open that a successful call makes; a call that
+// succeeds must still give the picture's pixels.
 TEST(FaultInjection, EveryAllocationLockAndOpenOfGetPictureAndGetPictureInfo) {
+  using namespace fault_sweep;
   TempDir dir;
   auto picture = testPicture(false, 4, true);
   picture->comment = "with a comment";
   const Bytes file = writeQFile(*picture);
   const std::string path = dir.write("pic.q", file);
-  struct Source {
-    const char* what;
-    const char* source;
-    std::int32_t length;
-    std::uint32_t flags;
-  } sources[] = {{"memory", reinterpret_cast<const char*>(file.data()),
-                  static_cast<std::int32_t>(file.size()), 1},
-                 {"file", path.c_str(), 0, 0}};
-
-  for (const Source& s : sources) {
-    platform::OperationCounts counts;
-    auto getPicture = [&] {
-      HGLOBAL info = kUntouched, pixels = kUntouched;
-      LoaderResult r = Qdec::getPicture(s.source, s.length, s.flags, &info, &pixels, nullptr, 0);
-      counts = platform::operationCounts();
-      if (r == LoaderResult::Ok) {
-        takeBlock(info);
-        EXPECT_TRUE(takeBlock(pixels) == expectedPixels(*picture));
-      } else {
-        EXPECT_EQ(info, kUntouched);
-        EXPECT_EQ(pixels, kUntouched);
-      }
-      return r;
-    };
-    auto getPictureInfo = [&] {
-      PictureInfoRecord info{};
-      LoaderResult r = Qdec::getPictureInfo(s.source, s.length, s.flags, &info);
-      counts = platform::operationCounts();
-      if (r == LoaderResult::Ok) {
-        EXPECT_NE(field(info.textHandle), 0u);
-        if (info.textHandle) takeBlock(info.textHandle);
-      } else {
-        EXPECT_EQ(field(info.textHandle), 0u);
-      }
-      return r;
-    };
-    for (const auto& [name, run] :
-         std::initializer_list<std::pair<const char*, std::function<LoaderResult()>>>{
-             {"GetPicture", getPicture}, {"GetPictureInfo", getPictureInfo}}) {
-      platform::setFaultPlan({});
-      ASSERT_EQ(run(), LoaderResult::Ok) << name << " " << s.what;
-      expectNothingHeld();
-      const platform::OperationCounts made = counts;
-      EXPECT_GT(made.allocations, 0);
-      EXPECT_GT(made.locks, 0);
-      struct Kind {
-        int count;
-        platform::FaultPlan (*plan)(int);
-        LoaderResult expected;
-      } kinds[] = {
-          {made.allocations, [](int n) { return platform::FaultPlan{.failAllocation = n}; },
-           LoaderResult::NoMemory},
-          {made.locks, [](int n) { return platform::FaultPlan{.failLock = n}; },
-           LoaderResult::LockFailed},
-          {made.opens, [](int n) { return platform::FaultPlan{.failOpen = n}; },
-           LoaderResult::OpenFailed},
-      };
-      for (const Kind& kind : kinds) {
-        for (int n = 1; n <= kind.count; ++n) {
-          platform::ScopedFaultPlan plan(kind.plan(n));
-          LoaderResult r = run();
-          // The copy of the file's name is the one allocation whose failure is absorbed.
-          bool absorbed = s.flags == 0 && kind.expected == LoaderResult::NoMemory && n == 1;
-          EXPECT_EQ(r, absorbed ? LoaderResult::Ok : kind.expected)
-              << name << " " << s.what << " failing number " << n;
-          expectNothingHeld();
-        }
-      }
-    }
-  }
+  const Bytes pixels = expectedPixels(*picture);
+  const Source fromMemory{reinterpret_cast<const char*>(file.data()),
+                          static_cast<std::int32_t>(file.size()), kSourceIsMemory};
+  const Source byName{path.c_str(), 0, kSourceIsFileName};
+  sweep("GetPicture from memory", getPicture<Qdec>(fromMemory, pixels), {});
+  sweep("GetPictureInfo from memory", getPictureInfo<Qdec>(fromMemory, true), {});
+  // By name, the copy of the name is the one allocation whose failure is absorbed.
+  sweep("GetPicture by name", getPicture<Qdec>(byName, pixels), {{Kind::Allocation, 1}});
+  sweep("GetPictureInfo by name", getPictureInfo<Qdec>(byName, true), {{Kind::Allocation, 1}});
 }
 
 }  // namespace
