@@ -72,13 +72,8 @@ namespace {
 // Window edges in columns become pixel-block offsets of 4 bytes (8 pixels of 4 bits).
 constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
 
-// Room after a chunk, set to 0: two bytes for a code cut short by its end, and the 16-byte
-// blocks of plain bytes may read up to 15 bytes past it.
-constexpr int kChunkPadding = 16;
-constexpr int kChunkBufferSize = kGraMaxChunkLength + kChunkPadding;
-
-// A plane line, and room after it for the 16-byte blocks that XOR plain bytes into it.
-constexpr int kPlaneLineRoom = kPlaneLineBytes + 16;
+// A chunk and the zeros after it.
+constexpr int kChunkBufferSize = kGraMaxChunkLength + kGraChunkPadding;
 
 // The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
 // from the file at once: a whole picture's in four reads (each read is a system call, which
@@ -179,14 +174,14 @@ struct FourthPlaneRows {
   bool ended = false;
 };
 
-// A chunk's length byte and bytes, with kChunkPadding zero bytes after them. False when the
+// A chunk's length byte and bytes, with kGraChunkPadding zero bytes after them. False when the
 // source ends first.
 bool readChunk(ReadAhead& data, std::uint8_t* chunk, std::uint16_t& length) {
   std::uint8_t lengthByte;
   if (!data.take(&lengthByte, 1)) return false;
   length = lengthByte;
   if (!data.take(chunk, length)) return false;
-  std::memset(chunk + length, 0, kChunkPadding);
+  std::memset(chunk + length, 0, kGraChunkPadding);
   return true;
 }
 
@@ -318,7 +313,7 @@ LoaderResult GraLoader::decodePixels() {
   const GraWindow window = graWindowOf(header);
   const int mergeCount = (window.right - window.left) * kGraPlaneBytesPerColumn;
 
-  std::uint8_t planeLines[kGraCodedPlanes][kPlaneLineRoom] = {};
+  std::uint8_t planeLines[kGraCodedPlanes][kGraPlaneLineRoom] = {};
   std::uint8_t chunk[kChunkBufferSize];
   ReadAhead data(*this);
   FourthPlaneRows fourthPlane(openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height));

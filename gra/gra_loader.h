@@ -6,6 +6,11 @@
 #include "framework/image_loader.h"
 #include "gra/gra_format.h"
 
+// The buffers applyPlaneChunk works on: a chunk is followed by this many bytes of 0, and a
+// plane line by this many bytes of room (plain bytes are XORed in whole 16-byte blocks).
+constexpr int kGraChunkPadding = 16;
+constexpr int kGraPlaneLineRoom = kPlaneLineBytes + 16;
+
 class GraLoader : public ImageLoader {
  public:
   GraLoader() = default;
@@ -23,9 +28,10 @@ class GraLoader : public ImageLoader {
   LoaderResult decodePixels() override;
 
   // Applies one chunk of length bytes (its starting offset and its codes) to a plane line of
-  // kPlaneLineBytes bytes, with the escape bytes of the header. The two bytes after the chunk
-  // must be readable: a code cut short by the chunk's end takes its arguments from them.
-  // Nothing outside the plane line is written.
+  // kPlaneLineBytes bytes, with the escape bytes of the header. The chunk is followed by
+  // kGraChunkPadding bytes of 0 (a code cut short by the chunk's end takes its arguments from
+  // them) and the plane line by room up to kGraPlaneLineRoom bytes, which is read and written
+  // back unchanged.
   void applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
                        std::uint16_t length) const;
 

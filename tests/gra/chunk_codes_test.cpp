@@ -1,4 +1,6 @@
 // The chunk codes that change one plane line.
+#include <algorithm>
+
 #include "tests/gra/gra_test_support.h"
 
 namespace {
@@ -13,14 +15,19 @@ class ChunkCodes : public ::testing::Test {
     loader.header.xorRunCode = xorRun;
   }
 
-  // Applies the chunk to a plane line of exactly 160 heap bytes (so that the sanitizer sees any
-  // step outside it), from a buffer that ends two bytes after the chunk, as the decoder's does.
+  // Applies the chunk to a plane line in a heap buffer of exactly the plane line and its room
+  // (so that the sanitizer sees any step outside it), from a buffer that ends with the zeros
+  // after the chunk, as the decoder's do. The room must be left as it was.
   std::vector<std::uint8_t> apply(const Bytes& chunk, std::uint8_t fill = 0) {
-    std::vector<std::uint8_t> line(kPlaneLineBytes, fill);
+    std::vector<std::uint8_t> line(kGraPlaneLineRoom, 0xC3);
+    std::fill_n(line.begin(), kPlaneLineBytes, fill);
     Bytes buffer = chunk;
-    buffer.push_back(0);
-    buffer.push_back(0);
+    buffer.resize(chunk.size() + kGraChunkPadding, 0);
     loader.applyPlaneChunk(line.data(), buffer.data(), static_cast<std::uint16_t>(chunk.size()));
+    EXPECT_TRUE(std::all_of(line.begin() + kPlaneLineBytes, line.end(), [](std::uint8_t b) {
+      return b == 0xC3;
+    })) << "the room after the plane line was changed";
+    line.resize(kPlaneLineBytes);
     return line;
   }
 
