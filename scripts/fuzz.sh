@@ -30,6 +30,12 @@ if [ ! -d "$seeds" ]; then
   "$bin/make_seeds" "$format" "$seeds" samples/*."$format" >/dev/null
 fi
 
+# By-name inputs are written to scratch files; in memory they cost no disk waits, which
+# otherwise take about half of each target's time.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
+
 # A smaller quarantine keeps freed pixel blocks from costing fresh pages on every run.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
