@@ -70,18 +70,6 @@ void writeWhole(const std::string& path, const Bytes& bytes) {
     throw std::runtime_error(path + ": " + error);
 }
 
-struct PngSource {
-  const Bytes* bytes;
-  std::size_t position;
-};
-
-void readFromMemory(png_structp png, png_bytep out, png_size_t length) {
-  auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
-  if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
-  std::memcpy(out, source->bytes->data() + source->position, length);
-  source->position += length;
-}
-
 }  // namespace
 
 int WINAPI ignoreProgress(int, int, HostValue) {
@@ -108,8 +96,8 @@ HGLOBAL decodePngToBlock(const Bytes& png) {
     GlobalFree(block);
     return 0;
   }
-  PngSource source{&png, 0};
-  png_set_read_fn(read, &source, readFromMemory);
+  PngMemorySource source{&png, 0};
+  png_set_read_fn(read, &source, readPngFromMemory);
   png_read_info(read, info);
   if (png_get_image_width(read, info) != kPictureWidth ||
       png_get_image_height(read, info) != kPictureHeight || png_get_bit_depth(read, info) != 4 ||

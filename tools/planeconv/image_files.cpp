@@ -47,18 +47,6 @@ void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
   put16(b, static_cast<std::uint16_t>(v >> 16));
 }
 
-struct PngReadSource {
-  const std::vector<std::uint8_t>* bytes;
-  std::size_t position;
-};
-
-void readFromVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* source = static_cast<PngReadSource*>(png_get_io_ptr(png));
-  if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
-  std::memcpy(data, source->bytes->data() + source->position, length);
-  source->position += length;
-}
-
 }  // namespace
 
 std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& out) {
@@ -134,8 +122,8 @@ std::string readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage&
     png_destroy_read_struct(&png, &info, nullptr);
     return "not a readable PNG";
   }
-  PngReadSource source{&bytes, 0};
-  png_set_read_fn(png, &source, readFromVector);
+  PngMemorySource source{&bytes, 0};
+  png_set_read_fn(png, &source, readPngFromMemory);
   png_read_info(png, info);
   if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) {
     png_destroy_read_struct(&png, &info, nullptr);
@@ -204,4 +192,11 @@ std::string writeFileAtomically(const std::string& path, const std::vector<std::
     return "cannot write (" + error.message() + ")";
   }
   return "";
+}
+
+void readPngFromMemory(png_structp png, png_bytep data, png_size_t length) {
+  auto* source = static_cast<PngMemorySource*>(png_get_io_ptr(png));
+  if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
+  std::memcpy(data, source->bytes->data() + source->position, length);
+  source->position += length;
 }

@@ -1,6 +1,9 @@
 // Files planeconv writes and reads besides the plug-ins' formats: PNG (through libpng) and BMP.
 #pragma once
 
+#include <png.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +33,14 @@ struct IndexedImage {
   std::vector<RgbQuad> palette;
 };
 std::string readIndexedPng(const std::vector<std::uint8_t>& png, IndexedImage& image);
+
+// libpng's reader of a PNG held in memory: png_set_read_fn(png, &source, readPngFromMemory).
+// Reading past the end is a libpng error.
+struct PngMemorySource {
+  const std::vector<std::uint8_t>* bytes;
+  std::size_t position;
+};
+void readPngFromMemory(png_structp png, png_bytep data, png_size_t length);
 
 // Whole files.
 std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
