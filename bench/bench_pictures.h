@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/host_interface.h"
+#include "framework/platform.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

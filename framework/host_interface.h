@@ -1,10 +1,11 @@
-// What the host and a plug-in exchange: result codes, the picture-information record and the
-// progress function.
+// What the host and a plug-in exchange: result codes, the picture-information record, the
+// progress function and the five exports' signatures. Hosts include this, never the platform
+// layer.
 #pragma once
 
 #include <cstdint>
 
-#include "framework/platform.h"
+#include "framework/interface_types.h"
 
 // The result of every loader operation and of every export but IsSupported. The first
 // non-zero result ends an export's sequence and reaches the host unchanged.
@@ -44,7 +45,7 @@ constexpr const char* resultName(LoaderResult r) {
 
 // The host's progress function: done of total lines are produced. A non-zero answer asks the
 // loader to stop.
-using ProgressCallback = int(WINAPI*)(int done, int total, HostValue userData);
+using ProgressCallback = int(PLUGIN_CALL*)(int done, int total, HostValue userData);
 
 // The record GetPictureInfo fills: packed, little-endian, 26 bytes.
 #pragma pack(push, 1)
@@ -56,12 +57,12 @@ struct PictureInfoRecord {
   std::int16_t horizontalDensity;
   std::int16_t verticalDensity;
   std::int16_t colorDepth;
-  HGLOBAL textHandle;  // a text block the host then owns, or 0
+  BlockHandle textHandle;  // a text block the host then owns, or 0
 };
 #pragma pack(pop)
 
 static_assert(sizeof(PictureInfoRecord) == 26, "the host record is 26 packed bytes");
-static_assert(sizeof(HGLOBAL) == 4, "global handles are 32-bit values on every build");
+static_assert(sizeof(BlockHandle) == 4, "global handles are 32-bit values on every build");
 
 // Source kinds in the low 3 bits of the flag word of GetPictureInfo, GetPicture, GetPreview.
 constexpr std::uint32_t kSourceKindMask = 0x7;
@@ -75,3 +76,14 @@ constexpr std::int32_t kRecognitionBlockSize = 16384;
 
 // The string table: GetPluginInfo(n) answers string kFirstInfoStringId + n.
 constexpr unsigned kFirstInfoStringId = 1024;
+
+// The exports as a host calls them.
+using GetPluginInfoFn = int(PLUGIN_CALL*)(int infoNumber, char* buffer, int bufferLength);
+using IsSupportedFn = int(PLUGIN_CALL*)(const char* fileName, HostValue source);
+using GetPictureInfoFn = LoaderResult(PLUGIN_CALL*)(const char* source, std::int32_t length,
+                                                    std::uint32_t flags, PictureInfoRecord* info);
+using GetPictureFn = LoaderResult(PLUGIN_CALL*)(const char* source, std::int32_t length,
+                                                std::uint32_t flags, BlockHandle* infoOut,
+                                                BlockHandle* pixelsOut, ProgressCallback progress,
+                                                HostValue userData);
+using GetPreviewFn = GetPictureFn;

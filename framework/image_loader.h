@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "framework/host_interface.h"
+#include "framework/platform.h"
 #include "framework/picture_geometry.h"
 
 class ImageLoader {

@@ -18,17 +18,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifdef _WIN32
+#include "framework/interface_types.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#ifndef _WIN32  // native stand-in
 
-#else  // native stand-in
-
-#define WINAPI
-#define CALLBACK
+#define WINAPI PLUGIN_CALL
+#define CALLBACK PLUGIN_CALL
 
 using BOOL = int;
 using UINT = unsigned int;
@@ -42,9 +37,7 @@ using LPSTR = char*;
 using HFILE = int;
 using HANDLE = void*;
 
-// Global memory handles are 32-bit values on every build, so that records which carry them
-// keep their wire layout.
-using HGLOBAL = std::uint32_t;
+using HGLOBAL = BlockHandle;
 
 // A module of the stand-in: the string table that a plug-in's resource script carries on
 // Windows. Identifiers are consecutive from firstStringId.
@@ -141,7 +134,3 @@ class ScopedFaultPlan {
 }  // namespace platform
 
 #endif  // _WIN32
-
-// A 32-bit pointer-or-handle value of the host interface (IsSupported's source, the user
-// value of the progress function). Pointer-sized natively, exactly 32 bits on Win32.
-using HostValue = std::uintptr_t;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "framework/host_interface.h"
+#include "framework/platform.h"
 
 template <class Loader>
 class PluginExports {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "framework/platform.h"
 #include "tools/planeconv/picture.h"
 #include "tools/planeconv/plugin_host.h"
 

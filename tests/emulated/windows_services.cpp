@@ -19,7 +19,7 @@ constexpr std::uint32_t kTrapPage = 0x00220000;
 constexpr std::uint32_t kPageSize = 0x1000;
 constexpr std::uint32_t kSlotSize = 4;
 // Handles that are no addresses of mapped memory, so that using one as a pointer faults.
-constexpr std::uint32_t kGlobalHandleBase = 0x00300000;
+constexpr std::uint32_t kBlockHandleBase = 0x00300000;
 constexpr std::uint32_t kProcessHeapHandle = 0x00310000;
 constexpr std::uint32_t kSystemModuleBase = 0x7C000000;
 constexpr const char* kSystemModules[] = {"kernel32.dll", "user32.dll", "msvcrt.dll", "ntdll.dll"};
@@ -309,8 +309,8 @@ std::uint32_t WindowsServices::tlsSetValue(const Arguments& a) {
 
 WindowsServices::GlobalBlock& WindowsServices::globalBlock(const char* function,
                                                            std::uint32_t handle) {
-  const std::uint32_t slot = (handle - kGlobalHandleBase) / 8 - 1;
-  if (handle < kGlobalHandleBase + 8 || handle % 8 != 0 || slot >= globalBlocks_.size() ||
+  const std::uint32_t slot = (handle - kBlockHandleBase) / 8 - 1;
+  if (handle < kBlockHandleBase + 8 || handle % 8 != 0 || slot >= globalBlocks_.size() ||
       !globalSlotLive_[slot])
     throw EmulationError(std::string(function) + " of " + hexValue(handle) +
                          ", which is no live global memory block");
@@ -318,8 +318,8 @@ WindowsServices::GlobalBlock& WindowsServices::globalBlock(const char* function,
 }
 
 bool WindowsServices::isGlobalBlock(std::uint32_t handle) const {
-  const std::uint32_t slot = (handle - kGlobalHandleBase) / 8 - 1;
-  return handle >= kGlobalHandleBase + 8 && handle % 8 == 0 && slot < globalBlocks_.size() &&
+  const std::uint32_t slot = (handle - kBlockHandleBase) / 8 - 1;
+  return handle >= kBlockHandleBase + 8 && handle % 8 == 0 && slot < globalBlocks_.size() &&
          globalSlotLive_[slot];
 }
 
@@ -346,7 +346,7 @@ std::uint32_t WindowsServices::globalAlloc(const Arguments& a) {
   }
   globalBlocks_[slot] = {address, a[1], 0};
   globalSlotLive_[slot] = true;
-  return kGlobalHandleBase + 8 * (slot + 1);
+  return kBlockHandleBase + 8 * (slot + 1);
 }
 
 std::uint32_t WindowsServices::globalLock(const Arguments& a) {
@@ -370,7 +370,7 @@ std::uint32_t WindowsServices::globalUnlock(const Arguments& a) {
 std::uint32_t WindowsServices::globalFree(const Arguments& a) {
   GlobalBlock& block = globalBlock("GlobalFree", a[0]);
   heap_.release(block.address, EmulatedHeap::Kind::GlobalMemory);
-  globalSlotLive_[(a[0] - kGlobalHandleBase) / 8 - 1] = false;
+  globalSlotLive_[(a[0] - kBlockHandleBase) / 8 - 1] = false;
   return 0;
 }
 
@@ -379,7 +379,7 @@ std::uint32_t WindowsServices::globalSize(const Arguments& a) {
 }
 
 int WindowsServices::lockCount(std::uint32_t handle) const {
-  return isGlobalBlock(handle) ? globalBlocks_[(handle - kGlobalHandleBase) / 8 - 1].lockCount : 0;
+  return isGlobalBlock(handle) ? globalBlocks_[(handle - kBlockHandleBase) / 8 - 1].lockCount : 0;
 }
 
 std::vector<std::uint8_t> WindowsServices::globalBlockBytes(std::uint32_t handle) const {
@@ -393,7 +393,7 @@ std::vector<std::uint8_t> WindowsServices::globalBlockBytes(std::uint32_t handle
 void WindowsServices::hostGlobalFree(std::uint32_t handle) {
   GlobalBlock& block = globalBlock("GlobalFree", handle);
   heap_.release(block.address, EmulatedHeap::Kind::GlobalMemory);
-  globalSlotLive_[(handle - kGlobalHandleBase) / 8 - 1] = false;
+  globalSlotLive_[(handle - kBlockHandleBase) / 8 - 1] = false;
 }
 
 // The process heap.

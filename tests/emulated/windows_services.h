@@ -187,7 +187,7 @@ class WindowsServices {
   std::string moduleFileName_;
   std::map<std::string, std::uint32_t> exports_;  // name: address
 
-  std::vector<GlobalBlock> globalBlocks_;  // slot i has handle kGlobalHandleBase + 8 (i + 1)
+  std::vector<GlobalBlock> globalBlocks_;  // slot i has handle kBlockHandleBase + 8 (i + 1)
   std::vector<bool> globalSlotLive_;
   std::map<std::uint32_t, OpenFile> files_;
   std::uint32_t nextFileHandle_ = 0x20;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "framework/host_interface.h"
+#include "framework/platform.h"
 #include "framework/picture_geometry.h"
 #include "tests/support/test_support.h"
 

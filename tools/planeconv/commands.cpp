@@ -10,6 +10,7 @@
 
 #include "tools/planeconv/image_files.h"
 #include "tools/planeconv/parallel.h"
+#include "framework/platform.h"
 #include "tools/planeconv/picture.h"
 #include "tools/planeconv/plugin_host.h"
 

@@ -1,3 +1,4 @@
+#include "framework/platform.h"
 #include "tools/planeconv/picture.h"
 
 #include <climits>

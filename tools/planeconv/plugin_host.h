@@ -12,15 +12,6 @@
 
 #include "framework/host_interface.h"
 
-using GetPluginInfoFn = int(WINAPI*)(int infoNumber, char* buffer, int bufferLength);
-using IsSupportedFn = int(WINAPI*)(const char* fileName, HostValue source);
-using GetPictureInfoFn = LoaderResult(WINAPI*)(const char* source, std::int32_t length,
-                                               std::uint32_t flags, PictureInfoRecord* info);
-using GetPictureFn = LoaderResult(WINAPI*)(const char* source, std::int32_t length,
-                                           std::uint32_t flags, HGLOBAL* infoOut,
-                                           HGLOBAL* pixelsOut, ProgressCallback progress,
-                                           HostValue userData);
-
 enum class PictureFormat { Gra, Q };
 
 struct Plugin {
