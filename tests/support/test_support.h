@@ -13,7 +13,6 @@
 #include "framework/platform.h"
 
 #include "framework/host_interface.h"
-#include "framework/platform.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -8,33 +8,29 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tools/planeconv/image_files.h"
+#include "host/files.h"
+#include "host/image_files.h"
+#include "host/picture.h"
+#include "host/plugin_set.h"
+#include "host/reasons.h"
 #include "tools/planeconv/parallel.h"
-#include "framework/platform.h"
-#include "tools/planeconv/picture.h"
-#include "tools/planeconv/plugin_host.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string lowerExtension(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
 // A file read whole and the plug-in that is to read it.
 struct Opened {
-  const Plugin* plugin = nullptr;
-  std::vector<std::uint8_t> bytes;
+  const host::Plugin* plugin = nullptr;
+  host::PictureFile file;
   std::string error;  // why the file cannot be read as a picture
 };
 
-Opened openPicture(const PluginSet& plugins, const std::string& path, const std::string& forced) {
+Opened openPicture(const host::PluginSet& plugins, const std::string& path,
+                   const std::string& forced) {
   Opened opened;
-  if (std::string e = readFile(path, opened.bytes); !e.empty()) {
+  opened.file.path = path;
+  if (std::string e = host::readFile(path, opened.file.bytes); !e.empty()) {
     opened.error = e;
     return opened;
   }
@@ -42,51 +38,19 @@ Opened openPicture(const PluginSet& plugins, const std::string& path, const std:
     opened.plugin = plugins.byName(forced);
     return opened;
   }
-  opened.plugin = plugins.recognise(fs::path(path).filename().string(), opened.bytes);
-  if (opened.plugin) return opened;
-  const std::string ext = lowerExtension(path);
-  if (ext == ".gra") {
-    opened.error = whyNotRecognised(PictureFormat::Gra, opened.bytes);
-  } else if (ext == ".q") {
-    opened.error = whyNotRecognised(PictureFormat::Q, opened.bytes);
-  } else {
-    opened.error =
-        "not a GRA or Q picture: the name ends in neither .gra nor .q (use --as gra|q to read "
-        "it as one)";
+  const std::string name = fs::path(path).filename().string();
+  opened.plugin = plugins.recognise(name, opened.file.bytes);
+  if (!opened.plugin) {
+    opened.error = host::whyNotRecognised(plugins, name, opened.file.bytes);
+    if (!plugins.byFileName(name)) opened.error += " (use --as gra|q to read it as one)";
   }
   return opened;
 }
 
-// The companion file the GRA plug-in uses beside a picture opened by name: the picture's
-// 1- to 3-letter extension replaced, and exactly the expected size. Empty when there is none.
-std::string companionOf(const std::string& path, const char* extension, std::uintmax_t size) {
-  std::size_t end = path.size();
-  std::size_t dot = std::string::npos;
-  for (std::size_t back = 2; back <= 4 && back <= end && dot == std::string::npos; ++back) {
-    if (path[end - back] == '.') dot = end - back;
-  }
-  if (dot == std::string::npos) return "";
-  std::string companion = path.substr(0, dot + 1) + extension;
-  std::error_code error;
-  return fs::file_size(companion, error) == size && !error ? companion : "";
-}
-
-std::string commentText(HGLOBAL handle) {
-  std::string text;
-  if (const auto* block = static_cast<const char*>(GlobalLock(handle))) {
-    text.assign(block, strnlen(block, 32));
-    GlobalUnlock(handle);
-  }
-  GlobalFree(handle);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-PluginSet* loadPlugins(const Options& options) {
-  auto* plugins = new PluginSet(options.pluginFolder);
+std::unique_ptr<host::PluginSet> loadPlugins(const Options& options) {
+  auto plugins = std::make_unique<host::PluginSet>(options.pluginFolder);
   if (!plugins->ready()) {
     std::fprintf(stderr, "planeconv: %s\n", plugins->error().c_str());
-    delete plugins;
     return nullptr;
   }
   return plugins;
@@ -99,16 +63,16 @@ int runInfo(const Options& options) {
     std::fprintf(stderr, "planeconv info: no files given (see 'planeconv info --help')\n");
     return 2;
   }
-  std::unique_ptr<PluginSet> plugins(loadPlugins(options));
+  std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
   int failed = 0;
   for (const std::string& path : options.files) {
     Opened opened = openPicture(*plugins, path, options.forcedFormat);
-    PictureInfoRecord info{};
-    LoaderResult r = LoaderResult::Ok;
+    host::PictureInfo info;
     if (opened.error.empty()) {
-      r = opened.plugin->getPictureInfo(path.c_str(), 0, kSourceIsFileName, &info);
-      if (r != LoaderResult::Ok) opened.error = describeResult(r);
+      if (host::Result r = host::readInfo(*opened.plugin, opened.file, info); !r) {
+        opened.error = r.reason;
+      }
     }
     if (!opened.error.empty()) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), opened.error.c_str());
@@ -120,21 +84,21 @@ int runInfo(const Options& options) {
                 opened.plugin->moduleName.c_str());
     std::printf("  size:      %d x %d, %d bits per pixel\n", info.width, info.height,
                 info.colorDepth);
-    if (opened.plugin->format == PictureFormat::Q) {
-      const bool eight = opened.bytes.size() > 34 && opened.bytes[34] == 0;
-      std::printf("  colours:   %d\n", eight ? 8 : 16);
-      if (info.textHandle) {
-        std::printf("  comment:   \"%s\"\n", commentText(info.textHandle).c_str());
+    if (opened.plugin->format == host::PictureFormat::Q) {
+      std::printf("  colours:   %d\n", info.colors);
+      if (!info.comment.empty()) {
+        std::printf("  comment:   \"%s\"\n", info.comment.c_str());
       } else {
         std::printf("  comment:   none\n");
       }
     } else {
-      std::string palette = companionOf(path, "rgb", 48);
-      std::string plane = companionOf(path, "e1", 32000);
-      std::printf("  colours:   %d%s\n", plane.empty() ? 8 : 16,
-                  plane.empty() ? " (no fourth plane)" : "");
-      std::printf("  palette:   %s\n", palette.empty() ? "default" : palette.c_str());
-      std::printf("  4th plane: %s\n", plane.empty() ? "none" : plane.c_str());
+      const host::Companions& companions = info.companions;
+      std::printf("  colours:   %d%s\n", info.colors,
+                  companions.fourthPlane.empty() ? " (no fourth plane)" : "");
+      std::printf("  palette:   %s\n",
+                  companions.palette.empty() ? "default" : companions.palette.c_str());
+      std::printf("  4th plane: %s\n",
+                  companions.fourthPlane.empty() ? "none" : companions.fourthPlane.c_str());
     }
   }
   return failed ? 1 : 0;
@@ -145,26 +109,21 @@ namespace {
 // Shared state of a conversion run: what is done, for the progress bar and the summary.
 class ConvertRun {
  public:
-  ConvertRun(const Options& options, const PluginSet& plugins)
+  ConvertRun(const Options& options, const host::PluginSet& plugins)
       : options_(options), plugins_(plugins), lineProgress_(options.files.size()) {}
 
   int run();
 
  private:
-  struct Job {
-    ConvertRun* run;
-    std::size_t index;
-  };
-
   std::string outputPath(const std::string& input) const;
   std::string convertOne(std::size_t index);
-  static void onProgress(int done, int total, void* context);
+  void onProgress(std::size_t index, int done, int total);
   void report(const std::string& line, FILE* to);
   // Redraws the progress bar on a terminal, at most every 100 ms unless final.
   void drawBar(bool final);
 
   const Options& options_;
-  const PluginSet& plugins_;
+  const host::PluginSet& plugins_;
   std::vector<std::atomic<int>> lineProgress_;  // lines done per file, of 400
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> finished_{0};
@@ -182,31 +141,34 @@ std::string ConvertRun::outputPath(const std::string& input) const {
   return (fs::path(input).parent_path() / out).string();
 }
 
-void ConvertRun::onProgress(int done, int total, void* context) {
-  auto* job = static_cast<Job*>(context);
+void ConvertRun::onProgress(std::size_t index, int done, int total) {
   if (total <= 0) return;
   int lines = static_cast<int>(static_cast<long long>(done) * kPictureHeight / total);
-  int before = job->run->lineProgress_[job->index].exchange(lines);
-  job->run->linesDone_ += lines - before;
-  job->run->drawBar(false);
+  int before = lineProgress_[index].exchange(lines);
+  linesDone_ += lines - before;
+  drawBar(false);
 }
 
 std::string ConvertRun::convertOne(std::size_t index) {
   const std::string& path = options_.files[index];
   Opened opened = openPicture(plugins_, path, options_.forcedFormat);
   if (!opened.error.empty()) return opened.error;
-  DecodedPicture picture;
-  Job job{this, index};
-  LoaderResult r = decodeFile(*opened.plugin, path, picture, onProgress, &job);
-  if (r != LoaderResult::Ok) return describeResult(r);
+  host::Picture picture;
+  const auto progress = [this, index](int done, int total) {
+    onProgress(index, done, total);
+    return false;
+  };
+  if (host::Result r = host::decode(*opened.plugin, opened.file, picture, progress); !r) {
+    return r.reason;
+  }
   std::vector<std::uint8_t> bytes;
   if (options_.format == "bmp") {
-    bytes = encodeBmp(picture);
-  } else if (std::string e = encodePng(picture, bytes); !e.empty()) {
+    bytes = host::encodeBmp(picture);
+  } else if (std::string e = host::encodePng(picture, bytes); !e.empty()) {
     return e;
   }
   const std::string out = outputPath(path);
-  if (std::string e = writeFileAtomically(out, bytes, options_.force); !e.empty())
+  if (std::string e = host::writeFileAtomically(out, bytes, options_.force); !e.empty())
     return out + ": " + e;
   return "";
 }
@@ -285,7 +247,7 @@ int runConvert(const Options& options) {
       return 1;
     }
   }
-  std::unique_ptr<PluginSet> plugins(loadPlugins(options));
+  std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
   ConvertRun run(options, *plugins);
   return run.run();

@@ -6,9 +6,10 @@
 #include <stdexcept>
 
 #include "gra/writer/gra_writer.h"
+#include "host/files.h"
+#include "host/image_files.h"
 #include "q/writer/q_writer.h"
 #include "tools/planeconv/commands.h"
-#include "tools/planeconv/image_files.h"
 
 namespace fs = std::filesystem;
 
@@ -37,7 +38,7 @@ std::string describe(const Color4& c) {
 // default colours the default indices are kept, so that a reader without the picture's own
 // colours still shows it right; otherwise colours are numbered in order of first appearance.
 // fixedDefault: only the first maxColors default colours may be used (8-colour Q pictures).
-std::string reduce(const RgbaImage& image, int maxColors, bool fixedDefault,
+std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefault,
                    std::vector<std::uint8_t>& indices, std::vector<Color4>& colors) {
   std::map<Color4, int> defaultIndex;
   for (int i = kPaletteEntries - 1; i >= 0; --i) defaultIndex[fromPalette(DefaultPalette[i])] = i;
@@ -115,8 +116,8 @@ int runEncode(const Options& options) {
     return 2;
   }
 
-  RgbaImage image;
-  if (std::string e = readPng(input, image); !e.empty()) {
+  host::RgbaImage image;
+  if (std::string e = host::readPng(input, image); !e.empty()) {
     std::fprintf(stderr, "%s: %s\n", input.c_str(), e.c_str());
     return 1;
   }
@@ -171,7 +172,7 @@ int runEncode(const Options& options) {
     }
   }
   for (const auto& [path, bytes] : outputs) {
-    if (std::string e = writeFileAtomically(path, bytes, options.force); !e.empty()) {
+    if (std::string e = host::writeFileAtomically(path, bytes, options.force); !e.empty()) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), e.c_str());
       return 1;
     }

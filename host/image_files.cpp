@@ -1,29 +1,12 @@
-#include "tools/planeconv/image_files.h"
+#include "host/image_files.h"
 
 #include <png.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+namespace host {
 
 namespace {
-
-unsigned long processId() {
-#ifdef _WIN32
-  return GetCurrentProcessId();
-#else
-  return static_cast<unsigned long>(::getpid());
-#endif
-}
 
 void appendToVector(png_structp png, png_bytep data, png_size_t length) {
   auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
@@ -49,7 +32,7 @@ void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 
 }  // namespace
 
-std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& out) {
+std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
   if (!png) return "cannot start the PNG encoder";
@@ -64,7 +47,7 @@ std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& 
                static_cast<png_uint_32>(picture.height()), 4, PNG_COLOR_TYPE_PALETTE,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color colors[kPaletteEntries];
-  Palette palette = picture.palette();
+  const Palette& palette = picture.palette;
   for (int i = 0; i < kPaletteEntries; ++i) {
     colors[i] = png_color{palette[i].red, palette[i].green, palette[i].blue};
   }
@@ -75,14 +58,14 @@ std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& 
   png_set_compression_level(png, 6);
   png_write_info(png, info);
   for (int y = 0; y < picture.height(); ++y) {
-    png_write_row(png, const_cast<png_bytep>(picture.row(y)));
+    png_write_row(png, const_cast<png_bytep>(picture.packedRow(y)));
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return "";
 }
 
-std::vector<std::uint8_t> encodeBmp(const DecodedPicture& picture) {
+std::vector<std::uint8_t> encodeBmp(const Picture& picture) {
   std::vector<std::uint8_t> file;
   const std::uint32_t offset = 14 + static_cast<std::uint32_t>(picture.infoBlock.size());
   file.push_back('B');
@@ -147,56 +130,11 @@ std::string readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage&
   return "";
 }
 
-std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string("cannot open (") + std::strerror(errno) + ")";
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return "cannot read";
-  return "";
-}
-
-std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                                bool overwrite) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (!overwrite && fs::exists(path, error)) return "already exists (use --force to replace it)";
-  // Unique within the process; the process id keeps two runs on one folder apart.
-  static std::atomic<unsigned> written{0};
-  std::string temporary =
-      path + ".part-" + std::to_string(processId()) + "-" + std::to_string(written++);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temporary, error);
-      return std::string("cannot write (") + std::strerror(errno) + ")";
-    }
-  }
-#ifndef _WIN32
-  if (!overwrite) {
-    // link() refuses an existing name, so a file that appeared meanwhile is never replaced.
-    int linked = ::link(temporary.c_str(), path.c_str());
-    int linkError = errno;
-    fs::remove(temporary, error);
-    if (linked != 0)
-      return linkError == EEXIST ? "already exists (use --force to replace it)"
-                                 : std::string("cannot write (") + std::strerror(linkError) + ")";
-    return "";
-  }
-#endif
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    return "cannot write (" + error.message() + ")";
-  }
-  return "";
-}
-
 void readPngFromMemory(png_structp png, png_bytep data, png_size_t length) {
   auto* source = static_cast<PngMemorySource*>(png_get_io_ptr(png));
   if (source->position + length > source->bytes->size()) png_error(png, "PNG data ends early");
   std::memcpy(data, source->bytes->data() + source->position, length);
   source->position += length;
 }
+
+}  // namespace host

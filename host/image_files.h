@@ -1,4 +1,5 @@
-// Files planeconv writes and reads besides the plug-ins' formats: PNG (through libpng) and BMP.
+// Picture files besides the plug-ins' formats, for hosts that write or read them: PNG (through
+// libpng) and BMP.
 #pragma once
 
 #include <png.h>
@@ -8,14 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "tools/planeconv/picture.h"
+#include "framework/picture_geometry.h"
+#include "host/picture.h"
+
+namespace host {
 
 // A picture as a 4-bit palette PNG: 16 palette entries, the pixel indices as the DIB holds them.
 // Answers an error message, empty on success.
-std::string encodePng(const DecodedPicture& picture, std::vector<std::uint8_t>& out);
+std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out);
 
 // A BMP file: the file header, then the DIB as the plug-in handed it over.
-std::vector<std::uint8_t> encodeBmp(const DecodedPicture& picture);
+std::vector<std::uint8_t> encodeBmp(const Picture& picture);
 
 // Any PNG, read as 8-bit RGBA pixels, top row first.
 struct RgbaImage {
@@ -42,9 +46,4 @@ struct PngMemorySource {
 };
 void readPngFromMemory(png_structp png, png_bytep data, png_size_t length);
 
-// Whole files.
-std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
-// Writes bytes to path through a temporary name in the same folder, so that path appears only
-// when complete; refuses to replace an existing file unless overwrite is set.
-std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                                bool overwrite);
+}  // namespace host
