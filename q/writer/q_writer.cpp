@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "framework/little_endian.h"
+
 using namespace qformat;
 
 namespace {
@@ -233,11 +235,6 @@ void checkPicture(const QPicture& picture) {
     throw std::invalid_argument("a comment must start with a byte of 32 (a space) or more");
 }
 
-void put16(std::uint8_t* at, unsigned value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
 // The table block: reference indices and, with 16 colours, the palette.
 Bytes tableBlock(const QPicture& picture, const std::vector<std::uint8_t>& indices) {
   if (picture.eightColors) {
@@ -348,7 +345,8 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
     if (tokens.size() > static_cast<std::size_t>(kMaxChunkLength))
       throw std::length_error("a chunk would be longer than 65535 bytes");
     const EscapeRecord& r = encoded->record();
-    put16(header.data() + kChunkLengthsOffset + 2 * k, static_cast<unsigned>(tokens.size()));
+    writeLe16(header.data() + kChunkLengthsOffset + 2 * k,
+              static_cast<std::uint16_t>(tokens.size()));
     std::uint8_t* record = header.data() + kEscapeRecordsOffset + kEscapeRecordSize * k;
     record[0] = r.literalMode;
     record[1] = r.zeroRunCode;
@@ -374,9 +372,7 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
   file.reserve(header.size() + table.size() + chunkBytes.size());
   for (const Bytes* part : std::initializer_list<const Bytes*>{&header, &table, &chunkBytes})
     file.insert(file.end(), part->begin(), part->end());
-  const std::size_t size = file.size();
-  put16(file.data() + kFileSizeOffset, static_cast<unsigned>(size & 0xFFFF));
-  file[kFileSizeOffset + 2] = static_cast<std::uint8_t>(size >> 16);
+  writeLe24(file.data() + kFileSizeOffset, static_cast<std::uint32_t>(file.size()));
 
   if (report) *report = std::move(chosen);
   return file;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "framework/image_loader.h"
+#include "framework/little_endian.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -132,13 +133,6 @@ struct GeometryLoader : ImageLoader {
   using ImageLoader::preparePixelBlock;
 };
 
-std::uint32_t le32(const Bytes& b, int at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-std::uint16_t le16(const Bytes& b, int at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-
 TEST(BitmapInfo, HeaderAndDefaultColours) {
   Bytes block;
   {
@@ -149,14 +143,14 @@ TEST(BitmapInfo, HeaderAndDefaultColours) {
   }
   expectNothingHeld();
   ASSERT_EQ(block.size(), 104u);
-  EXPECT_EQ(le32(block, 0), 40u);
-  EXPECT_EQ(le32(block, 4), 640u);
-  EXPECT_EQ(le32(block, 8), 400u);
-  EXPECT_EQ(le16(block, 12), 1);
-  EXPECT_EQ(le16(block, 14), 4);
-  for (int at : {16, 20, 32, 36}) EXPECT_EQ(le32(block, at), 0u) << at;
-  EXPECT_EQ(le32(block, 24), 3780u);
-  EXPECT_EQ(le32(block, 28), 3780u);
+  EXPECT_EQ(readLe32(&block[0]), 40u);
+  EXPECT_EQ(readLe32(&block[4]), 640u);
+  EXPECT_EQ(readLe32(&block[8]), 400u);
+  EXPECT_EQ(readLe16(&block[12]), 1);
+  EXPECT_EQ(readLe16(&block[14]), 4);
+  for (int at : {16, 20, 32, 36}) EXPECT_EQ(readLe32(&block[at]), 0u) << at;
+  EXPECT_EQ(readLe32(&block[24]), 3780u);
+  EXPECT_EQ(readLe32(&block[28]), 3780u);
   EXPECT_EQ(Bytes(block.begin() + 44, block.begin() + 56),
             (Bytes{0xFF, 0, 0, 0, 0, 0, 0xFF, 0, 0xFF, 0xAA, 0xFF, 0}));
   EXPECT_EQ(Bytes(block.begin() + 64, block.begin() + 68), (Bytes{0xAA, 0xFF, 0xFF, 0}))
@@ -171,7 +165,7 @@ TEST(BitmapInfo, EightColourLoaderStillCarriesSixteenEntries) {
   Bytes block = takeBlock(loader.infoHandle);
   loader.infoHandle = 0;
   ASSERT_EQ(block.size(), 104u);
-  EXPECT_EQ(le32(block, 32), 0u) << "biClrUsed 0: all 16 entries of a 4-bit table";
+  EXPECT_EQ(readLe32(&block[32]), 0u) << "biClrUsed 0: all 16 entries of a 4-bit table";
   EXPECT_EQ(std::memcmp(block.data() + 40, DefaultPalette.data(), 64), 0);
 }
 
