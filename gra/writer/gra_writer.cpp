@@ -137,24 +137,18 @@ class ChunkCoder {
 };
 
 // The plane lines of every line pair of the window, in the window's coordinates: byte j of
-// pair p, plane k covers pixels 8 x left + 4j to + 3 of rows 2p and 2p + 1.
+// pair p, plane k covers pixels 8 x left + 4j to + 3 of rows 2p and 2p + 1. Bytes from
+// lineBytes on stay 0.
 std::vector<PairPlanes> planeLinesOf(const GraPicture& picture, const GraWindow& window,
                                      int lineBytes) {
   std::vector<PairPlanes> pairs(static_cast<std::size_t>(std::max(window.bottom - window.top, 0)));
   for (std::size_t n = 0; n < pairs.size(); ++n) {
     const int pair = window.top + static_cast<int>(n);
+    const std::uint8_t* upperLine = picture.pixels.data() +
+                                    static_cast<std::size_t>(2 * pair) * kPictureWidth +
+                                    window.left * kGraColumnPixels;
     for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
-      PlaneLine& line = pairs[n][plane];
-      line.fill(0);
-      for (int j = 0; j < lineBytes; ++j) {
-        const int x0 = window.left * kGraColumnPixels + 4 * j;
-        unsigned byte = 0;
-        for (int i = 0; i < 4; ++i) {
-          byte |= ((picture.at(x0 + i, 2 * pair) >> plane) & 1u) << (7 - i);
-          byte |= ((picture.at(x0 + i, 2 * pair + 1) >> plane) & 1u) << (3 - i);
-        }
-        line[j] = static_cast<std::uint8_t>(byte);
-      }
+      packPlaneLine(plane, lineBytes, upperLine, pairs[n][plane].data());
     }
   }
   return pairs;

@@ -25,23 +25,13 @@ int planeCount(const QPicture& picture) {
   return picture.eightColors ? kEightColorPlanes : kSixteenColorPlanes;
 }
 
-// Line L of the picture: plane L mod P of line pair L / P as plane bytes. Bits 7 to 4 are 4
-// pixels of the upper picture line, bits 3 to 0 the same pixels of the lower one.
+// Line L of the picture: plane L mod P of line pair L / P as plane bytes.
 Line pictureLine(const QPicture& picture, int number) {
   const int planes = planeCount(picture);
-  const int plane = number % planes;
   const int upper = 2 * (number / planes);
-  const std::uint8_t* upperRow = picture.pixels.data() + upper * kPictureWidth;
-  const std::uint8_t* lowerRow = upperRow + kPictureWidth;
-  Line line{};
-  for (int i = 0; i < kLineBytes; ++i) {
-    unsigned bits = 0;
-    for (int x = 0; x < 4; ++x) {
-      bits |= ((upperRow[4 * i + x] >> plane) & 1u) << (7 - x);
-      bits |= ((lowerRow[4 * i + x] >> plane) & 1u) << (3 - x);
-    }
-    line[i] = static_cast<std::uint8_t>(bits);
-  }
+  Line line;
+  packPlaneLine(number % planes, kLineBytes, picture.pixels.data() + upper * kPictureWidth,
+                line.data());
   return line;
 }
 

@@ -73,6 +73,63 @@ TEST(MergePlaneBytes, EveryByteValueAtEveryPlaneMatchesTheBitTable) {
   }
 }
 
+// packPlaneLine from random pixels of a line pair, then mergePlaneBytes: each plane alone puts
+// back its bit of every pixel, all four together the pixels themselves. A shorter count from
+// inside the line writes that many plane bytes and no more.
+TEST(PackPlaneLine, MergePlaneBytesPutsEveryPlaneBackWhereItCameFrom) {
+  std::mt19937 random(20240715);
+  for (int round = 0; round < 4; ++round) {
+    Bytes pixels(2 * kPictureWidth);  // upper line, then lower line, one value per byte
+    for (auto& v : pixels) v = static_cast<std::uint8_t>(random() % 16);
+    auto nibble = [](const Bytes& rows, int row, int x) {
+      return (rows[row * kRowBytes + x / 2] >> (x % 2 ? 0 : 4)) & 15;
+    };
+    Bytes all(2 * kRowBytes, 0);
+    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+      std::uint8_t planeBytes[kPlaneLineBytes];
+      packPlaneLine(plane, kPlaneLineBytes, pixels.data(), planeBytes);
+      Bytes alone(2 * kRowBytes, 0);
+      mergePlaneBytes(plane, kPlaneLineBytes, planeBytes, alone.data());
+      mergePlaneBytes(plane, kPlaneLineBytes, planeBytes, all.data());
+      for (int x = 0; x < kPictureWidth; ++x) {
+        ASSERT_EQ(nibble(alone, 1, x), pixels[x] & (1 << plane)) << "upper, plane " << plane;
+        ASSERT_EQ(nibble(alone, 0, x), pixels[kPictureWidth + x] & (1 << plane))
+            << "lower, plane " << plane;
+      }
+    }
+    for (int x = 0; x < kPictureWidth; ++x) {
+      ASSERT_EQ(nibble(all, 1, x), pixels[x]) << "upper line, x " << x;
+      ASSERT_EQ(nibble(all, 0, x), pixels[kPictureWidth + x]) << "lower line, x " << x;
+    }
+
+    const int first = 8 * round + 4, count = 17 * round + 1;
+    Bytes part(count + 1, 0xA5);
+    packPlaneLine(round, count, pixels.data() + 4 * first, part.data());
+    std::uint8_t whole[kPlaneLineBytes];
+    packPlaneLine(round, kPlaneLineBytes, pixels.data(), whole);
+    EXPECT_EQ(Bytes(part.begin(), part.end() - 1), Bytes(whole + first, whole + first + count));
+    EXPECT_EQ(part.back(), 0xA5) << "nothing past count";
+  }
+}
+
+// The leftmost pixel of the upper line is bit 7, the rightmost of the lower line bit 0: lines
+// swapped or bits in the wrong order give other bytes.
+TEST(PackPlaneLine, UpperLineHighNibbleLeftPixelHighBit) {
+  Bytes pixels(2 * kPictureWidth, 0);
+  pixels[0] = 0x1;                  // upper line, first pixel, plane 0
+  pixels[kPictureWidth + 3] = 0x8;  // lower line, fourth pixel, plane 3
+  pixels[4 + 1] = 0x6;              // upper line, sixth pixel, planes 1 and 2
+  pixels[kPictureWidth + 4] = 0x2;  // lower line, fifth pixel, plane 1
+  const std::uint8_t expected[kMaxPlanes][2] = {
+      {0x80, 0x00}, {0x00, 0x48}, {0x00, 0x40}, {0x01, 0x00}};
+  for (int plane = 0; plane < kMaxPlanes; ++plane) {
+    std::uint8_t got[2];
+    packPlaneLine(plane, 2, pixels.data(), got);
+    EXPECT_EQ(got[0], expected[plane][0]) << "plane " << plane;
+    EXPECT_EQ(got[1], expected[plane][1]) << "plane " << plane;
+  }
+}
+
 // mergeLinePair must write exactly what mergePlaneBytes writes for each of its planes: over
 // random plane bytes, random earlier block contents, every count from -1 to a whole line, every
 // set of planes, and an odd start within the row, with the widest words the processor has and
