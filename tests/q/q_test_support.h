@@ -181,7 +181,7 @@ inline Palette expectedPalette(const QPicture& picture) {
   if (picture.eightColors) return DefaultPalette;
   Palette p{};
   for (int i = 0; i < kPaletteEntries; ++i) {
-    const QColor& c = picture.palette[i];
+    const Color4& c = picture.palette[i];
     p[i] = rgb(static_cast<std::uint8_t>(c.red * 17), static_cast<std::uint8_t>(c.green * 17),
                static_cast<std::uint8_t>(c.blue * 17));
   }
@@ -197,7 +197,7 @@ inline std::unique_ptr<QPicture> testPicture(bool eightColors, unsigned seed, bo
   std::mt19937 random(seed);
   for (int i = 0; i < kPaletteEntries; ++i)
     picture->palette[i] =
-        QColor{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
+        Color4{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
                static_cast<std::uint8_t>(random() % 16)};
   auto at = [&](int x, int y) -> std::uint8_t& { return picture->pixels[y * kPictureWidth + x]; };
   for (int y = 0; y < kPictureHeight; ++y) {
