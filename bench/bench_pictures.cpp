@@ -161,7 +161,7 @@ BenchPictures::BenchPictures(const std::string& samples) {
 
     auto graPicture = std::make_unique<GraPicture>();
     draw(graPicture->pixels, 16, 1);
-    for (auto& c : graPicture->colors) c = GraColor{colour(), colour(), colour()};
+    for (auto& c : graPicture->colors) c = Color4{colour(), colour(), colour()};
     GraFiles files = writeGra(*graPicture);
     add("gra", name, gra, files.picture, "", blockOf(graPicture->pixels, 7));
     std::string stem = folder_ + "/" + name;
@@ -174,8 +174,9 @@ BenchPictures::BenchPictures(const std::string& samples) {
       auto qPicture = std::make_unique<QPicture>();
       qPicture->eightColors = eight;
       draw(qPicture->pixels, eight ? 8 : 16, 2);
-      for (auto& c : qPicture->palette) c = QColor{colour(), colour(), colour()};
-      add(eight ? "q8" : "q16", name, q, writeQFile(*qPicture), "", blockOf(qPicture->pixels, 15));
+      for (auto& c : qPicture->palette) c = Color4{colour(), colour(), colour()};
+      add(eight ? "q8" : "q16", name, q, writeQ(*qPicture).picture, "",
+          blockOf(qPicture->pixels, 15));
     }
   }
 }

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/little_endian.h"
 #include "framework/picture_geometry.h"
 #include "framework/plugin_exports.h"
 
@@ -203,10 +204,6 @@ inline int WINAPI progressFunction(int done, int total, HostValue userData) {
   const bool stop = p->script == 2 || (p->script >= 3 && p->calls == p->script - 2);
   p->stopped |= stop;
   return stop ? p->calls : 0;
-}
-
-inline std::uint32_t get32(const Bytes& b, int at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 struct Decoded {
@@ -406,10 +403,10 @@ class Host {
     d.pixels = takeBlock(pixels, kPixelBlockSize);
     HOST_CHECK(nothingHeld());
 
-    HOST_CHECK(get32(d.info, 0) == kInfoHeaderSize);
-    HOST_CHECK(get32(d.info, 4) == kPictureWidth && get32(d.info, 8) == kPictureHeight);
-    HOST_CHECK(get32(d.info, 12) == (1 | kColorDepth << 16));
-    HOST_CHECK(get32(d.info, 16) == 0 && get32(d.info, 32) == 0);
+    HOST_CHECK(readLe32(&d.info[0]) == kInfoHeaderSize);
+    HOST_CHECK(readLe32(&d.info[4]) == kPictureWidth && readLe32(&d.info[8]) == kPictureHeight);
+    HOST_CHECK(readLe32(&d.info[12]) == (1 | kColorDepth << 16));
+    HOST_CHECK(readLe32(&d.info[16]) == 0 && readLe32(&d.info[32]) == 0);
     for (int entry = 0; entry < kPaletteEntries; ++entry) {
       HOST_CHECK(d.info[kInfoHeaderSize + 4 * entry + 3] == 0);
     }

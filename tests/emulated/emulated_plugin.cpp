@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "framework/little_endian.h"
+
 namespace {
 
 // The address space of the emulated process. Page 0 up to 64 KiB stays unmapped, so that null
@@ -33,12 +35,9 @@ constexpr std::uint8_t kCanaryByte = 0xA5;
 constexpr std::uint32_t kCanarySize = 16;
 
 Bytes le32(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
-std::uint32_t u32(const std::uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  Bytes bytes(4);
+  writeLe32(bytes.data(), value);
+  return bytes;
 }
 
 }  // namespace
@@ -298,8 +297,8 @@ PictureInfoOutcome EmulatedPlugin::getPictureInfo(const PictureSource& source) {
   outcome.result = static_cast<LoaderResult>(callExport("GetPictureInfo", arguments));
   const Bytes written = arena_->read(record, sizeof(PictureInfoRecord));
   std::copy_n(written.begin(), outcome.fields.size(), outcome.fields.begin());
-  const std::uint32_t text = u32(&written[offsetof(PictureInfoRecord, textHandle)]);
-  if (text == u32(Bytes(4, kRecordFill).data())) {
+  const std::uint32_t text = readLe32(&written[offsetof(PictureInfoRecord, textHandle)]);
+  if (text == readLe32(Bytes(4, kRecordFill).data())) {
     outcome.text = PictureInfoOutcome::Text::Untouched;
   } else if (text == 0) {
     outcome.text = PictureInfoOutcome::Text::None;

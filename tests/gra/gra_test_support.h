@@ -261,8 +261,8 @@ inline std::unique_ptr<GraPicture> makeScene(Scene scene, unsigned seed) {
       break;
   }
   for (auto& c : picture->colors) {
-    c = GraColor{static_cast<std::uint8_t>(value(16)), static_cast<std::uint8_t>(value(16)),
-                 static_cast<std::uint8_t>(value(16))};
+    c = Color4{static_cast<std::uint8_t>(value(16)), static_cast<std::uint8_t>(value(16)),
+               static_cast<std::uint8_t>(value(16))};
   }
   return picture;
 }

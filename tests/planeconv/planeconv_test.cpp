@@ -112,7 +112,7 @@ TEST_F(Planeconv, EncodeThenConvertGivesTheSamePixelsForEveryKind) {
   draw(source.pixels, 16, 2);
   for (int i = 0; i < 16; ++i)
     source.palette[i] = {static_cast<std::uint8_t>(15 - i), static_cast<std::uint8_t>(i), 7};
-  dir.write("source.q", writeQFile(source));
+  dir.write("source.q", writeQ(source).picture);
   ASSERT_EQ(planeconv("convert " + shellQuote(dir.file("source.q"))).exitCode, 0);
   host::IndexedImage original = readBack(dir.file("source.png"));
 
@@ -140,7 +140,7 @@ TEST_F(Planeconv, EightColourQUsesTheFixedColours) {
   QPicture source;
   draw(source.pixels, 8, 3);
   source.eightColors = true;
-  dir.write("eight.q", writeQFile(source));
+  dir.write("eight.q", writeQ(source).picture);
   ASSERT_EQ(planeconv("convert " + shellQuote(dir.file("eight.q"))).exitCode, 0);
   Outcome encode = planeconv("encode " + shellQuote(dir.file("eight.png")) + " " +
                              shellQuote(dir.file("copy.q")) + " --colors 8");
@@ -171,7 +171,7 @@ TEST_F(Planeconv, SeveralFilesOnSeveralThreadsGiveTheSameFiles) {
     QPicture picture;
     draw(picture.pixels, 16, 10 + i);
     std::string name = "p" + std::to_string(i) + ".q";
-    dir.write(name, writeQFile(picture));
+    dir.write(name, writeQ(picture).picture);
     inputs += " " + shellQuote(dir.file(name));
   }
   Outcome one = planeconv("convert" + inputs + " -d " + shellQuote(dir.file("one")) + " -j 1");
@@ -254,7 +254,7 @@ TEST_F(Planeconv, EncodeRefusesPngsThatDoNotFit) {
   draw(many.pixels, 16, 4);
   for (int i = 0; i < 16; ++i)
     many.palette[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(15 - i), 3};
-  dir.write("many.q", writeQFile(many));
+  dir.write("many.q", writeQ(many).picture);
   ASSERT_EQ(planeconv("convert " + shellQuote(dir.file("many.q"))).exitCode, 0);
   Outcome eight = planeconv("encode " + shellQuote(dir.file("many.png")) + " " +
                             shellQuote(dir.file("e.q")) + " --colors 8");

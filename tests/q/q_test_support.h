@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "framework/little_endian.h"
 #include "framework/plugin_exports.h"
 #include "q/q_loader.h"
 #include "q/writer/q_writer.h"
@@ -56,9 +57,8 @@ struct HandMadeQ {
     file[qformat::kColorModeOffset] = eightColors ? 0 : 1;
     std::memcpy(file.data() + qformat::kSignatureOffset, "MAJYO", 5);
     for (int k = 0; k < qformat::kChunkCount; ++k) {
-      std::size_t length = chunks[k].size();
-      file[qformat::kChunkLengthsOffset + 2 * k] = static_cast<std::uint8_t>(length);
-      file[qformat::kChunkLengthsOffset + 2 * k + 1] = static_cast<std::uint8_t>(length >> 8);
+      writeLe16(file.data() + qformat::kChunkLengthsOffset + 2 * k,
+                static_cast<std::uint16_t>(chunks[k].size()));
       const EscapeRecord& r = codes[k];
       std::uint8_t* at = file.data() + qformat::kEscapeRecordsOffset + 5 * k;
       at[0] = r.literalMode;
@@ -86,10 +86,7 @@ struct HandMadeQ {
       file.insert(file.end(), table.begin(), table.end());
     }
     for (const Bytes& chunk : chunks) file.insert(file.end(), chunk.begin(), chunk.end());
-    std::size_t size = file.size();
-    file[qformat::kFileSizeOffset] = static_cast<std::uint8_t>(size);
-    file[qformat::kFileSizeOffset + 1] = static_cast<std::uint8_t>(size >> 8);
-    file[qformat::kFileSizeOffset + 2] = static_cast<std::uint8_t>(size >> 16);
+    writeLe24(file.data() + qformat::kFileSizeOffset, static_cast<std::uint32_t>(file.size()));
     return file;
   }
 };
@@ -184,7 +181,7 @@ inline Palette expectedPalette(const QPicture& picture) {
   if (picture.eightColors) return DefaultPalette;
   Palette p{};
   for (int i = 0; i < kPaletteEntries; ++i) {
-    const QColor& c = picture.palette[i];
+    const Color4& c = picture.palette[i];
     p[i] = rgb(static_cast<std::uint8_t>(c.red * 17), static_cast<std::uint8_t>(c.green * 17),
                static_cast<std::uint8_t>(c.blue * 17));
   }
@@ -200,7 +197,7 @@ inline std::unique_ptr<QPicture> testPicture(bool eightColors, unsigned seed, bo
   std::mt19937 random(seed);
   for (int i = 0; i < kPaletteEntries; ++i)
     picture->palette[i] =
-        QColor{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
+        Color4{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
                static_cast<std::uint8_t>(random() % 16)};
   auto at = [&](int x, int y) -> std::uint8_t& { return picture->pixels[y * kPictureWidth + x]; };
   for (int y = 0; y < kPictureHeight; ++y) {

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <stdexcept>
 
 #include "gra/writer/gra_writer.h"
 #include "host/files.h"
@@ -14,11 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Color4 {
-  std::uint8_t red, green, blue;  // 0 to 15 each
-  auto operator<=>(const Color4&) const = default;
-};
 
 std::uint8_t toFourBits(std::uint8_t v) {
   return static_cast<std::uint8_t>((v * 15 + 127) / 255);
@@ -140,8 +134,7 @@ int runEncode(const Options& options) {
     if (gra) {
       GraPicture picture;
       std::copy(indices.begin(), indices.end(), picture.pixels.begin());
-      for (int i = 0; i < kPaletteEntries; ++i)
-        picture.colors[i] = {colors[i].red, colors[i].green, colors[i].blue};
+      std::copy_n(colors.begin(), kPaletteEntries, picture.colors.begin());
       GraWriteOptions writeOptions;
       writeOptions.writeFourthPlane = !eight;
       GraFiles files = writeGra(picture, writeOptions);
@@ -151,13 +144,12 @@ int runEncode(const Options& options) {
     } else {
       QPicture picture;
       std::copy(indices.begin(), indices.end(), picture.pixels.begin());
-      for (int i = 0; i < kPaletteEntries; ++i)
-        picture.palette[i] = {colors[i].red, colors[i].green, colors[i].blue};
+      std::copy_n(colors.begin(), kPaletteEntries, picture.palette.begin());
       picture.eightColors = eight;
       picture.comment = options.comment;
-      outputs.emplace_back(output, writeQFile(picture));
+      outputs.emplace_back(output, writeQ(picture).picture);
     }
-  } catch (const std::exception& e) {
+  } catch (const WriteError& e) {
     std::fprintf(stderr, "%s: cannot be written: %s\n", output.c_str(), e.what());
     return 1;
   }

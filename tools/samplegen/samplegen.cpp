@@ -89,8 +89,8 @@ void drawGradient(Canvas canvas) {
   canvas.triangle(370, 310, 570, 310, 470, 130, 14);
 }
 
-std::array<QColor, 16> gradientColors() {
-  std::array<QColor, 16> colors{};
+std::array<Color4, 16> gradientColors() {
+  std::array<Color4, 16> colors{};
   for (int i = 0; i < 14; ++i)  // deep blue to warm white
     colors[i] = {static_cast<std::uint8_t>(i + 1 > 15 ? 15 : i + 1),
                  static_cast<std::uint8_t>(i * 15 / 13), static_cast<std::uint8_t>(15 - i / 2)};
@@ -155,10 +155,10 @@ int main(int argc, char** argv) {
   GraPicture card;
   drawCard(Canvas{card.pixels});
   for (int i = 0; i < 16; ++i) {  // a palette of its own: a hue wheel and greys
-    static const GraColor wheel[16] = {{0, 0, 0},  {0, 3, 9},   {15, 0, 0},  {15, 0, 15},
-                                       {0, 15, 0}, {0, 15, 15}, {15, 15, 0}, {15, 15, 15},
-                                       {15, 8, 0}, {8, 15, 0},  {0, 15, 8},  {0, 8, 15},
-                                       {8, 0, 15}, {15, 0, 8},  {9, 9, 9},   {5, 5, 5}};
+    static const Color4 wheel[16] = {{0, 0, 0},  {0, 3, 9},   {15, 0, 0},  {15, 0, 15},
+                                     {0, 15, 0}, {0, 15, 15}, {15, 15, 0}, {15, 15, 15},
+                                     {15, 8, 0}, {8, 15, 0},  {0, 15, 8},  {0, 8, 15},
+                                     {8, 0, 15}, {15, 0, 8},  {9, 9, 9},   {5, 5, 5}};
     card.colors[i] = wheel[i];
   }
   GraFiles cardFiles = writeGra(card);
@@ -185,13 +185,13 @@ int main(int argc, char** argv) {
   drawGradient(Canvas{gradient.pixels});
   gradient.palette = gradientColors();
   gradient.comment = "Dithered gradient with shapes";
-  ok &= save(dir + "gradient.q", writeQFile(gradient));
+  ok &= save(dir + "gradient.q", writeQ(gradient).picture);
 
   QPicture eight;
   drawEight(Canvas{eight.pixels});
   eight.eightColors = true;
   eight.comment = "Eight fixed colours";
-  ok &= save(dir + "eight.q", writeQFile(eight));
+  ok &= save(dir + "eight.q", writeQ(eight).picture);
 
   host::PluginSet plugins;
   ok = ok && check(plugins, dir + "card.gra", card.pixels, 0x0F) &&
