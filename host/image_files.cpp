@@ -2,7 +2,10 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "framework/little_endian.h"
 
 namespace host {
 
@@ -20,15 +23,6 @@ void quietError(png_structp png, png_const_charp) {
   png_longjmp(png, 1);
 }
 void quietWarning(png_structp, png_const_charp) {}
-
-void put16(std::vector<std::uint8_t>& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-  put16(b, static_cast<std::uint16_t>(v));
-  put16(b, static_cast<std::uint16_t>(v >> 16));
-}
 
 }  // namespace
 
@@ -66,15 +60,18 @@ std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
 }
 
 std::vector<std::uint8_t> encodeBmp(const Picture& picture) {
-  std::vector<std::uint8_t> file;
-  const std::uint32_t offset = 14 + static_cast<std::uint32_t>(picture.infoBlock.size());
-  file.push_back('B');
-  file.push_back('M');
-  put32(file, offset + static_cast<std::uint32_t>(picture.pixelBlock.size()));
-  put32(file, 0);
-  put32(file, offset);
-  file.insert(file.end(), picture.infoBlock.begin(), picture.infoBlock.end());
-  file.insert(file.end(), picture.pixelBlock.begin(), picture.pixelBlock.end());
+  // The 14-byte file header, then the bitmap as it was handed over.
+  constexpr std::size_t kFileHeaderSize = 14;
+  const std::size_t offset = kFileHeaderSize + picture.infoBlock.size();
+  std::vector<std::uint8_t> file(offset + picture.pixelBlock.size());
+  file[0] = 'B';
+  file[1] = 'M';
+  writeLe32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+  writeLe32(file.data() + 6, 0);
+  writeLe32(file.data() + 10, static_cast<std::uint32_t>(offset));
+  std::copy(picture.infoBlock.begin(), picture.infoBlock.end(), file.begin() + kFileHeaderSize);
+  std::copy(picture.pixelBlock.begin(), picture.pixelBlock.end(),
+            file.begin() + static_cast<std::ptrdiff_t>(offset));
   return file;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "framework/little_endian.h"
 #include "framework/platform.h"
 #include "host/reasons.h"
 #include "q/q_format.h"
@@ -39,10 +40,6 @@ std::string takeText(BlockHandle handle) {
 int PLUGIN_CALL relayProgress(int done, int total, HostValue userData) {
   const auto& progress = *reinterpret_cast<const Progress*>(userData);
   return progress(done, total) ? 1 : 0;
-}
-
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 // The source arguments of an export call: the file by name, or its bytes in memory.
@@ -109,8 +106,9 @@ Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& s
   picture.infoBlock = takeBlock(info);
   picture.pixelBlock = takeBlock(pixels);
   const Bytes& header = picture.infoBlock;
-  const bool sane = header.size() >= kInfoBlockSize && le32(header, 4) == kPictureWidth &&
-                    le32(header, 8) == kPictureHeight &&
+  const bool sane = header.size() >= kInfoBlockSize &&
+                    readLe32(header.data() + 4) == kPictureWidth &&
+                    readLe32(header.data() + 8) == kPictureHeight &&
                     picture.pixelBlock.size() >= static_cast<std::size_t>(kPixelBlockSize);
   if (!sane) {
     return {LoaderResult::BadData, "the plug-in handed over a bitmap of an unexpected shape"};

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "framework/little_endian.h"
+
 namespace qformat {
 
 // The header.
@@ -71,13 +73,11 @@ inline int tableSizeOf(const std::uint8_t* header) {
   return isEightColor(header) ? kEightColorTableSize : kSixteenColorTableSize;
 }
 inline std::uint16_t chunkLengthOf(const std::uint8_t* header, int chunk) {
-  const std::uint8_t* at = header + kChunkLengthsOffset + 2 * chunk;
-  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+  return readLe16(header + kChunkLengthsOffset + 2 * chunk);
 }
 // The file size the header states.
 inline std::int32_t declaredFileSizeOf(const std::uint8_t* header) {
-  const std::uint8_t* at = header + kFileSizeOffset;
-  return at[0] | at[1] << 8 | at[2] << 16;
+  return static_cast<std::int32_t>(readLe24(header + kFileSizeOffset));
 }
 // The file size the header implies: header, table block and the ten chunks.
 inline std::int32_t impliedFileSizeOf(const std::uint8_t* header) {

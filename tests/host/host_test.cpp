@@ -73,7 +73,7 @@ TEST_F(Host, PluginsDescribeThemselves) {
 TEST_F(Host, ReasonsSayWhatTheHeaderShows) {
   GraSet set;
   const Bytes goodGra = set.files.picture;
-  const Bytes goodQ = writeQFile(*drawQ(false, "hello"));
+  const Bytes goodQ = writeQ(*drawQ(false, "hello")).picture;
   EXPECT_EQ(plugins.recognise("a.gra", goodGra), &gra);
   EXPECT_EQ(plugins.recognise("a.q", goodQ), &q);
   EXPECT_EQ(host::headerProblem(host::PictureFormat::Gra, goodGra), "");
@@ -135,7 +135,7 @@ TEST_F(Host, ANameThatLiesIsToldFromTheContent) {
 
 // A short file and a failed check give different reasons once the header has passed.
 TEST_F(Host, FailuresTellAShortFileFromAFailedCheck) {
-  const Bytes goodQ = writeQFile(*drawQ(true, ""));
+  const Bytes goodQ = writeQ(*drawQ(true, "")).picture;
   const Bytes shortQ(goodQ.begin(), goodQ.end() - 3);
   host::Picture picture;
   host::Result r = host::decode(q, {"", shortQ}, picture);
@@ -218,7 +218,7 @@ TEST_F(Host, DecodedPictureIsWhatWasDrawn) {
 
   // A Q picture in memory, with its comment and colour count.
   auto drawn = drawQ(true, "Eight, with a comment   ");
-  ASSERT_TRUE(host::decode(q, {"", writeQFile(*drawn)}, picture));
+  ASSERT_TRUE(host::decode(q, {"", writeQ(*drawn).picture}, picture));
   EXPECT_EQ(picture.info.comment, "Eight, with a comment");
   EXPECT_EQ(picture.info.colors, 8);
   EXPECT_TRUE(std::equal(picture.indices.begin(), picture.indices.end(), drawn->pixels.begin()));
@@ -226,7 +226,7 @@ TEST_F(Host, DecodedPictureIsWhatWasDrawn) {
 }
 
 TEST_F(Host, ANameThatCannotBeOpenedFallsBackToTheBytes) {
-  const Bytes file = writeQFile(*drawQ(false, ""));
+  const Bytes file = writeQ(*drawQ(false, "")).picture;
   host::Picture picture;
   ASSERT_TRUE(host::decode(q, {dir.file("gone.q"), file}, picture));
   EXPECT_EQ(picture.info.colors, 16);
@@ -236,7 +236,7 @@ TEST_F(Host, ANameThatCannotBeOpenedFallsBackToTheBytes) {
 }
 
 TEST_F(Host, AProgressAnswerStopsTheDecode) {
-  const Bytes file = writeQFile(*drawQ(false, ""));
+  const Bytes file = writeQ(*drawQ(false, "")).picture;
   host::Picture picture;
   host::Result r = host::decode(q, {"", file}, picture, [](int done, int) { return done >= 64; });
   EXPECT_EQ(r.code, LoaderResult::Cancelled);
