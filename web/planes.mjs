@@ -13,7 +13,9 @@
 //   const picture = planes.decode(batch.pictures[0]);
 //
 // A file is { name, bytes, folder }: bytes a Uint8Array, folder (optional) the folder it was
-// dropped from, so that only files of the same folder pair up. Each picture gets a folder of its
+// dropped from, so that only files of the same folder pair up. A file larger than largestFile
+// is not read: it may come as { name, size, folder } without its bytes, and is listed among the
+// other files. Each picture gets a folder of its
 // own in the module's in-memory file system, holding the picture under its name and its
 // companion files (a GRA picture's ".rgb" palette and ".e1" fourth plane) under the names the
 // plug-in opens, whatever the letter case they were dropped with: the plug-in then finds them
@@ -39,6 +41,10 @@ export async function createPlanes() {
 
 const commentText = new TextDecoder("utf-8");
 
+// Far more than a picture of either format and its companions take; a larger file is not
+// copied into the module's memory.
+export const largestFile = 64 * 1024 * 1024;
+
 export class Planes {
   constructor(core) {
     this.core = core;
@@ -52,7 +58,9 @@ export class Planes {
   open(files) {
     const { FS } = this.core;
     const root = `/dropped/${++this.batches}`;
-    const placed = files.map((file, i) => {
+    const size = (file) => (file.bytes ? file.bytes.length : file.size);
+    const tooLarge = files.filter((file) => size(file) > largestFile);
+    const placed = files.filter((file) => size(file) <= largestFile).map((file, i) => {
       const folder = `${root}/${i}`;
       FS.mkdirTree(folder);
       const path = `${folder}/${file.name}`;
@@ -83,7 +91,14 @@ export class Planes {
     }
     const others = placed
       .filter((p) => !p.seen.claimed && !companionFiles.has(p))
-      .map((p) => ({ name: p.file.name, folder: p.file.folder || "", reason: p.seen.reason }));
+      .map((p) => ({ name: p.file.name, folder: p.file.folder || "", reason: p.seen.reason }))
+      .concat(
+        tooLarge.map((file) => ({
+          name: file.name,
+          folder: file.folder || "",
+          reason: `not opened: ${size(file)} bytes, more than the ${largestFile} this page reads`,
+        })),
+      );
     return { pictures, others };
   }
 

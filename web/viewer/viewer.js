@@ -1,7 +1,7 @@
 // The viewer page: files in (file input, folder input, drag and drop), a list of thumbnails,
 // the chosen picture at its natural size with its palette and facts. Everything a picture
 // shows or a failure says comes from planes.mjs, that is from the plug-ins and the host library.
-import { createPlanes } from "./planes.mjs";
+import { createPlanes, largestFile } from "./planes.mjs";
 
 const $ = (id) => document.getElementById(id);
 const planesReady = createPlanes();
@@ -14,7 +14,8 @@ async function readFiles(found) {
     found.map(async ({ file, folder }) => ({
       name: file.name,
       folder,
-      bytes: new Uint8Array(await file.arrayBuffer()),
+      size: file.size,
+      bytes: file.size <= largestFile ? new Uint8Array(await file.arrayBuffer()) : null,
     })),
   );
   const order = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" });
@@ -57,6 +58,8 @@ async function open(found) {
     for (const entry of batch.pictures) addItem(planes, entry);
     addOthers(batch.others);
     $("hint").hidden = shown.items.length > 0;
+    const count = shown.items.length;
+    $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · ↑ ↓ to step through`;
     if (shown.items.length > first) select(first);
   } finally {
     delete document.body.dataset.busy;
@@ -86,12 +89,30 @@ function addItem(planes, entry) {
     li.classList.add("failed");
     kind.textContent = "cannot show";
     li.title += `\n${picture.reason}`;
+    drawRefusal(thumb);
   }
   label.append(file, kind);
   li.append(thumb, label);
   li.addEventListener("click", () => select(index));
   $("list").append(li);
   shown.items.push({ planes, entry, li });
+}
+
+// A thumbnail of a picture that cannot be shown: a cross on a pale ground.
+function drawRefusal(canvas) {
+  const context = canvas.getContext("2d");
+  context.fillStyle = "#fbe9e7";
+  context.fillRect(0, 0, canvas.width, canvas.height);
+  context.strokeStyle = "#a3261b";
+  context.lineWidth = 10;
+  context.lineCap = "round";
+  const x = canvas.width / 2, y = canvas.height / 2, r = 36;
+  context.beginPath();
+  context.moveTo(x - r, y - r);
+  context.lineTo(x + r, y + r);
+  context.moveTo(x + r, y - r);
+  context.lineTo(x - r, y + r);
+  context.stroke();
 }
 
 function addOthers(others) {
