@@ -59,7 +59,7 @@ async function open(found) {
     addOthers(batch.others);
     $("hint").hidden = shown.items.length > 0;
     const count = shown.items.length;
-    $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · ↑ ↓ to step through`;
+    $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step`;
     if (shown.items.length > first) select(first);
   } finally {
     delete document.body.dataset.busy;
