@@ -1,6 +1,7 @@
 // The viewer page end to end in Debian's chromium: opened from file://, the samples handed to its
-// file input, the canvas read back and held to planeconv's PNGs, the error of a truncated
-// picture, the keys, the zoom and "Save as PNG", and not one request beyond the page itself.
+// file input and dropped on it, the canvas read back and held to planeconv's PNGs, the error of a
+// truncated picture, the keys, the zoom and "Save as PNG", and not one request beyond the page
+// itself.
 // Leaves a screenshot as PLANES_WEB_BUILD/viewer-screenshot.png.
 import assert from "node:assert/strict";
 import { copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
@@ -197,6 +198,22 @@ test("the viewer page shows what planeconv converts, from file:// and without a 
     assert.deepEqual([png.width, png.height], [640, 400]);
     const native = nativeDecode(join(samples, "gradient.q"), scratch);
     assert.ok(Buffer.from(png.rgba).equals(Buffer.from(native.rgba)), "saved PNG = planeconv's PNG");
+  });
+
+  await t.test("dropped files join the list, their companions paired", async () => {
+    copyFileSync(join(samples, "window.gra"), join(scratch, "dropped.gra"));
+    copyFileSync(join(samples, "window.e1"), join(scratch, "DROPPED.E1"));
+    const data = { items: [], files: [join(scratch, "dropped.gra"), join(scratch, "DROPPED.E1")], dragOperationsMask: 1 };
+    const session = await page.createCDPSession();
+    for (const type of ["dragEnter", "dragOver", "drop"]) {
+      await session.send("Input.dispatchDragEvent", { type, x: 600, y: 300, data });
+    }
+    await page.waitForFunction(() => document.querySelectorAll("#list li").length === 7 && !document.body.dataset.busy);
+    const state = await shownState(page);
+    assert.equal(state.name, "dropped.gra", "the first dropped picture is shown");
+    assert.equal(state.facts["Companions used"], "DROPPED.E1");
+    const native = nativeDecode(join(samples, "window.gra"), scratch);
+    assert.ok((await canvasPixels(page)).equals(Buffer.from(native.rgba)), "canvas = planeconv's PNG");
   });
 
   await t.test("nothing was requested but the page, nothing blocked, no error", () => {

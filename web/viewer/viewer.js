@@ -8,18 +8,26 @@ const planesReady = createPlanes();
 
 const shown = { items: [], selected: -1, zoom: "1", picture: null };
 
-// Files as planes.mjs takes them, in the order of their folder and name.
+// Files as planes.mjs takes them, in the order of their folder and name, and those that could
+// not be read with the reason.
 async function readFiles(found) {
+  const unreadable = [];
   const files = await Promise.all(
-    found.map(async ({ file, folder }) => ({
-      name: file.name,
-      folder,
-      size: file.size,
-      bytes: file.size <= largestFile ? new Uint8Array(await file.arrayBuffer()) : null,
-    })),
+    found.map(async ({ file, folder }) => {
+      try {
+        const bytes = file.size <= largestFile ? new Uint8Array(await file.arrayBuffer()) : null;
+        return { name: file.name, folder, size: file.size, bytes };
+      } catch (error) {
+        unreadable.push({ name: file.name, folder, reason: `could not be read (${error.message})` });
+        return null;
+      }
+    }),
   );
   const order = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" });
-  return files.sort((a, b) => order.compare(a.folder, b.folder) || order.compare(a.name, b.name));
+  const sorted = files
+    .filter(Boolean)
+    .sort((a, b) => order.compare(a.folder, b.folder) || order.compare(a.name, b.name));
+  return { files: sorted, unreadable };
 }
 
 function folderOf(path) {
@@ -53,10 +61,11 @@ async function open(found) {
   document.body.dataset.busy = "true";
   try {
     const planes = await planesReady;
-    const batch = planes.open(await readFiles(found));
+    const { files, unreadable } = await readFiles(found);
+    const batch = planes.open(files);
     const first = shown.items.length;
     for (const entry of batch.pictures) addItem(planes, entry);
-    addOthers(batch.others);
+    addOthers(batch.others.concat(unreadable));
     $("hint").hidden = shown.items.length > 0;
     const count = shown.items.length;
     $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step`;
@@ -267,11 +276,14 @@ document.addEventListener("drop", (event) => {
   event.preventDefault();
   dragDepth = 0;
   $("drop-overlay").hidden = true;
+  // Both taken now: a drop's data is gone once this handler returns.
+  const files = [...event.dataTransfer.files].map((file) => ({ file, folder: "" }));
   const items = event.dataTransfer.items;
   if (items && items.length && items[0].webkitGetAsEntry) {
-    droppedFiles(items).then(open);
+    // Folders are walked through; where the entries cannot be read, the files as dropped.
+    droppedFiles(items).then(open, () => open(files));
   } else {
-    open([...event.dataTransfer.files].map((file) => ({ file, folder: "" })));
+    open(files);
   }
 });
 
