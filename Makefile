@@ -1,7 +1,7 @@
 # The two commands a fresh machine needs: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native win32 test test-native test-win32 demo clean install
+.PHONY: all deps native win32 web test test-native test-win32 test-web demo clean install
 .PHONY: asan test-asan test-valgrind sanitize fuzz-build fuzz fuzz-ci fuzz-merge
 
 all: native win32
@@ -17,11 +17,21 @@ win32: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32 -j $(JOBS)
 
+# The browser viewer: the plug-ins and the host library as WebAssembly, the page
+# build/web/viewer.html (emscripten; see web/).
+web: deps
+	@cmake --preset web >/dev/null
+	@cmake --build --preset web -j $(JOBS)
+
 test-native: native win32
 	ctest --preset native -j $(JOBS)
 
 test-win32: win32 native
 	ctest --preset win32
+
+# The web module under node and the viewer page in chromium, both against the native planeconv.
+test-web: web native
+	ctest --preset web
 
 # The sanitizer build: the whole native suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer; and the native programs once each under Valgrind.
@@ -57,16 +67,22 @@ fuzz-merge: fuzz-build
 	@scripts/fuzz-merge.sh gra_fuzzer
 	@scripts/fuzz-merge.sh q_fuzzer
 
-test: test-native test-win32 test-asan test-valgrind fuzz-ci
+test: test-native test-win32 test-web test-asan test-valgrind fuzz-ci
 
-demo: native win32
+demo: native win32 web
 	@scripts/demo.sh
+	@echo "The viewer page, to open in a browser (it works offline, from disk):"
+	@echo "  file://$(CURDIR)/build/web/viewer.html"
 
 # Decoding speed: the plug-ins against the floor and against libpng, from one run of
 # build/native/bench/decode_bench (BENCH_FLAGS passes Google Benchmark flags to it).
-.PHONY: bench
+.PHONY: bench bench-web
 bench: native
 	build/native/bench/decode_bench $(BENCH_FLAGS)
+
+# Decoding as WebAssembly (under node) against the native build, on the same pictures.
+bench-web: native web
+	@scripts/bench-web.sh
 
 # The desktop integration: the gdk-pixbuf loader modules, the MIME types and the thumbnailer
 # entry, under PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files

@@ -9,8 +9,7 @@ namespace host {
 
 namespace {
 
-std::string companionOfSize(const std::string& path, const char* extension, std::uintmax_t size) {
-  const std::string name = companionName(path, extension);
+std::string existingOfSize(const std::string& name, std::uintmax_t size) {
   if (name.empty()) return "";
   std::error_code error;
   const bool regular = std::filesystem::is_regular_file(name, error);
@@ -19,10 +18,15 @@ std::string companionOfSize(const std::string& path, const char* extension, std:
 
 }  // namespace
 
-Companions companionsOf(PictureFormat format, const std::string& path) {
+Companions companionNamesOf(PictureFormat format, const std::string& path) {
   if (format != PictureFormat::Gra || path.empty()) return {};
-  return {companionOfSize(path, kGraPaletteExtension, kGraPaletteFileSize),
-          companionOfSize(path, kGraFourthPlaneExtension, kGraFourthPlaneSize)};
+  return {companionName(path, kGraPaletteExtension), companionName(path, kGraFourthPlaneExtension)};
+}
+
+Companions companionsOf(PictureFormat format, const std::string& path) {
+  const Companions names = companionNamesOf(format, path);
+  return {existingOfSize(names.palette, kGraPaletteFileSize),
+          existingOfSize(names.fourthPlane, kGraFourthPlaneSize)};
 }
 
 }  // namespace host

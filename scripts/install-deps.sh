@@ -10,12 +10,16 @@ packages=(
   libunicorn-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
   clang libclang-rt-14-dev valgrind
+  emscripten chromium
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
+# node and npm for the web build and its tests: Debian's, unless the machine has its own.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -37,6 +41,15 @@ if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine32:i3
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null ||
     echo "warning: 32-bit Wine could not be installed; the Wine-run host tests will be skipped" >&2
+fi
+
+# puppeteer-core for the viewer page's browser test, at the version the lock file pins. It drives
+# Debian's chromium and downloads no browser.
+web_tests="$(dirname "$0")/../tests/web"
+if [ ! -f "$web_tests/node_modules/.package-lock.json" ] ||
+   [ "$web_tests/package-lock.json" -nt "$web_tests/node_modules/.package-lock.json" ]; then
+  echo "Installing the web tests' node modules (npm ci)"
+  (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 
 # libpng's source, for the Windows build of planeconv.

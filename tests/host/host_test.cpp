@@ -185,6 +185,15 @@ TEST_F(Host, CompanionsAreThoseTheDecoderUses) {
   EXPECT_EQ(host::companionsOf(host::PictureFormat::Q, dir.file("card.q")).palette, "");
 }
 
+TEST_F(Host, CompanionNamesFollowThePictureName) {
+  // The stem keeps its letters as they are; a name without a short extension has none.
+  host::Companions names = host::companionNamesOf(host::PictureFormat::Gra, "dir/CARD.GRA");
+  EXPECT_EQ(names.palette, "dir/CARD.rgb");
+  EXPECT_EQ(names.fourthPlane, "dir/CARD.e1");
+  EXPECT_EQ(host::companionNamesOf(host::PictureFormat::Gra, "card.long").palette, "");
+  EXPECT_EQ(host::companionNamesOf(host::PictureFormat::Q, "card.q").fourthPlane, "");
+}
+
 TEST_F(Host, DecodedPictureIsWhatWasDrawn) {
   GraSet set;
   const std::string path = dir.write("card.gra", set.files.picture);
