@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
   GraPicture gra;
   drawBusy(gra.pixels, 16, 1);
-  for (GraColor& c : gra.colors) c = GraColor{component(), component(), component()};
+  for (Color4& c : gra.colors) c = Color4{component(), component(), component()};
   const GraFiles busy = writeGra(gra);
   ok &= save(folder + "/busy.gra", busy.picture) && save(folder + "/busy.rgb", busy.palette) &&
         save(folder + "/busy.e1", busy.fourthPlane);
@@ -65,20 +65,20 @@ int main(int argc, char** argv) {
 
   QPicture q16;
   drawBusy(q16.pixels, 16, 2);
-  for (QColor& c : q16.palette) c = QColor{component(), component(), component()};
+  for (Color4& c : q16.palette) c = Color4{component(), component(), component()};
   q16.comment = "Busy bands, 16 colours";
-  ok &= save(folder + "/busy16.q", writeQFile(q16));
+  ok &= save(folder + "/busy16.q", writeQ(q16).picture);
 
   QPicture q8;
   q8.eightColors = true;
   drawBusy(q8.pixels, 8, 3);
   q8.comment = "Eight \xA4\xB3\xA4\xF3 \xE9t\xE9";
-  ok &= save(folder + "/busy8.q", writeQFile(q8));
+  ok &= save(folder + "/busy8.q", writeQ(q8).picture);
 
   QPicture noise;
   std::mt19937 pixels(4);
   for (auto& p : noise.pixels) p = static_cast<std::uint8_t>(pixels() % 16);
-  for (QColor& c : noise.palette) c = QColor{component(), component(), component()};
-  ok &= save(folder + "/noise.q", writeQFile(noise));
+  for (Color4& c : noise.palette) c = Color4{component(), component(), component()};
+  ok &= save(folder + "/noise.q", writeQ(noise).picture);
   return ok ? 0 : 1;
 }
