@@ -59,6 +59,54 @@ std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
   return "";
 }
 
+namespace {
+
+// The libpng part of encodeRgbPng, kept free of objects that a jump back to setjmp could skip.
+std::string writeRgbPng(const RgbImage& image, png_text* chunks, int chunkCount,
+                        std::vector<std::uint8_t>& out) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
+  if (!png) return "cannot start the PNG encoder";
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return "the PNG encoder failed";
+  }
+  out.clear();
+  png_set_write_fn(png, &out, appendToVector, flushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+               static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (chunkCount > 0) png_set_text(png, info, chunks, chunkCount);
+  png_set_compression_level(png, 6);
+  png_write_info(png, info);
+  const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 3;
+  for (int y = 0; y < image.height; ++y) {
+    png_write_row(png, const_cast<png_bytep>(image.rgb.data() + y * rowBytes));
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return "";
+}
+
+}  // namespace
+
+std::string encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
+                         std::vector<std::uint8_t>& out) {
+  if (image.width <= 0 || image.height <= 0 ||
+      image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
+    return "the image has no pixels or not as many as its size says";
+  }
+  std::vector<png_text> chunks(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+    chunks[i].key = const_cast<png_charp>(texts[i].keyword.c_str());
+    chunks[i].text = const_cast<png_charp>(texts[i].text.c_str());
+    chunks[i].text_length = texts[i].text.size();
+  }
+  return writeRgbPng(image, chunks.data(), static_cast<int>(chunks.size()), out);
+}
+
 std::vector<std::uint8_t> encodeBmp(const Picture& picture) {
   // The 14-byte file header, then the bitmap as it was handed over.
   constexpr std::size_t kFileHeaderSize = 14;

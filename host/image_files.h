@@ -18,6 +18,25 @@ namespace host {
 // Answers an error message, empty on success.
 std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out);
 
+// An 8-bit RGB image: 3 bytes (red, green, blue) a pixel, rows top first, no padding; e.g. a
+// picture's rgb() or a smaller copy of it.
+struct RgbImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+// A PNG text chunk: a keyword of 1 to 79 Latin-1 characters and its text.
+struct PngText {
+  std::string keyword;
+  std::string text;
+};
+
+// An RGB image as an 8-bit RGB PNG, not interlaced, with the given text chunks. Answers an
+// error message, empty on success.
+std::string encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
+                         std::vector<std::uint8_t>& out);
+
 // A BMP file: the file header, then the DIB as the plug-in handed it over.
 std::vector<std::uint8_t> encodeBmp(const Picture& picture);
 

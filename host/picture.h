@@ -10,6 +10,7 @@
 // files count; one without a path (standard input, a browser's file) is handed over in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -23,6 +24,11 @@
 namespace host {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The longest file of either format: a Q picture states its length in 24 bits, and a GRA
+// picture is at most a 4080-byte header and 200 line pairs of a flag byte and three chunks of
+// at most 256 bytes. A host need read no more of a file to decode it.
+constexpr std::size_t kLongestPictureFile = std::size_t{1} << 24;
 
 // A picture file: where it lies (empty when it has no name a plug-in can open) and its bytes.
 struct PictureFile {

@@ -24,10 +24,8 @@ using Bytes = host::Bytes;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-// The largest file a module takes. A Q picture states its length in 24 bits, and the GRA
-// decoder reads no more than a 4080-byte header and 200 line pairs of a flag byte and three
-// chunks of at most 256 bytes: no picture of either format is longer.
-constexpr std::size_t kMaxFileBytes = std::size_t{1} << 24;
+// The largest file a module takes: no picture of either format is longer.
+constexpr std::size_t kMaxFileBytes = host::kLongestPictureFile;
 
 // The plug-in of a format, through its exports.
 const host::Plugin& pluginOf(Format format) {
@@ -169,6 +167,14 @@ GdkPixbuf* decodeToPixbuf(Format format, const Bytes& file, const std::string& f
              "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
                  " picture");
     return nullptr;
+  }
+  // A Q picture's comment, for programs that show a picture's details. Its bytes come as the
+  // picture stores them; what is not UTF-8 among them becomes U+FFFD.
+  if (!picture.info.comment.empty()) {
+    gchar* comment = g_utf8_make_valid(picture.info.comment.c_str(),
+                                       static_cast<gssize>(picture.info.comment.size()));
+    gdk_pixbuf_set_option(pixbuf, "comment", comment);
+    g_free(comment);
   }
   const Bytes rgb = picture.rgb();
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;

@@ -5,7 +5,8 @@
 // (libpixbufloader-gra.so, libpixbufloader-q.so); both are this code, told their format. A
 // module is a host of its plug-in like any other (through the host library): it recognises a
 // picture with IsSupported, learns its size with GetPictureInfo and decodes it with GetPicture,
-// then hands the picture to gdk-pixbuf as an RGB GdkPixbuf.
+// then hands the picture to gdk-pixbuf as an RGB GdkPixbuf, with a Q picture's comment as its
+// "comment" option (gdk_pixbuf_get_option).
 //
 // Two ways in:
 //   - load(FILE*), which gdk_pixbuf_new_from_file uses. The file's name is recovered from the

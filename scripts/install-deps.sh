@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   libunicorn-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+  libglib2.0-bin xdg-utils libfile-mimeinfo-perl
   clang libclang-rt-14-dev valgrind
   emscripten chromium
 )
