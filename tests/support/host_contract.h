@@ -22,6 +22,10 @@
 //   where names the line of the host that asked for the check. GoogleTest's ADD_FAILURE in
 //   the tests, an abort in the fuzz targets, or CollectedReport below, which writes the
 //   messages into a host's record of the call.
+//
+//   HGLOBAL info = kUntouched, pixels = kUntouched;
+//   const LoaderResult r = Exports::getPicture(source, length, flags, &info, &pixels, nullptr, 0);
+//   const HandedPicture handed = checker.afterPicture("GetPicture", r, info, pixels, kUntouched);
 #pragma once
 
 #include <cstddef>
@@ -55,10 +59,19 @@ struct Holdings {
   friend bool operator==(const Holdings&, const Holdings&) = default;
 };
 
+// "2 global blocks (1 locked), 1 open file", or "nothing".
 inline std::string describe(const Holdings& h) {
-  return std::to_string(h.liveGlobalBlocks) + " global blocks (" +
-         std::to_string(h.lockedGlobalBlocks) + " locked), " + std::to_string(h.liveHeapBlocks) +
-         " heap blocks, " + std::to_string(h.openFiles) + " open files";
+  std::string text;
+  auto add = [&text](int count, const char* what, const char* whatMany) {
+    if (count == 0) return;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(count) + " " + (count == 1 ? what : whatMany);
+  };
+  add(h.liveGlobalBlocks, "global block", "global blocks");
+  if (h.lockedGlobalBlocks) text += " (" + std::to_string(h.lockedGlobalBlocks) + " locked)";
+  add(h.liveHeapBlocks, "heap block", "heap blocks");
+  add(h.openFiles, "open file", "open files");
+  return text.empty() ? "nothing" : text;
 }
 
 // What a host finds in a block it takes over.
@@ -119,7 +132,7 @@ class Checker {
 
   // Nothing is allocated, locked or open. when names the moment ("after IsSupported").
   void nothingHeld(std::string_view when, Site where = {}) {
-    expectHoldings(when, Holdings{}, where);
+    expectHoldings(Holdings{}, where, [when] { return std::string(when); });
   }
 
   // Takes over a block the plug-in handed to the host: a global block of expectedSize bytes
@@ -136,62 +149,73 @@ class Checker {
   // over and answers their bytes.
   HandedPicture afterPicture(std::string_view call, LoaderResult result, Handle info, Handle pixels,
                              Handle untouched, Site where = {}) {
-    const std::string said = answered(call, result, where);
+    const Answer answer{call, result};
+    expectDefined(answer, where);
     if (result != LoaderResult::Ok) {
       if (info != untouched || pixels != untouched)
-        report_(said + " and wrote to the host's handle variables", where);
-      nothingHeld(said, where);
+        report_(answer.text() + " and wrote to the host's handle variables", where);
+      expectHoldings(Holdings{}, where, [&] { return answer.text(); });
       return {};
     }
     if (info == pixels) {
-      report_(said + " and handed over the same handle as both blocks", where);
+      report_(answer.text() + " and handed over one block as both", where);
       takeBlock(info, std::nullopt, "information", where);
       return {};
     }
-    expectHoldings(said + " (besides the two blocks handed over)", Holdings{2, 0, 0, 0}, where);
+    expectHoldings(Holdings{2, 0, 0, 0}, where,
+                   [&] { return answer.text() + " (besides the two blocks handed over)"; });
     HandedPicture handed;
     handed.info = takeBlock(info, kInfoBlockBytes, "information", where);
     handed.pixels = takeBlock(pixels, kPixelBlockBytes, "pixel", where);
-    nothingHeld(said + " and the host freed both blocks", where);
+    expectHoldings(Holdings{}, where,
+                   [&] { return answer.text() + " and the host freed both blocks"; });
     return handed;
   }
 
   // After GetPictureInfo answered result, leaving text as the record's text handle, which held
   // untouched before the call. On Ok with a text block, takes it over and answers its bytes.
   Bytes afterPictureInfo(LoaderResult result, Handle text, Handle untouched, Site where = {}) {
-    const std::string said = answered("GetPictureInfo", result, where);
+    const Answer answer{"GetPictureInfo", result};
+    expectDefined(answer, where);
     // Only a failure to make the text block comes after the record is filled, with a text
     // handle of 0.
-    if (result != LoaderResult::Ok) {
-      if (text != untouched && text != Handle{})
-        report_(said + " and handed over a text block", where);
-      nothingHeld(said, where);
+    if (result != LoaderResult::Ok && text != untouched && text != Handle{})
+      report_(answer.text() + " and handed over a text block", where);
+    if (result != LoaderResult::Ok || text == Handle{}) {
+      expectHoldings(Holdings{}, where, [&] { return answer.text(); });
       return {};
     }
-    if (text == Handle{}) {
-      nothingHeld(said, where);
-      return {};
-    }
-    expectHoldings(said + " (besides the text block handed over)", Holdings{1, 0, 0, 0}, where);
+    expectHoldings(Holdings{1, 0, 0, 0}, where,
+                   [&] { return answer.text() + " (besides the text block handed over)"; });
     Bytes bytes = takeBlock(text, kTextBlockBytes, "text", where);
-    nothingHeld(said + " and the host freed the text block", where);
+    expectHoldings(Holdings{}, where,
+                   [&] { return answer.text() + " and the host freed the text block"; });
     return bytes;
   }
 
  private:
-  // "GetPicture answered BadData", after checking that the code is a defined one.
-  std::string answered(std::string_view call, LoaderResult result, Site where) {
-    std::string said(call);
-    if (isDefinedResult(result)) return said + " answered " + resultName(result);
-    said += " answered " + std::to_string(static_cast<std::int32_t>(result));
-    report_(said + ", which is no result code", where);
-    return said;
+  // An export's answer, put in words only when a check fails: "GetPicture answered BadData".
+  struct Answer {
+    std::string_view call;
+    LoaderResult result;
+    std::string text() const {
+      return std::string(call) + " answered " +
+             (isDefinedResult(result) ? std::string(resultName(result))
+                                      : std::to_string(static_cast<std::int32_t>(result)));
+    }
+  };
+
+  void expectDefined(const Answer& answer, Site where) {
+    if (!isDefinedResult(answer.result))
+      report_(answer.text() + ", which is no result code", where);
   }
 
-  void expectHoldings(std::string_view when, const Holdings& expected, Site where) {
+  // when: a function that names the moment, called only when the check fails.
+  template <class When>
+  void expectHoldings(const Holdings& expected, Site where, const When& when) {
     const std::optional<Holdings> held = view_.holdings();
     if (held && *held != expected) {
-      report_(std::string(when) + ": the plug-in's side holds " + describe(*held) + ", expected " +
+      report_(when() + ": the plug-in's side holds " + describe(*held) + ", expected " +
                   describe(expected),
               where);
     }
@@ -199,20 +223,20 @@ class Checker {
 
   Bytes takeBlock(Handle handle, std::optional<std::size_t> expectedSize, std::string_view what,
                   Site where) {
-    const std::string block = "the " + std::string(what) + " block";
+    const auto block = [what] { return "the " + std::string(what) + " block"; };
     TakenBlock taken = view_.take(handle);
     if (!taken.isBlock) {
-      report_(block + "'s handle names no global block", where);
+      report_(block() + "'s handle names no global block", where);
       return {};
     }
     if (expectedSize && taken.size != *expectedSize) {
-      report_(block + " is " + std::to_string(taken.size) + " bytes, expected " +
+      report_(block() + " is " + std::to_string(taken.size) + " bytes, expected " +
                   std::to_string(*expectedSize),
               where);
     }
-    if (taken.locked) report_(block + " was handed over locked", where);
-    if (!taken.read) report_(block + " could not be locked to read it", where);
-    if (!taken.freed) report_(block + " could not be freed", where);
+    if (taken.locked) report_(block() + " was handed over locked", where);
+    if (!taken.read) report_(block() + " could not be locked to read it", where);
+    if (!taken.freed) report_(block() + " could not be freed", where);
     return std::move(taken.bytes);
   }
 
