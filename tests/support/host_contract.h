@@ -86,8 +86,8 @@ struct TakenBlock {
 
 // The host's line that asked for a check: a default argument, filled in where it is called.
 struct Site {
-  constexpr Site(const char* file = __builtin_FILE(), int line = __builtin_LINE())
-      : file(file), line(line) {}
+  constexpr Site(const char* atFile = __builtin_FILE(), int atLine = __builtin_LINE())
+      : file(atFile), line(atLine) {}
   const char* file;
   int line;
 };
