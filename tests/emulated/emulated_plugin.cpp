@@ -298,19 +298,12 @@ PictureInfoOutcome EmulatedPlugin::getPictureInfo(const PictureSource& source) {
   const Bytes written = arena_->read(record, sizeof(PictureInfoRecord));
   std::copy_n(written.begin(), outcome.fields.size(), outcome.fields.begin());
   const std::uint32_t text = readLe32(&written[offsetof(PictureInfoRecord, textHandle)]);
-  if (text == readLe32(Bytes(4, kRecordFill).data())) {
-    outcome.text = PictureInfoOutcome::Text::Untouched;
-  } else if (text == 0) {
-    outcome.text = PictureInfoOutcome::Text::None;
-  } else {
-    if (!services_->isGlobalBlock(text))
-      throw EmulationError("GetPictureInfo gave the text handle " + hexValue(text) +
-                           ", which is no global memory block");
-    outcome.text = PictureInfoOutcome::Text::Block;
-    outcome.textLocked = services_->lockCount(text) > 0;
-    outcome.textBytes = services_->globalBlockBytes(text);
-    services_->hostGlobalFree(text);
-  }
+  const std::uint32_t untouched = readLe32(Bytes(4, kRecordFill).data());
+  outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
+                 : text == 0       ? PictureInfoOutcome::Text::None
+                                   : PictureInfoOutcome::Text::Block;
+  outcome.textBytes =
+      contract(outcome.contractFailures).afterPictureInfo(outcome.result, text, untouched);
   return outcome;
 }
 
@@ -338,22 +331,22 @@ PictureOutcome EmulatedPlugin::pictureCall(const char* exportName, const Picture
   PictureOutcome outcome;
   outcome.result = static_cast<LoaderResult>(callExport(exportName, arguments));
   outcome.progress = progressCalls_;
-  const std::uint32_t info = machine_->read32(infoCell);
-  const std::uint32_t pixels = machine_->read32(pixelCell);
-  outcome.outputsWritten = info != kUntouchedHandle || pixels != kUntouchedHandle;
-  if (outcome.result != LoaderResult::Ok) return outcome;
-
-  for (std::uint32_t handle : {info, pixels}) {
-    if (!services_->isGlobalBlock(handle) || info == pixels)
-      throw EmulationError(std::string(exportName) + " answered Ok and handed over " +
-                           hexValue(handle) + ", which is no global memory block of its own");
-  }
-  outcome.handedOverLocked = services_->lockCount(info) > 0 || services_->lockCount(pixels) > 0;
-  outcome.info = services_->globalBlockBytes(info);
-  outcome.pixels = services_->globalBlockBytes(pixels);
-  services_->hostGlobalFree(info);
-  services_->hostGlobalFree(pixels);
+  host_contract::HandedPicture handed =
+      contract(outcome.contractFailures)
+          .afterPicture(exportName, outcome.result, machine_->read32(infoCell),
+                        machine_->read32(pixelCell), kUntouchedHandle);
+  outcome.info = std::move(handed.info);
+  outcome.pixels = std::move(handed.pixels);
   return outcome;
+}
+
+host_contract::Checker<EmulatedBlocks, host_contract::CollectedReport> EmulatedPlugin::contract(
+    std::string& failures) {
+  return {blocks(), host_contract::CollectedReport{&failures}};
+}
+
+EmulatedBlocks EmulatedPlugin::blocks() {
+  return EmulatedBlocks(*services_);
 }
 
 Holdings EmulatedPlugin::holdings() const {

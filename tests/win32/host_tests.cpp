@@ -6,19 +6,15 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "framework/host_interface.h"
+#include "tests/support/host_contract.h"
 #include "tests/win32/host_checks.h"
 
 namespace {
-
-using GetPluginInfoFn = int(WINAPI*)(int, LPSTR, int);
-using IsSupportedFn = int(WINAPI*)(LPCSTR, HostValue);
-using GetPictureInfoFn = LoaderResult(WINAPI*)(LPCSTR, std::int32_t, std::uint32_t,
-                                               PictureInfoRecord*);
-using GetPictureFn = LoaderResult(WINAPI*)(LPCSTR, std::int32_t, std::uint32_t, HGLOBAL*, HGLOBAL*,
-                                           ProgressCallback, HostValue);
 
 // Calls fn with the given 32-bit arguments pushed right to left and answers how many bytes of
 // arguments the call left on the stack: 0 when the callee removed them (stdcall).
@@ -60,15 +56,37 @@ int WINAPI recordProgress(int done, int total, HostValue userData) {
   return 0;
 }
 
-// The contents of a block the host was handed, which it then frees.
-Bytes takeBlock(HGLOBAL handle, bool& locked) {
-  locked = locked || (GlobalFlags(handle) & GMEM_LOCKCOUNT) != 0;
-  Bytes bytes(GlobalSize(handle));
-  const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-  if (data) std::copy_n(data, bytes.size(), bytes.begin());
-  GlobalUnlock(handle);
-  GlobalFree(handle);
-  return bytes;
+// Windows' view of blocks for the host contract (host_contract.h): a block's lock count comes
+// from GlobalFlags. Windows keeps no count of the blocks and files a DLL holds that a host could
+// ask for, so the contract's checks of what is held are left out here.
+struct WindowsBlocks {
+  using Handle = HGLOBAL;
+
+  std::optional<host_contract::Holdings> holdings() const { return std::nullopt; }
+
+  host_contract::TakenBlock take(Handle handle) const {
+    host_contract::TakenBlock taken;
+    const UINT flags = handle ? GlobalFlags(handle) : GMEM_INVALID_HANDLE;
+    taken.isBlock = flags != GMEM_INVALID_HANDLE;
+    if (!taken.isBlock) return taken;
+    taken.locked = (flags & GMEM_LOCKCOUNT) != 0;
+    taken.size = GlobalSize(handle);
+    const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
+    taken.read = data != nullptr;
+    if (data) {
+      taken.bytes.assign(data, data + taken.size);
+      GlobalUnlock(handle);
+    }
+    taken.freed = GlobalFree(handle) == nullptr;
+    return taken;
+  }
+};
+
+// The host contract after a call, its failures collected into the outcome, which the host
+// checks report.
+host_contract::Checker<WindowsBlocks, host_contract::CollectedReport> contract(
+    std::string& failures) {
+  return {WindowsBlocks{}, host_contract::CollectedReport{&failures}};
 }
 
 class Win32Host {
@@ -121,14 +139,12 @@ class Win32Host {
     std::memcpy(outcome.fields.data(), &record, outcome.fields.size());
     HGLOBAL untouched;
     std::memset(&untouched, kRecordFill, sizeof untouched);
-    if (record.textHandle == untouched) {
-      outcome.text = PictureInfoOutcome::Text::Untouched;
-    } else if (record.textHandle == nullptr) {
-      outcome.text = PictureInfoOutcome::Text::None;
-    } else {
-      outcome.text = PictureInfoOutcome::Text::Block;
-      outcome.textBytes = takeBlock(record.textHandle, outcome.textLocked);
-    }
+    const HGLOBAL text = record.textHandle;
+    outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
+                   : text == nullptr ? PictureInfoOutcome::Text::None
+                                     : PictureInfoOutcome::Text::Block;
+    outcome.textBytes =
+        contract(outcome.contractFailures).afterPictureInfo(outcome.result, text, untouched);
     return outcome;
   }
 
@@ -164,11 +180,11 @@ class Win32Host {
     outcome.result = get<GetPictureFn>(name)(sourcePointer(source), source.length, source.flags,
                                              &info, &pixels, recordProgress, 0);
     progressCalls = nullptr;
-    outcome.outputsWritten = info != untouchedHandle() || pixels != untouchedHandle();
-    if (outcome.result == LoaderResult::Ok) {
-      outcome.info = takeBlock(info, outcome.handedOverLocked);
-      outcome.pixels = takeBlock(pixels, outcome.handedOverLocked);
-    }
+    host_contract::HandedPicture handed =
+        contract(outcome.contractFailures)
+            .afterPicture(name, outcome.result, info, pixels, untouchedHandle());
+    outcome.info = std::move(handed.info);
+    outcome.pixels = std::move(handed.pixels);
     return outcome;
   }
 
