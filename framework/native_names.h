@@ -12,12 +12,17 @@
 #ifndef _WIN32
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
 // The path of the folder entry that matches path's last component ignoring ASCII letter case,
 // the first in byte order of several; empty when there is none or the folder cannot be read.
 std::string nameIgnoringCase(const std::string& path);
+
+// Every entry of path's folder whose name matches path's last component ignoring ASCII letter
+// case, path's own included, in byte order.
+std::vector<std::string> namesIgnoringCase(const std::string& path);
 
 // The name _lopen opens for path: path itself unless nothing is found there, else
 // nameIgnoringCase(path) (empty when that finds nothing either).

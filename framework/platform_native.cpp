@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -256,23 +257,28 @@ bool equalIgnoringAsciiCase(const char* a, const char* b) {
 
 }  // namespace
 
-std::string nameIgnoringCase(const std::string& path) {
+std::vector<std::string> namesIgnoringCase(const std::string& path) {
+  std::vector<std::string> names;
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return "";
+  if (name.empty() || name == "." || name == "..") return names;
   DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return "";
-  std::string chosen;
+  if (!dir) return names;
   while (const dirent* entry = ::readdir(dir)) {
     const char* other = entry->d_name;
     if (std::strcmp(other, ".") == 0 || std::strcmp(other, "..") == 0) continue;
-    if (!equalIgnoringAsciiCase(other, name.c_str())) continue;
-    if (chosen.empty() || std::strcmp(other, chosen.c_str()) < 0) chosen = other;
+    if (equalIgnoringAsciiCase(other, name.c_str()))
+      names.push_back(slash == std::string::npos ? other : folder + other);
   }
   ::closedir(dir);
-  if (chosen.empty()) return "";
-  return slash == std::string::npos ? chosen : folder + chosen;
+  std::sort(names.begin(), names.end());  // byte order: std::string compares as unsigned chars
+  return names;
+}
+
+std::string nameIgnoringCase(const std::string& path) {
+  std::vector<std::string> names = namesIgnoringCase(path);
+  return names.empty() ? "" : names.front();
 }
 
 std::string nameToOpen(const std::string& path) {
