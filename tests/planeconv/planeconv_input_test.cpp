@@ -196,28 +196,33 @@ TEST_F(PlaneconvInput, APalettePngKeepsItsIndexOrder) {
                                           {0xFF, 0x00, 0x00},
                                           {0x00, 0x00, 0x00},
                                           {0x77, 0x88, 0x99}};
-  PngKind kind = pngKind(PNG_COLOR_TYPE_PALETTE, 8);
-  kind.palette = colours;
   std::vector<std::vector<std::uint8_t>> rows(kPictureHeight);
   for (int y = 0; y < kPictureHeight; ++y)
     for (int x = 0; x < kPictureWidth; ++x)
       rows[y].push_back(static_cast<std::uint8_t>((x / 64 + y / 40) % colours.size()));
-  dir.write("five.png", writePng(kind, kPictureWidth, kPictureHeight, rows));
-  for (const std::vector<std::string>& encode :
-       {std::vector<std::string>{"five.q"}, {"five.gra"}, {"eight.gra", "--colors", "8"}}) {
-    SCOPED_TRACE(encode[0]);
-    std::vector<std::string> arguments = {"encode", dir.file("five.png"), dir.file(encode[0])};
-    arguments.insert(arguments.end(), encode.begin() + 1, encode.end());
-    ASSERT_EQ(planeconv(arguments).exitCode, 0);
-    ASSERT_EQ(
-        planeconv({"convert", dir.file(encode[0]), "-o", dir.file("back.png"), "--force"}).exitCode,
-        0);
-    const host::IndexedImage back = readBack(dir.file("back.png"));
-    for (std::size_t i = 0; i < colours.size(); ++i)
-      EXPECT_EQ(back.palette[i], rgb(colours[i].red, colours[i].green, colours[i].blue)) << i;
-    for (int y = 0; y < kPictureHeight; ++y)
-      for (int x = 0; x < kPictureWidth; ++x)
-        ASSERT_EQ(back.indices[static_cast<std::size_t>(y) * kPictureWidth + x], rows[y][x]);
+  // Five entries, and the same five at the head of a 256-entry palette as editors store it.
+  for (std::size_t entries : {colours.size(), std::size_t(256)}) {
+    PngKind kind = pngKind(PNG_COLOR_TYPE_PALETTE, 8);
+    kind.palette = colours;
+    kind.palette.resize(entries, png_color{0x12, 0x34, 0x56});
+    dir.write("five.png", writePng(kind, kPictureWidth, kPictureHeight, rows));
+    for (const std::vector<std::string>& encode :
+         {std::vector<std::string>{"five.q"}, {"five.gra"}, {"eight.gra", "--colors", "8"}}) {
+      SCOPED_TRACE(encode[0] + " of a palette of " + std::to_string(entries));
+      std::vector<std::string> arguments = {"encode", dir.file("five.png"), dir.file(encode[0]),
+                                            "--force"};
+      arguments.insert(arguments.end(), encode.begin() + 1, encode.end());
+      ASSERT_EQ(planeconv(arguments).exitCode, 0);
+      ASSERT_EQ(planeconv({"convert", dir.file(encode[0]), "-o", dir.file("back.png"), "--force"})
+                    .exitCode,
+                0);
+      const host::IndexedImage back = readBack(dir.file("back.png"));
+      for (std::size_t i = 0; i < colours.size(); ++i)
+        EXPECT_EQ(back.palette[i], rgb(colours[i].red, colours[i].green, colours[i].blue)) << i;
+      for (int y = 0; y < kPictureHeight; ++y)
+        for (int x = 0; x < kPictureWidth; ++x)
+          ASSERT_EQ(back.indices[static_cast<std::size_t>(y) * kPictureWidth + x], rows[y][x]);
+    }
   }
 }
 

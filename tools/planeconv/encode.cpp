@@ -42,12 +42,17 @@ std::string describe(const Color4& c) {
 // fixedDefault: only the first maxColors default colours may be used (8-colour Q pictures).
 std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefault,
                    std::vector<std::uint8_t>& indices, std::vector<Color4>& colors) {
-  // A palette PNG of at most maxColors entries keeps its indices, so its colours keep their
-  // order, wherever the picture's colours are free (all but an 8-colour Q picture's).
-  if (!fixedDefault && !image.palette.empty() &&
-      image.palette.size() <= static_cast<std::size_t>(maxColors)) {
+  // A palette PNG whose pixels use only its first maxColors entries (one of at most maxColors
+  // entries, a picture planeconv wrote, or one whose editor stored a longer palette) keeps its
+  // indices, so its colours keep their order, wherever the picture's colours are free (all but
+  // an 8-colour Q picture's). Entries past the 16th are unused and dropped.
+  const bool indexed =
+      !image.palette.empty() && std::all_of(image.indices.begin(), image.indices.end(),
+                                            [&](std::uint8_t i) { return i < maxColors; });
+  if (!fixedDefault && indexed) {
     colors.clear();
-    for (const RgbQuad& entry : image.palette) colors.push_back(fromPalette(entry));
+    for (std::size_t i = 0; i < image.palette.size() && i < kPaletteEntries; ++i)
+      colors.push_back(fromPalette(image.palette[i]));
     for (std::size_t i = colors.size(); i < kPaletteEntries; ++i)
       colors.push_back(fromPalette(DefaultPalette[i]));
     indices = image.indices;
@@ -189,12 +194,6 @@ int runEncode(const Options& options) {
   }
 
   // Every refusal before anything is written, worded for the command line.
-  for (const host::NewFile& file : outputs) {
-    if (std::string e = host::outputProblem(file.path, options.force); !e.empty()) {
-      if (e == "already exists") e += " (use --force to replace it)";
-      return refuse(file.path, e);
-    }
-  }
   for (const std::string& name : stale) {
     if (!options.force) {
       return refuse(name,
@@ -202,6 +201,12 @@ int runEncode(const Options& options) {
                     "colours (--force removes it)");
     }
     if (std::string e = host::outputProblem(name, true); !e.empty()) return refuse(name, e);
+  }
+  for (const host::NewFile& file : outputs) {
+    if (std::string e = host::outputProblem(file.path, options.force); !e.empty()) {
+      if (e == "already exists") e += " (use --force to replace it)";
+      return refuse(file.path, e);
+    }
   }
 
   host::cleanUpOnInterrupt([](int) { std::fputs("interrupted: nothing written\n", stderr); });
