@@ -1,5 +1,6 @@
 // encode: a PNG becomes a GRA or Q picture, through the project's writers.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -209,10 +210,17 @@ int runEncode(const Options& options) {
     }
   }
 
-  host::cleanUpOnInterrupt([](int) { std::fputs("interrupted: nothing written\n", stderr); });
+  // The set is finished (or not) under the lock the interrupt takes: the summary is exact.
+  static std::atomic<bool> written{false};
+  host::cleanUpOnInterrupt([](int) {
+    std::fputs(
+        written ? "interrupted: the picture was written\n" : "interrupted: nothing written\n",
+        stderr);
+  });
   host::WriteOptions write;
   write.overwrite = options.force;
   write.createFolders = true;
+  write.onFinished = [] { written = true; };
   if (std::string e = host::writeFilesTogether(outputs, stale, write); !e.empty()) {
     std::fprintf(stderr, "%s\n", shown(e).c_str());
     return 1;
