@@ -275,6 +275,9 @@ int ConvertRun::run() {
     }
   });
   drawBar(true);
+  // This run's summary is no longer the one to print on an interrupt (nor can it be: the run
+  // ends with this function).
+  host::cleanUpOnInterrupt({});
 
   if (!options_.quiet) {
     const double seconds =
