@@ -105,6 +105,16 @@ inline int graHeaderBytes(const GraHeader& header) {
   return header.headerBlocks > 1 ? header.headerBlocks * kGraHeaderBlockSize : kGraHeaderBlockSize;
 }
 
+// The largest GRA file the decoder reads: the longest header (byte 1 at 255: 255 blocks of 16
+// bytes), then for each of the 200 line pairs a flag byte and three chunks of a length byte and
+// up to 255 bytes. Nothing after the last line pair is read, so bytes past this size never
+// count and a host need not read them.
+constexpr int kGraMaxHeaderBlocks = 255;
+constexpr std::size_t kGraLargestFile =
+    kGraMaxHeaderBlocks * kGraHeaderBlockSize +
+    kLinePairs * (1 + kGraCodedPlanes * (1 + kGraMaxChunkLength));  // 157880
+static_assert(kGraLargestFile == 157880);
+
 // Why a file whose first `size` bytes are `bytes` is not a GRA picture the plug-in takes, in
 // words that say what the bytes showed; empty when its header passes. (Hosts word their
 // messages with this; the plug-in itself only answers result codes.)

@@ -3,6 +3,8 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "framework/little_endian.h"
@@ -131,20 +133,114 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture) {
   return file;
 }
 
-std::string readPng(const std::string& path, RgbaImage& image) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) {
-    return std::string("not a readable PNG (") + png.message + ")";
+namespace {
+
+struct PngReader {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::FILE* file = nullptr;
+  ~PngReader() {
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (file) std::fclose(file);
   }
-  png.format = PNG_FORMAT_RGBA;
-  image.width = static_cast<int>(png.width);
-  image.height = static_cast<int>(png.height);
-  image.rgba.assign(PNG_IMAGE_SIZE(png), 0);
-  if (!png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr)) {
-    std::string message = png.message;
-    png_image_free(&png);
-    return "the PNG cannot be decoded (" + message + ")";
+};
+
+}  // namespace
+
+std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPixels) {
+  image = RgbaImage{};
+  PngReader reader;
+  reader.file = std::fopen(path.c_str(), "rb");
+  if (!reader.file) return std::string("cannot open (") + std::strerror(errno) + ")";
+  std::uint8_t signature[8] = {};
+  if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
+      png_sig_cmp(signature, 0, sizeof signature) != 0)
+    return "not a readable PNG (no PNG signature)";
+  reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
+  if (!reader.png) return "cannot start the PNG decoder";
+  reader.info = png_create_info_struct(reader.png);
+  if (!reader.info) return "cannot start the PNG decoder";
+  // Rows are read into these, which must outlive a longjmp out of libpng.
+  std::vector<png_bytep> rows;
+  std::vector<std::uint8_t> samples;
+  if (setjmp(png_jmpbuf(reader.png))) return "the PNG cannot be decoded (damaged data)";
+  png_init_io(reader.png, reader.file);
+  png_set_sig_bytes(reader.png, sizeof signature);
+  png_read_info(reader.png, reader.info);
+  png_structp png = reader.png;
+  png_infop info = reader.info;
+  image.width = static_cast<int>(png_get_image_width(png, info));
+  image.height = static_cast<int>(png_get_image_height(png, info));
+  const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
+  if (pixels > maxPixels) {
+    return "the picture is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+           ", more than the " + std::to_string(maxPixels) + " pixels it may have";
+  }
+  const int colorType = png_get_color_type(png, info);
+  const int bitDepth = png_get_bit_depth(png, info);
+  png_set_interlace_handling(png);  // libpng puts the passes together
+  int channels = 4;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    png_set_packing(png);  // one index a byte
+    channels = 1;
+  } else {
+    if (bitDepth == 16) png_set_strip_16(png);  // the high byte of each sample
+    if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+      png_set_gray_to_rgb(png);
+    if (!(colorType & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
+      png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  }
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != static_cast<std::size_t>(image.width) * channels)
+    return "the PNG cannot be decoded (unexpected row layout)";
+  samples.assign(pixels * channels, 0);
+  rows.resize(static_cast<std::size_t>(image.height));
+  for (int y = 0; y < image.height; ++y)
+    rows[static_cast<std::size_t>(y)] =
+        samples.data() + static_cast<std::size_t>(y) * image.width * channels;
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    png_colorp colors = nullptr;
+    int count = 0;
+    png_get_PLTE(png, info, &colors, &count);
+    png_bytep alpha = nullptr;
+    int alphaCount = 0;
+    if (png_get_valid(png, info, PNG_INFO_tRNS))
+      png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
+    for (int i = 0; i < count; ++i) {
+      RgbQuad entry = rgb(colors[i].red, colors[i].green, colors[i].blue);
+      entry.reserved = i < alphaCount ? alpha[i] : 255;  // the entry's alpha, for the pixels below
+      image.palette.push_back(entry);
+    }
+    image.indices = std::move(samples);
+    image.rgba.resize(pixels * 4);
+    for (std::size_t i = 0; i < pixels; ++i) {
+      const std::uint8_t index = image.indices[i];
+      if (index >= image.palette.size()) {
+        return "pixel " + std::to_string(i % image.width) + ", " + std::to_string(i / image.width) +
+               " has colour index " + std::to_string(index) + ", beyond the palette's " +
+               std::to_string(image.palette.size()) + " entries";
+      }
+      const RgbQuad& c = image.palette[index];
+      std::uint8_t* out = &image.rgba[4 * i];
+      out[0] = c.red;
+      out[1] = c.green;
+      out[2] = c.blue;
+      out[3] = c.reserved;
+    }
+    for (RgbQuad& entry : image.palette) entry.reserved = 0;
+  } else {
+    image.rgba = std::move(samples);
+  }
+  for (std::size_t i = 3; i < image.rgba.size(); i += 4) {
+    if (image.rgba[i] != 255) {
+      image.opaque = false;
+      break;
+    }
   }
   return "";
 }

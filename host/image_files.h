@@ -40,13 +40,23 @@ std::string encodeRgbPng(const RgbImage& image, const std::vector<PngText>& text
 // A BMP file: the file header, then the DIB as the plug-in handed it over.
 std::vector<std::uint8_t> encodeBmp(const Picture& picture);
 
-// Any PNG, read as 8-bit RGBA pixels, top row first.
+// Any PNG, read as 8-bit RGBA pixels, top row first, with the values the file stores: no gamma
+// or colour-profile conversion (gAMA, sRGB and iCCP chunks are passed over), 16-bit samples
+// by their high byte, grey samples of 1, 2 and 4 bits scaled to 8 (1 bit: 0 and 255), grey
+// repeated in red, green and blue, transparency from tRNS or the alpha channel.
 struct RgbaImage {
-  int width = 0;
+  int width = 0;  // also set when the picture is refused for its size
   int height = 0;
   std::vector<std::uint8_t> rgba;
+  // A palette PNG's palette, in its order, and each pixel's index into it; empty otherwise.
+  std::vector<RgbQuad> palette;
+  std::vector<std::uint8_t> indices;
+  bool opaque = true;  // every pixel's alpha is 255
 };
-std::string readPng(const std::string& path, RgbaImage& image);
+// Reads the PNG at path; one of more than maxPixels pixels is refused before its pixels are
+// read. Answers an error message, empty on success.
+std::string readPng(const std::string& path, RgbaImage& image,
+                    std::size_t maxPixels = std::size_t(1) << 28);
 
 // A 4-bit palette PNG read back as indices and palette (for tests and round trips).
 struct IndexedImage {

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 
 #include "framework/little_endian.h"
 #include "framework/platform.h"
+#include "gra/gra_format.h"
+#include "host/files.h"
 #include "host/reasons.h"
 #include "q/q_format.h"
 
@@ -58,15 +59,62 @@ Source inMemory(const PictureFile& file) {
   return {reinterpret_cast<const char*>(file.bytes.data()), length, kSourceIsMemory};
 }
 
-// The bytes to word a failure with: those the host holds, else the file's own.
-Bytes bytesOf(const PictureFile& file) {
+// The bytes to word a failure with: those the host holds, else as much of the file as the
+// plug-in can have read.
+Bytes bytesOf(const PictureFile& file, PictureFormat format) {
   if (!file.bytes.empty() || file.path.empty()) return file.bytes;
-  std::ifstream in(file.path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  Bytes bytes;
+  InputFile in;
+  if (in.open(file.path).empty()) in.readUpTo(largestFile(format), bytes);
+  return bytes;
 }
 
 Result failure(const Plugin& plugin, LoaderResult code, const PictureFile& file) {
-  return {code, describeFailure(plugin, code, bytesOf(file))};
+  return {code, describeFailure(plugin, code, bytesOf(file, plugin.format))};
+}
+
+// The plug-in for a file's first bytes, or why there is none.
+void choosePlugin(const PluginSet& plugins, const std::string& name, bool named,
+                  const Plugin* chosen, OpenedPicture& opened) {
+  const Bytes& bytes = opened.file.bytes;
+  if (chosen) {
+    if (recognisesContent(*chosen, bytes)) {
+      opened.plugin = chosen;
+    } else {
+      opened.error = whyNotTaken(*chosen, bytes);
+    }
+  } else if (named) {
+    opened.plugin = plugins.recognise(name, bytes);
+    if (!opened.plugin) opened.error = whyNotRecognised(plugins, name, bytes);
+  } else {
+    opened.plugin = plugins.recogniseContent(bytes);
+    if (!opened.plugin) opened.error = whyNoneTakes(plugins, bytes);
+  }
+  if (!opened.plugin) {
+    opened.looksLike = plugins.recogniseContent(bytes);
+    if (opened.looksLike == chosen) opened.looksLike = nullptr;
+  }
+}
+
+// Reads the recognition block, chooses, then reads on to the format's largest file.
+OpenedPicture openFrom(const PluginSet& plugins, InputFile& in, const std::string& path,
+                       const Plugin* chosen) {
+  OpenedPicture opened;
+  Bytes& bytes = opened.file.bytes;
+  if (std::string error = in.readUpTo(kRecognitionBlockSize, bytes); !error.empty()) {
+    opened.error = error;
+    return opened;
+  }
+  const std::string name = std::filesystem::path(path).filename().string();
+  choosePlugin(plugins, name, !path.empty(), chosen, opened);
+  if (!opened.plugin) return opened;
+  if (std::string error = in.readUpTo(largestFile(opened.plugin->format), bytes); !error.empty()) {
+    opened.plugin = nullptr;
+    opened.error = error;
+    return opened;
+  }
+  if (in.regular()) opened.file.path = path;
+  return opened;
 }
 
 Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& source,
@@ -85,7 +133,7 @@ Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& sou
     info.colors = info.companions.fourthPlane.empty() ? 8 : 16;
   } else {
     Bytes header = file.bytes;
-    if (header.size() < qformat::kHeaderSize) header = bytesOf(file);
+    if (header.size() < qformat::kHeaderSize) header = bytesOf(file, plugin.format);
     info.colors =
         header.size() > qformat::kColorModeOffset && qformat::isEightColor(header.data()) ? 8 : 16;
   }
@@ -127,6 +175,26 @@ Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& s
 }
 
 }  // namespace
+
+std::size_t largestFile(PictureFormat format) {
+  return format == PictureFormat::Gra ? kGraLargestFile : qformat::kLargestFile;
+}
+
+OpenedPicture openPicture(const PluginSet& plugins, const std::string& path, const Plugin* chosen) {
+  InputFile in;
+  if (std::string error = in.open(path); !error.empty()) {
+    OpenedPicture opened;
+    opened.error = error;
+    return opened;
+  }
+  return openFrom(plugins, in, path, chosen);
+}
+
+OpenedPicture openStandardInput(const PluginSet& plugins, const Plugin* chosen) {
+  InputFile in;
+  in.openStandardInput();
+  return openFrom(plugins, in, "", chosen);
+}
 
 const std::uint8_t* Picture::packedRow(int y) const {
   const std::size_t rowBytes = (static_cast<std::size_t>(width()) + 1) / 2;

@@ -76,6 +76,31 @@ struct Picture {
   Bytes rgba() const;
 };
 
+// The largest file the format can describe (gra/gra_format.h, q/q_format.h): a host reads no
+// more of a file, since the plug-in never reads past it.
+std::size_t largestFile(PictureFormat format);
+
+// A picture file read as a host reads one, and the plug-in that takes it.
+struct OpenedPicture {
+  const Plugin* plugin = nullptr;  // set when the file can be read as a picture
+  // Its path, empty when it has no name the plug-in can open again (standard input, a pipe, a
+  // device): then its bytes are decoded in memory, without companions. Its bytes: no more than
+  // the largest file of its format.
+  PictureFile file;
+  std::string error;  // why the file cannot be read as a picture
+  // On a refusal: the plug-in whose own checks take the bytes whatever the name, if any.
+  const Plugin* looksLike = nullptr;
+};
+
+// Opens the file at path and reads its first bytes (those IsSupported sees), chooses its
+// plug-in, then reads on up to the largest file of that format and no further. The plug-in is
+// chosen, when given, provided that its own checks take the bytes; otherwise the one that
+// recognises the file's name and bytes as a host asks.
+OpenedPicture openPicture(const PluginSet& plugins, const std::string& path,
+                          const Plugin* chosen = nullptr);
+// The same for standard input, whose plug-in is chosen, or else told by its bytes alone.
+OpenedPicture openStandardInput(const PluginSet& plugins, const Plugin* chosen = nullptr);
+
 // Progress of a decode: done of total lines; answering true asks the plug-in to stop.
 using Progress = std::function<bool(int done, int total)>;
 

@@ -148,6 +148,13 @@ const Plugin* PluginSet::recognise(const std::string& fileName,
   return nullptr;
 }
 
+const Plugin* PluginSet::recogniseContent(std::span<const std::uint8_t> file) const {
+  for (const Plugin& p : plugins_) {
+    if (recognisesContent(p, file)) return &p;
+  }
+  return nullptr;
+}
+
 bool recognisesContent(const Plugin& plugin, std::span<const std::uint8_t> file) {
   const std::vector<std::uint8_t> block = recognitionBlock(file);
   const std::string name = "picture." + plugin.extension();

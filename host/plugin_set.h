@@ -57,6 +57,9 @@ class PluginSet {
   // The plug-in that recognises a file, asked as a host asks: IsSupported with the file's name
   // and its first bytes in a 16 KiB block (zeros after a shorter file). Null when none does.
   const Plugin* recognise(const std::string& fileName, std::span<const std::uint8_t> file) const;
+  // The plug-in whose own checks take a file's first bytes whatever its name (see
+  // recognisesContent): what the contents look like. Null when none does.
+  const Plugin* recogniseContent(std::span<const std::uint8_t> file) const;
 
  private:
   std::vector<Plugin> plugins_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/host_interface.h"
 #include "host/plugin_set.h"
@@ -28,6 +29,15 @@ std::string whyNotTaken(const Plugin& plugin, std::span<const std::uint8_t> file
 // extension is said so, with what the contents look like when a plug-in takes them.
 std::string whyNotRecognised(const PluginSet& plugins, const std::string& fileName,
                              std::span<const std::uint8_t> file);
+
+// Why no plug-in takes a file's first bytes, whatever its name: each format's reason, e.g.
+// "not a GRA or Q picture: no \"WED\" signature at byte 13 (GRA); only 20 bytes, ... (Q)".
+std::string whyNoneTakes(const PluginSet& plugins, std::span<const std::uint8_t> file);
+
+// Text from a file (a comment, a file name) as it can be shown on a terminal: control
+// characters (bytes below 0x20, 0x7F, and the C1 controls U+0080 to U+009F) and bytes that are
+// not part of a whole UTF-8 character are written as \xNN; everything else is kept.
+std::string printable(std::string_view text);
 
 // Why a plug-in's call on a recognised file failed with result, in words that tell a short
 // file from a failed check where the bytes (the whole file, when the host has it) tell them

@@ -44,6 +44,14 @@ constexpr int kSixteenColorPlanes = 4;
 constexpr int kEightColorPlanes = 3;
 constexpr int kNibbleScale = 17;  // a 4-bit component v is the 8-bit component 17 v
 
+// The largest Q file the decoder reads: the header, the 16-colour table block and ten chunks of
+// the largest length a 16-bit length field states. The loader reads no byte past the chunks the
+// header lists, so bytes past this size never count and a host need not read them.
+constexpr int kLargestChunkLength = 0xFFFF;
+constexpr std::size_t kLargestFile = static_cast<std::size_t>(kHeaderSize) +
+                                     kSixteenColorTableSize + kChunkCount * kLargestChunkLength;
+static_assert(kLargestFile == 656008);
+
 // Lines and the history of earlier lines.
 constexpr int kLineBytes = 160;  // one plane of one line pair
 constexpr int kHistorySlots = 32;
