@@ -12,7 +12,7 @@ packages=(
   libglib2.0-bin xdg-utils libfile-mimeinfo-perl
   clang libclang-rt-14-dev valgrind
   emscripten chromium
-  dpkg-dev debhelper lintian zip unzip binutils-mingw-w64-x86-64
+  dpkg-dev debhelper lintian help2man zip unzip binutils-mingw-w64-x86-64
 )
 
 missing=()
