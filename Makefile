@@ -118,7 +118,7 @@ test-dist: dist native
 	  node --test tests/web/dist_page.test.mjs
 
 # The Debian package installed with apt-get, used, purged (needs root; skipped without).
-test-package: dist native
+test-package: dist
 	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb
 
 # Each source file carries its SPDX licence tag (scripts/spdx-tags.sh adds missing ones).
