@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "framework/host_interface.h"
-#include "framework/platform.h"
 #include "framework/picture_geometry.h"
+#include "framework/platform.h"
 
 class ImageLoader {
  public:
@@ -30,7 +30,7 @@ class ImageLoader {
   virtual LoaderResult decodePixels();
 
   // Byte sources. Exactly one is attached per loader.
-  LoaderResult selectSource(const void* source, std::int32_t length, std::uint32_t flags);
+  LoaderResult selectSource(const void* source, HostLength length, std::uint32_t flags);
   LoaderResult openByName(const char* name);
   LoaderResult attachHandle(HFILE handle);
   LoaderResult attachMemory(const void* block, std::int32_t size);

@@ -1,5 +1,5 @@
-#include "framework/platform.h"
 #include "tools/planeconv/picture.h"
+#include "framework/platform.h"
 
 #include <climits>
 #include <cstring>
@@ -62,7 +62,7 @@ namespace {
 
 // GetPicture on a file name (kSourceIsFileName) or a memory block (kSourceIsMemory), and the
 // blocks it hands over taken into picture.
-LoaderResult decodeSource(const Plugin& plugin, const char* source, std::int32_t length,
+LoaderResult decodeSource(const Plugin& plugin, const char* source, HostLength length,
                           std::uint32_t flags, DecodedPicture& picture, ProgressSink sink,
                           void* context) {
   HGLOBAL info = 0, pixels = 0;

@@ -51,7 +51,8 @@ PluginSet::PluginSet(const std::string& folder) {
     PictureFormat format;
     const char* name;
     const char* module;
-  } wanted[] = {{PictureFormat::Gra, "gra", "gradec.spi"}, {PictureFormat::Q, "q", "qdec.spi"}};
+  } wanted[] = {{PictureFormat::Gra, "gra", "gradec" PLUGIN_FILE_EXTENSION},
+                {PictureFormat::Q, "q", "qdec" PLUGIN_FILE_EXTENSION}};
   for (const auto& w : wanted) {
     std::string path = dir + "\\" + w.module;
     HMODULE module = LoadLibraryA(path.c_str());
@@ -85,8 +86,9 @@ PluginSet::~PluginSet() {
 #else
 
 PluginSet::PluginSet(const std::string&) {
-  plugins_.push_back(linkedPlugin<GraLoader>(PictureFormat::Gra, "gra", "gradec.spi"));
-  plugins_.push_back(linkedPlugin<QLoader>(PictureFormat::Q, "q", "qdec.spi"));
+  plugins_.push_back(
+      linkedPlugin<GraLoader>(PictureFormat::Gra, "gra", "gradec" PLUGIN_FILE_EXTENSION));
+  plugins_.push_back(linkedPlugin<QLoader>(PictureFormat::Q, "q", "qdec" PLUGIN_FILE_EXTENSION));
 }
 
 PluginSet::~PluginSet() = default;

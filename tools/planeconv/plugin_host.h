@@ -1,8 +1,9 @@
 // planeconv's side of the plug-in interface: the two plug-ins as a host sees them.
 //
 // Natively the plug-ins' export functions are linked in; on Windows they are loaded from
-// gradec.spi and qdec.spi with LoadLibrary and found with GetProcAddress, as any host does.
-// Either way planeconv reaches the decoders only through these five functions.
+// gradec.spi and qdec.spi (gradec.sph and qdec.sph in 64-bit builds) with LoadLibrary and
+// found with GetProcAddress, as any host does. Either way planeconv reaches the decoders only
+// through these five functions.
 #pragma once
 
 #include <cstdint>
