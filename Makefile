@@ -1,10 +1,10 @@
 # The two commands a fresh machine needs: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native win32 test test-native test-win32 demo clean install
+.PHONY: all deps native win32 win64 test test-native test-win32 test-win64 demo clean install
 .PHONY: asan test-asan test-valgrind sanitize fuzz-build fuzz fuzz-ci fuzz-merge
 
-all: native win32
+all: native win32 win64
 
 deps:
 	@scripts/install-deps.sh
@@ -17,11 +17,19 @@ win32: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32 -j $(JOBS)
 
+win64: deps
+	@cmake --preset win64 >/dev/null
+	@cmake --build --preset win64 -j $(JOBS)
+
 test-native: native win32
 	ctest --preset native -j $(JOBS)
 
 test-win32: win32 native
 	ctest --preset win32
+
+# The 64-bit DLLs under 64-bit Wine, against the native build's answers and PNGs.
+test-win64: win64 native
+	ctest --preset win64
 
 # The sanitizer build: the whole native suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer; and the native programs once each under Valgrind.
@@ -57,7 +65,7 @@ fuzz-merge: fuzz-build
 	@scripts/fuzz-merge.sh gra_fuzzer
 	@scripts/fuzz-merge.sh q_fuzzer
 
-test: test-native test-win32 test-asan test-valgrind fuzz-ci
+test: test-native test-win32 test-win64 test-asan test-valgrind fuzz-ci
 
 demo: native win32
 	@scripts/demo.sh
