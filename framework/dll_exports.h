@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "framework/plugin_exports.h"
 
 using Exports = PluginExports<PLUGIN_LOADER>;
-
-#include <type_traits>
 
 #ifdef _WIN64
 // 64-bit hosts: pointers, handles, the user value and the memory length are 64-bit, the length

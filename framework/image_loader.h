@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "framework/host_interface.h"
-#include "framework/picture_geometry.h"
 #include "framework/platform.h"
+#include "framework/picture_geometry.h"
 
 class ImageLoader {
  public:
