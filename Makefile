@@ -1,7 +1,8 @@
 # The two commands a fresh machine needs: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native win32 win64 test test-native test-win32 test-win64 demo clean install
+.PHONY: all deps native win32 win64 web test test-native test-win32 test-win64 test-web demo clean
+.PHONY: install install-build install-files uninstall
 .PHONY: asan test-asan test-valgrind sanitize fuzz-build fuzz fuzz-ci fuzz-merge
 
 all: native win32 win64
@@ -21,6 +22,12 @@ win64: deps
 	@cmake --preset win64 >/dev/null
 	@cmake --build --preset win64 -j $(JOBS)
 
+# The browser viewer: the plug-ins and the host library as WebAssembly, the page
+# build/web/viewer.html (emscripten; see web/).
+web: deps
+	@cmake --preset web >/dev/null
+	@cmake --build --preset web -j $(JOBS)
+
 test-native: native win32
 	ctest --preset native -j $(JOBS)
 
@@ -30,6 +37,10 @@ test-win32: win32 native
 # The 64-bit DLLs under 64-bit Wine, against the native build's answers and PNGs.
 test-win64: win64 native
 	ctest --preset win64
+
+# The web module under node and the viewer page in chromium, both against the native planeconv.
+test-web: web native
+	ctest --preset web
 
 # The sanitizer build: the whole native suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer; and the native programs once each under Valgrind.
@@ -65,26 +76,64 @@ fuzz-merge: fuzz-build
 	@scripts/fuzz-merge.sh gra_fuzzer
 	@scripts/fuzz-merge.sh q_fuzzer
 
-test: test-native test-win32 test-win64 test-asan test-valgrind fuzz-ci
+test: test-native test-win32 test-win64 test-web test-asan test-valgrind fuzz-ci
 
-demo: native win32
+demo: native win32 web
 	@scripts/demo.sh
+	@echo "The viewer page, to open in a browser (it works offline, from disk):"
+	@echo "  file://$(CURDIR)/build/web/viewer.html"
 
 # Decoding speed: the plug-ins against the floor and against libpng, from one run of
 # build/native/bench/decode_bench (BENCH_FLAGS passes Google Benchmark flags to it).
-.PHONY: bench
+.PHONY: bench bench-web
 bench: native
 	build/native/bench/decode_bench $(BENCH_FLAGS)
 
-# The desktop integration: the gdk-pixbuf loader modules, the MIME types and the thumbnailer
-# entry, under PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
-# are staged there and no cache is updated; without it the loader and MIME caches are updated.
-PREFIX ?= /usr
+# Decoding as WebAssembly (under node) against the native build, on the same pictures.
+bench-web: native web
+	@scripts/bench-web.sh
 
-install: native
-	@test -f build/native/pixbuf/libpixbufloader-gra.so || \
-	  { echo "install: the gdk-pixbuf modules were not built (libgdk-pixbuf-2.0-dev missing?)" >&2; exit 1; }
-	@DESTDIR="$(DESTDIR)" cmake --install build/native --component desktop --prefix "$(PREFIX)"
+# Installing, from a tree of its own (build/install, the install preset) that builds only what is
+# installed: no tests, benchmark or fuzz targets, and only the packages those programs need.
+# Components (INSTALL_COMPONENTS, each a `cmake --install --component`):
+#   planeconv  PREFIX/bin/planeconv
+#   desktop    the gdk-pixbuf loader modules, the MIME types and the thumbnailer entry, under
+#              PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
+#              are staged there and no cache is updated; without it the loader and MIME caches
+#              are updated.
+# Each component's install adds the files it put in place, DESTDIR included, to
+# build/install/installed_COMPONENT.txt; `make uninstall` removes exactly those files.
+PREFIX ?= /usr
+INSTALL_COMPONENTS ?= planeconv desktop
+INSTALL_TREE := build/install
+STAGE := $(if $(DESTDIR),$(abspath $(DESTDIR)))
+
+install-build:
+	@scripts/install-deps.sh --install-only
+	@cmake --preset install >/dev/null
+	@cmake --build --preset install -j $(JOBS)
+
+install: install-build
+	@$(MAKE) --no-print-directory install-files
+
+# The install step alone, on a tree already built (INSTALL_TREE).
+install-files:
+	@if echo " $(INSTALL_COMPONENTS) " | grep -q " desktop " && \
+	    ! test -f $(INSTALL_TREE)/pixbuf/libpixbufloader-gra.so; then \
+	  echo "install: the gdk-pixbuf modules were not built (libgdk-pixbuf-2.0-dev missing?)" >&2; exit 1; \
+	fi
+	@for component in $(INSTALL_COMPONENTS); do \
+	  DESTDIR="$(STAGE)" cmake --install $(INSTALL_TREE) --component $$component \
+	    --prefix "$(PREFIX)" || exit 1; \
+	  record=$(INSTALL_TREE)/installed_$$component.txt; \
+	  { test -f $$record && cat $$record; \
+	    awk -v stage="$(STAGE)" '{ print stage $$0 }' \
+	      $(INSTALL_TREE)/install_manifest_$$component.txt; } | sort -u >$$record.new && \
+	  mv $$record.new $$record || exit 1; \
+	done
+
+uninstall:
+	@scripts/uninstall.sh $(INSTALL_TREE) "$(PREFIX)"
 
 clean:
 	rm -rf build out

@@ -9,13 +9,11 @@
 #include <random>
 #include <stdexcept>
 
-#include "framework/plugin_exports.h"
-#include "gra/gra_loader.h"
 #include "gra/writer/gra_writer.h"
-#include "q/q_loader.h"
+#include "host/files.h"
+#include "host/image_files.h"
+#include "host/picture.h"
 #include "q/writer/q_writer.h"
-#include "tools/planeconv/image_files.h"
-#include "tools/planeconv/picture.h"
 
 namespace fs = std::filesystem;
 
@@ -60,13 +58,13 @@ Bytes blockOf(const Indices& pixels, std::uint8_t mask) {
 
 Bytes readWhole(const std::string& path) {
   Bytes bytes;
-  if (std::string error = readFile(path, bytes); !error.empty())
+  if (std::string error = host::readFile(path, bytes); !error.empty())
     throw std::runtime_error(path + ": " + error);
   return bytes;
 }
 
 void writeWhole(const std::string& path, const Bytes& bytes) {
-  if (std::string error = writeFileAtomically(path, bytes, true); !error.empty())
+  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty())
     throw std::runtime_error(path + ": " + error);
 }
 
@@ -96,8 +94,8 @@ HGLOBAL decodePngToBlock(const Bytes& png) {
     GlobalFree(block);
     return 0;
   }
-  PngMemorySource source{&png, 0};
-  png_set_read_fn(read, &source, readPngFromMemory);
+  host::PngMemorySource source{&png, 0};
+  png_set_read_fn(read, &source, host::readPngFromMemory);
   png_read_info(read, info);
   if (png_get_image_width(read, info) != kPictureWidth ||
       png_get_image_height(read, info) != kPictureHeight || png_get_bit_depth(read, info) != 4 ||
@@ -139,8 +137,8 @@ BenchPictures::BenchPictures(const std::string& samples) {
   std::string pattern = (fs::temp_directory_path() / "planes-bench-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
   folder_ = pattern;
-  const GetPictureCall gra = &PluginExports<GraLoader>::getPicture;
-  const GetPictureCall q = &PluginExports<QLoader>::getPicture;
+  const host::Plugin* gra = plugins_.byFormat(host::PictureFormat::Gra);
+  const host::Plugin* q = plugins_.byFormat(host::PictureFormat::Q);
 
   // The samples. What they show is known only from decoding them, so the decoder's own output
   // is what libpng and the floor must match.
@@ -163,7 +161,7 @@ BenchPictures::BenchPictures(const std::string& samples) {
 
     auto graPicture = std::make_unique<GraPicture>();
     draw(graPicture->pixels, 16, 1);
-    for (auto& c : graPicture->colors) c = GraColor{colour(), colour(), colour()};
+    for (auto& c : graPicture->colors) c = Color4{colour(), colour(), colour()};
     GraFiles files = writeGra(*graPicture);
     add("gra", name, gra, files.picture, "", blockOf(graPicture->pixels, 7));
     std::string stem = folder_ + "/" + name;
@@ -176,8 +174,9 @@ BenchPictures::BenchPictures(const std::string& samples) {
       auto qPicture = std::make_unique<QPicture>();
       qPicture->eightColors = eight;
       draw(qPicture->pixels, eight ? 8 : 16, 2);
-      for (auto& c : qPicture->palette) c = QColor{colour(), colour(), colour()};
-      add(eight ? "q8" : "q16", name, q, writeQFile(*qPicture), "", blockOf(qPicture->pixels, 15));
+      for (auto& c : qPicture->palette) c = Color4{colour(), colour(), colour()};
+      add(eight ? "q8" : "q16", name, q, writeQ(*qPicture).picture, "",
+          blockOf(qPicture->pixels, 15));
     }
   }
 }
@@ -187,23 +186,25 @@ BenchPictures::~BenchPictures() {
   fs::remove_all(folder_, ignored);
 }
 
-void BenchPictures::add(std::string kind, std::string name, GetPictureCall getPicture, Bytes file,
+void BenchPictures::add(std::string kind, std::string name, const host::Plugin* plugin, Bytes file,
                         std::string path, Bytes expected) {
   const bool expectedIsKnown = !expected.empty();
-  BenchPicture picture{std::move(kind), std::move(name),     getPicture, std::move(file),
-                       std::move(path), std::move(expected), {}};
+  BenchPicture picture{std::move(kind),
+                       std::move(name),
+                       plugin->getPicture,
+                       std::move(file),
+                       std::move(path),
+                       std::move(expected),
+                       {}};
   const std::string label = picture.label();
-  HGLOBAL info = 0, pixels = 0;
-  LoaderResult r = decodePicture(picture, info, pixels);
-  if (r != LoaderResult::Ok) {
-    throw std::runtime_error(label + ": GetPicture answered " +
-                             std::to_string(static_cast<int>(r)));
+  host::Picture decoded;
+  if (host::Result r = host::decode(*plugin, {picture.path, picture.file}, decoded); !r) {
+    throw std::runtime_error(label + ": " + r.reason);
   }
-  DecodedPicture decoded{takeBlockBytes(info), takeBlockBytes(pixels)};
   if (!expectedIsKnown) picture.expected = decoded.pixelBlock;
   if (decoded.pixelBlock != picture.expected)
     throw std::runtime_error(label + ": the decoder does not show what was drawn");
-  if (std::string error = encodePng(decoded, picture.png); !error.empty())
+  if (std::string error = host::encodePng(decoded, picture.png); !error.empty())
     throw std::runtime_error(label + ": " + error);
   if (takeBlockBytes(decodePngToBlock(picture.png)) != picture.expected)
     throw std::runtime_error(label + ": libpng does not give the decoder's pixels");

@@ -8,21 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "framework/host_interface.h"
 #include "framework/platform.h"
+#include "host/plugin_set.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
-// GetPicture of one plug-in, as the native build links it.
-using GetPictureCall = LoaderResult (*)(const char* source, std::int32_t length,
-                                        std::uint32_t flags, HGLOBAL* infoOut, HGLOBAL* pixelsOut,
-                                        ProgressCallback progress, HostValue userData);
-
 struct BenchPicture {
-  std::string kind;  // "gra", "gra+e1" (by name), "q16" or "q8"
-  std::string name;  // "card", "noise", ...
-  GetPictureCall getPicture = nullptr;
-  Bytes file;        // the picture file, handed over in memory
+  std::string kind;                   // "gra", "gra+e1" (by name), "q16" or "q8"
+  std::string name;                   // "card", "noise", ...
+  GetPictureFn getPicture = nullptr;  // the plug-in's export, timed as a host calls it
+  Bytes file;                         // the picture file, handed over in memory
   std::string path;  // set when the picture is decoded by name, its companions beside it
   Bytes expected;    // the pixel block every side must produce: 4-bit rows, bottom row first
   Bytes png;         // the same rows and colours as a 4-bit palette PNG
@@ -46,8 +41,9 @@ class BenchPictures {
  private:
   // Checks a picture and adds it. An empty expected block means that only the decoder can say
   // what the picture shows; path set decodes by name.
-  void add(std::string kind, std::string name, GetPictureCall getPicture, Bytes file,
+  void add(std::string kind, std::string name, const host::Plugin* plugin, Bytes file,
            std::string path = "", Bytes expected = {});
+  host::PluginSet plugins_;
   std::string folder_;
   std::vector<BenchPicture> pictures_;
 };

@@ -5,9 +5,10 @@
 // Writes a collection of COUNT pictures to a temporary folder (the samples and the busy
 // pictures of decode_bench, in turn, GRA pictures with their companion files where they have
 // them), then converts each to PNG the way planeconv convert does on one thread, with the same
-// library calls, and times each stage: reading the file, recognising it (IsSupported), decoding
-// it (GetPicture by name, as planeconv calls it), taking over the blocks, PNG encoding and
-// writing the PNG (through a temporary name). Prints the seconds and the share of each.
+// host library calls, and times each stage: reading the file, recognising it (IsSupported),
+// decoding it (GetPictureInfo and GetPicture by name, the blocks taken over, as planeconv
+// calls them), PNG encoding and writing the PNG (through a temporary name). Prints the seconds
+// and the share of each.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +19,9 @@
 #include <vector>
 
 #include "bench/bench_pictures.h"
-#include "tools/planeconv/image_files.h"
-#include "tools/planeconv/picture.h"
-#include "tools/planeconv/plugin_host.h"
+#include "host/files.h"
+#include "host/image_files.h"
+#include "host/picture.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,7 @@ struct Stage {
 };
 
 void writeOrDie(const std::string& path, const Bytes& bytes) {
-  if (std::string error = writeFileAtomically(path, bytes, true); !error.empty()) {
+  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
     std::fprintf(stderr, "convert_split: %s: %s\n", path.c_str(), error.c_str());
     std::exit(1);
   }
@@ -58,7 +59,7 @@ std::vector<std::string> writeCollection(const BenchPictures& pictures, const st
       const std::string source = p.path.substr(0, p.path.size() - 4);
       for (const char* companion : {".rgb", ".e1"}) {
         Bytes bytes;
-        if (readFile(source + companion, bytes).empty()) writeOrDie(stem + companion, bytes);
+        if (host::readFile(source + companion, bytes).empty()) writeOrDie(stem + companion, bytes);
       }
     }
     files.push_back(stem + extension);
@@ -86,10 +87,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> files = writeCollection(*pictures, folder, count);
   fs::create_directory(folder + "/out");
 
-  PluginSet plugins;
+  host::PluginSet plugins;
   Stage read{"read the file"}, recognise{"recognise (IsSupported)"},
-      decode{"decode (GetPicture by name)"}, takeOver{"take over the blocks"},
-      encode{"encode the PNG"}, write{"write the PNG"};
+      decode{"decode by name, take over"}, encode{"encode the PNG"}, write{"write the PNG"};
   std::size_t pngBytes = 0;
   const auto start = Clock::now();
   for (const std::string& path : files) {
@@ -99,24 +99,19 @@ int main(int argc, char** argv) {
       stage.seconds += std::chrono::duration<double>(now - at).count();
       at = now;
     };
-    Bytes bytes;
-    readFile(path, bytes);
+    host::PictureFile file{path, {}};
+    host::readFile(path, file.bytes);
     lap(read);
-    const Plugin* plugin = plugins.recognise(fs::path(path).filename().string(), bytes);
+    const host::Plugin* plugin = plugins.recognise(fs::path(path).filename().string(), file.bytes);
     lap(recognise);
-    HGLOBAL info = 0, pixels = 0;
-    const LoaderResult r = plugin ? plugin->getPicture(path.c_str(), 0, kSourceIsFileName, &info,
-                                                       &pixels, ignoreProgress, 0)
-                                  : LoaderResult::UnknownFormat;
-    lap(decode);
-    if (r != LoaderResult::Ok) {
+    host::Picture picture;
+    if (!plugin || !host::decode(*plugin, file, picture)) {
       std::fprintf(stderr, "convert_split: %s: not decoded\n", path.c_str());
       return 1;
     }
-    DecodedPicture picture{takeBlockBytes(info), takeBlockBytes(pixels)};
-    lap(takeOver);
+    lap(decode);
     Bytes png;
-    encodePng(picture, png);
+    host::encodePng(picture, png);
     pngBytes += png.size();
     lap(encode);
     writeOrDie(folder + "/out/" + fs::path(path).stem().string() + ".png", png);
@@ -126,7 +121,7 @@ int main(int argc, char** argv) {
 
   std::printf("%d pictures converted to PNG on one thread in %.3f s (%.0f bytes of PNG each)\n",
               count, total, static_cast<double>(pngBytes) / count);
-  for (const Stage* stage : {&read, &recognise, &decode, &takeOver, &encode, &write}) {
+  for (const Stage* stage : {&read, &recognise, &decode, &encode, &write}) {
     std::printf("  %-30s %8.3f s %6.1f %%\n", stage->name, stage->seconds,
                 100 * stage->seconds / total);
   }

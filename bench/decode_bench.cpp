@@ -17,6 +17,9 @@
 // All sides are checked to give the same pixels before anything is timed. The last lines are
 // a table from the medians of CPU time of this run: pictures per second and the ratios
 // decode/floor and libpng/decode.
+//
+//   decode_bench --write-pictures FOLDER         writes the pictures' files instead (for the
+//                                                WebAssembly side of scripts/bench-web.sh)
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -28,6 +31,8 @@
 #include <vector>
 
 #include "bench/bench_pictures.h"
+#include "host/companions.h"
+#include "host/files.h"
 
 namespace {
 
@@ -112,7 +117,49 @@ class MedianReporter : public benchmark::ConsoleReporter {
 
 }  // namespace
 
+namespace {
+
+// Writes every picture's file to folder as KIND_NAME.gra or .q, with the companions of those
+// decoded by name beside them, for the WebAssembly benchmark to time the same files
+// (scripts/bench-web.sh). Answers an error message, empty on success.
+std::string writePictures(const std::vector<BenchPicture>& pictures, const std::string& folder) {
+  for (const BenchPicture& p : pictures) {
+    const bool gra = p.kind.rfind("gra", 0) == 0;
+    const std::string stem = folder + "/" + p.kind + "_" + p.name;
+    const std::string path = stem + (gra ? ".gra" : ".q");
+    if (std::string e = host::writeFileAtomically(path, p.file, true); !e.empty())
+      return path + ": " + e;
+    if (p.path.empty()) continue;
+    const host::Companions companions = host::companionsOf(host::PictureFormat::Gra, p.path);
+    for (const std::string& from : {companions.palette, companions.fourthPlane}) {
+      if (from.empty()) continue;
+      Bytes bytes;
+      const std::string to = stem + from.substr(from.rfind('.'));
+      std::string e = host::readFile(from, bytes);
+      if (e.empty()) e = host::writeFileAtomically(to, bytes, true);
+      if (!e.empty()) return to + ": " + e;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // decode_bench --write-pictures FOLDER: the pictures' files, nothing timed.
+  if (argc == 3 && std::string(argv[1]) == "--write-pictures") {
+    try {
+      BenchPictures pictures(BENCH_SAMPLES_FOLDER);
+      if (std::string e = writePictures(pictures.all(), argv[2]); !e.empty()) {
+        std::fprintf(stderr, "decode_bench: %s\n", e.c_str());
+        return 1;
+      }
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "decode_bench: %s\n", error.what());
+      return 1;
+    }
+    return 0;
+  }
   // Defaults for a shared, noisy machine: repetitions, reported as mean, median and spread.
   // Flags given on the command line come later and win.
   std::vector<std::string> defaults = {"--benchmark_repetitions=9",

@@ -11,18 +11,9 @@
 #endif
 
 #include "framework/image_loader.h"
+#include "framework/little_endian.h"
 
 namespace {
-
-void put16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put32(std::uint8_t* at, std::uint32_t value) {
-  put16(at, static_cast<std::uint16_t>(value));
-  put16(at + 2, static_cast<std::uint16_t>(value >> 16));
-}
 
 // For each nibble of a plane byte (4 pixels of one line), the two pixel-block bytes with bit 0
 // of each pixel set, as a little-endian 16-bit value: byte 0 holds the 1st pixel in its high
@@ -216,17 +207,17 @@ LoaderResult ImageLoader::buildBitmapInfoFrom(const Palette& palette) {
   if (!infoHandle) return LoaderResult::NoMemory;
   auto* block = static_cast<std::uint8_t*>(GlobalLock(infoHandle));
   if (!block) return LoaderResult::LockFailed;
-  put32(block + 0, kInfoHeaderSize);  // biSize
-  put32(block + 4, static_cast<std::uint32_t>(width));
-  put32(block + 8, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
-  put16(block + 12, 1);                                  // biPlanes
-  put16(block + 14, kColorDepth);                        // biBitCount
-  put32(block + 16, 0);                                  // biCompression: BI_RGB
-  put32(block + 20, 0);                                  // biSizeImage
-  put32(block + 24, kDensity);                           // biXPelsPerMeter
-  put32(block + 28, kDensity);                           // biYPelsPerMeter
-  put32(block + 32, 0);  // biClrUsed: 0, so all 16 entries of a 4-bit table count
-  put32(block + 36, 0);  // biClrImportant
+  writeLe32(block + 0, kInfoHeaderSize);  // biSize
+  writeLe32(block + 4, static_cast<std::uint32_t>(width));
+  writeLe32(block + 8, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
+  writeLe16(block + 12, 1);                                  // biPlanes
+  writeLe16(block + 14, kColorDepth);                        // biBitCount
+  writeLe32(block + 16, 0);                                  // biCompression: BI_RGB
+  writeLe32(block + 20, 0);                                  // biSizeImage
+  writeLe32(block + 24, kDensity);                           // biXPelsPerMeter
+  writeLe32(block + 28, kDensity);                           // biYPelsPerMeter
+  writeLe32(block + 32, 0);  // biClrUsed: 0, so all 16 entries of a 4-bit table count
+  writeLe32(block + 36, 0);  // biClrImportant
   std::memcpy(block + kInfoHeaderSize, palette.data(), sizeof(Palette));
   GlobalUnlock(infoHandle);
   return LoaderResult::Ok;

@@ -56,6 +56,25 @@ inline constexpr Palette DefaultPalette = {
 // of 0 or less writes nothing; the caller keeps rowPair + kRowBytes + 2 x count in the block.
 void mergePlaneBytes(int plane, int count, const std::uint8_t* planeBytes, std::uint8_t* rowPair);
 
+// packPlaneLine is its inverse for the writers, whose pictures hold one pixel value per byte,
+// top row first: it takes 4 x count pixel values of one line pair (upperLine points at the
+// first of them on the upper line; the lower line's follow kPictureWidth values further on)
+// and writes count plane bytes of plane in the layout above, each bit from bit plane of its
+// pixel's value. It is defined here because the writers are built without the framework's
+// sources.
+inline void packPlaneLine(int plane, int count, const std::uint8_t* upperLine,
+                          std::uint8_t* planeBytes) {
+  const std::uint8_t* lowerLine = upperLine + kPictureWidth;
+  for (int i = 0; i < count; ++i) {
+    unsigned byte = 0;
+    for (int x = 0; x < 4; ++x) {
+      byte |= ((upperLine[4 * i + x] >> plane) & 1u) << (7 - x);
+      byte |= ((lowerLine[4 * i + x] >> plane) & 1u) << (3 - x);
+    }
+    planeBytes[i] = static_cast<std::uint8_t>(byte);
+  }
+}
+
 // mergeLinePair ORs up to four planes of one line pair into the pixel block in one pass over
 // the two rows: the same bytes as mergePlaneBytes(p, count, planeLines[p], rowPair) for every
 // plane p whose planeLines[p] is not null, in a fraction of the time. count is at most

@@ -6,7 +6,8 @@
 // Natively a small stand-in provides the same names with the same behaviour for what the
 // loaders use:
 //   - global memory: movable blocks behind 32-bit handles (a handle table), with lock counts;
-//   - files: _lopen/_lread/_llseek/_lclose over POSIX descriptors;
+//   - files: _lopen/_lread/_llseek/_lclose over POSIX descriptors; _lopen finds a name
+//     whatever its letter case, as on Windows (framework/native_names.h);
 //   - a private heap (HeapAlloc/HeapFree) for small plain blocks;
 //   - string tables: LoadStringA/FindResourceA/SizeofResource over a module descriptor that
 //     each plug-in defines (see NativeModule).

@@ -3,15 +3,22 @@
 
 #include "framework/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include "framework/native_names.h"
 
 namespace {
 
@@ -145,6 +152,10 @@ HFILE _lopen(LPCSTR path, int /*mode*/) {
     if (countAndCheckFault(s.counts.opens, s.plan.failOpen)) return HFILE_ERROR;
   }
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    const std::string other = platform::nameIgnoringCase(path);
+    if (!other.empty()) fd = ::open(other.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (fd < 0) return HFILE_ERROR;
   std::lock_guard lock(s.mutex);
   ++s.usage.openFiles;
@@ -233,6 +244,47 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
 }
 
 namespace platform {
+
+namespace {
+
+bool equalIgnoringAsciiCase(const char* a, const char* b) {
+  const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  for (; *a && *b; ++a, ++b) {
+    if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+std::vector<std::string> namesIgnoringCase(const std::string& path) {
+  std::vector<std::string> names;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* other = entry->d_name;
+    if (std::strcmp(other, ".") == 0 || std::strcmp(other, "..") == 0) continue;
+    if (equalIgnoringAsciiCase(other, name.c_str()))
+      names.push_back(slash == std::string::npos ? other : folder + other);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());  // byte order: std::string compares as unsigned chars
+  return names;
+}
+
+std::string nameIgnoringCase(const std::string& path) {
+  std::vector<std::string> names = namesIgnoringCase(path);
+  return names.empty() ? "" : names.front();
+}
+
+std::string nameToOpen(const std::string& path) {
+  if (::access(path.c_str(), F_OK) == 0 || errno != ENOENT) return path;
+  return nameIgnoringCase(path);
+}
 
 Usage usage() {
   State& s = state();

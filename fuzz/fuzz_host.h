@@ -12,7 +12,9 @@
 //   byte 2            the companions' contents; GetPluginInfo's number and buffer length
 //   byte 3  bits 6-7  a failure: none, the n-th allocation, lock or open of each call
 //           bits 0-5  n - 1
-// Any failed check aborts, which the fuzzer reports as a crash with its input.
+// After every call the host checks the host contract (tests/support/host_contract.h) and what
+// else it knows of the picture. Any failed check aborts, which the fuzzer reports as a crash
+// with its input.
 #pragma once
 
 #include <fcntl.h>
@@ -27,10 +29,15 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "framework/little_endian.h"
 #include "framework/picture_geometry.h"
 #include "framework/plugin_exports.h"
+#include "tests/support/host_contract.h"
+#include "tests/support/stand_in_blocks.h"
 
 namespace fuzzhost {
 
@@ -43,6 +50,16 @@ using Bytes = std::vector<std::uint8_t>;
 }
 #define HOST_CHECK(condition) \
   ((condition) ? static_cast<void>(0) : ::fuzzhost::fail(#condition, __FILE__, __LINE__))
+
+// The host contract over the platform stand-in; a broken promise aborts.
+struct AbortReport {
+  void operator()(std::string_view message, host_contract::Site where) const {
+    fail(std::string(message).c_str(), where.file, where.line);
+  }
+};
+inline host_contract::Checker<StandInBlocks, AbortReport> contract() {
+  return {StandInBlocks{}, AbortReport{}};
+}
 
 // What differs between the two plug-ins, as far as a host can tell.
 struct PluginFacts {
@@ -57,7 +74,6 @@ struct PluginFacts {
 constexpr std::size_t kSteeringBytes = 4;
 constexpr int kPaletteFileSize = 48;
 constexpr int kFourthPlaneFileSize = 32000;
-constexpr int kTextBlockSize = 36;
 constexpr HGLOBAL kUntouched = 0x5A5A5A5A;  // never a handle of the platform layer
 
 enum Companion { None, RightSize, OneShort, OneLong };
@@ -168,23 +184,6 @@ class ScratchFiles {
   Placed palette_, fourthPlane_;
 };
 
-inline bool nothingHeld() {
-  platform::Usage u = platform::usage();
-  return u.liveGlobalBlocks == 0 && u.lockedGlobalBlocks == 0 && u.liveHeapBlocks == 0 &&
-         u.openFiles == 0;
-}
-
-// The contents of a block handed to the host, which the host then frees.
-inline Bytes takeBlock(HGLOBAL handle, std::size_t expectedSize) {
-  HOST_CHECK(GlobalSize(handle) == expectedSize);
-  const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-  HOST_CHECK(data != nullptr);
-  Bytes bytes(data, data + expectedSize);
-  GlobalUnlock(handle);
-  HOST_CHECK(GlobalFree(handle) == 0);
-  return bytes;
-}
-
 // The progress function and what it has seen.
 struct ProgressScript {
   int script = 0;
@@ -203,10 +202,6 @@ inline int WINAPI progressFunction(int done, int total, HostValue userData) {
   const bool stop = p->script == 2 || (p->script >= 3 && p->calls == p->script - 2);
   p->stopped |= stop;
   return stop ? p->calls : 0;
-}
-
-inline std::uint32_t get32(const Bytes& b, int at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 struct Decoded {
@@ -229,7 +224,7 @@ class Host {
   }
 
   void run() {
-    HOST_CHECK(nothingHeld());
+    contract().nothingHeld("before the first call");
     const auto& folder = scratchFolder();
     const char* extensions[] = {facts_.extension, facts_.extension, "", facts_.otherExtension};
     std::string extension = extensions[steering_.nameForm];
@@ -293,6 +288,7 @@ class Host {
     const int copied = Exports::getPluginInfo(number, length ? buffer.data() : nullptr, length);
     HOST_CHECK(copied >= 0 && (length == 0 || copied < length));
     if (length) HOST_CHECK(buffer[copied] == '\0' && buffer[length] == '\x7F');
+    contract().nothingHeld("after GetPluginInfo");
   }
 
   void recognise() {
@@ -313,7 +309,7 @@ class Host {
       });
     }
     HOST_CHECK(answer == 0 || answer == 1);
-    HOST_CHECK(nothingHeld());
+    contract().nothingHeld("after IsSupported");
   }
 
   // GetPictureInfo and GetPicture from memory read an exact-size copy, so that the sanitizer
@@ -343,14 +339,17 @@ class Host {
     HGLOBAL info = kUntouched, pixels = kUntouched;
     ProgressScript script{1};
     const auto userData = reinterpret_cast<HostValue>(&script);
-    HOST_CHECK(Exports::getPictureInfo(block, length, flags, &record) == LoaderResult::NotProvided);
-    HOST_CHECK(Exports::getPicture(block, length, flags, &info, &pixels, progressFunction,
-                                   userData) == LoaderResult::NotProvided);
-    HOST_CHECK(Exports::getPreview(block, length, flags, &info, &pixels, progressFunction,
-                                   userData) == LoaderResult::NotProvided);
+    LoaderResult r = Exports::getPictureInfo(block, length, flags, &record);
+    HOST_CHECK(r == LoaderResult::NotProvided);
+    contract().afterPictureInfo(r, record.textHandle, kUntouched);
     HOST_CHECK(record.width == 0x5A5A5A5A && record.textHandle == kUntouched);
-    HOST_CHECK(info == kUntouched && pixels == kUntouched && script.calls == 0);
-    HOST_CHECK(nothingHeld());
+    r = Exports::getPicture(block, length, flags, &info, &pixels, progressFunction, userData);
+    HOST_CHECK(r == LoaderResult::NotProvided);
+    contract().afterPicture("GetPicture", r, info, pixels, kUntouched);
+    r = Exports::getPreview(block, length, flags, &info, &pixels, progressFunction, userData);
+    HOST_CHECK(r == LoaderResult::NotProvided);
+    contract().afterPicture("GetPreview", r, info, pixels, kUntouched);
+    HOST_CHECK(script.calls == 0);
   }
 
   void pictureInfo() {
@@ -360,27 +359,23 @@ class Host {
         callWithSource(steering_.byName, [&](auto source, auto length, auto flags) {
           return Exports::getPictureInfo(source, length, flags, &info);
         });
+    HOST_CHECK(r == LoaderResult::Ok || explained(r, steering_.byName));
+    HOST_CHECK(info.textHandle == 0 || info.textHandle == kUntouched || facts_.hasText);
+    const Bytes text = contract().afterPictureInfo(r, info.textHandle, kUntouched);
     if (r != LoaderResult::Ok) {
-      HOST_CHECK(explained(r, steering_.byName));
       // Only a failure to make the text block comes after the record is filled.
       if (r != LoaderResult::NoMemory && r != LoaderResult::LockFailed) {
         HOST_CHECK(info.width == 0x5A5A5A5A && info.textHandle == kUntouched);
       }
-      HOST_CHECK(nothingHeld());
       return;
     }
     HOST_CHECK(info.left == 0 && info.top == 0);
     HOST_CHECK(info.width == kPictureWidth && info.height == kPictureHeight);
     HOST_CHECK(info.horizontalDensity == kDensity && info.verticalDensity == kDensity);
     HOST_CHECK(info.colorDepth == kColorDepth);
-    platform::Usage u = platform::usage();
-    HOST_CHECK(u.lockedGlobalBlocks == 0 && u.liveHeapBlocks == 0 && u.openFiles == 0);
     if (info.textHandle) {
-      HOST_CHECK(facts_.hasText && u.liveGlobalBlocks == 1);
-      Bytes text = takeBlock(info.textHandle, kTextBlockSize);
       HOST_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);  // terminated
     }
-    HOST_CHECK(nothingHeld());
   }
 
   Decoded picture(bool byName) {
@@ -392,24 +387,18 @@ class Host {
       return Exports::getPicture(source, length, flags, &info, &pixels, progress,
                                  reinterpret_cast<HostValue>(&script));
     });
-    if (d.result != LoaderResult::Ok) {
-      HOST_CHECK(explained(d.result, byName) ||
-                 (d.result == LoaderResult::Cancelled && script.stopped));
-      HOST_CHECK(info == kUntouched && pixels == kUntouched);
-      HOST_CHECK(nothingHeld());
-      return d;
-    }
-    platform::Usage u = platform::usage();
-    HOST_CHECK(u.liveGlobalBlocks == 2 && u.lockedGlobalBlocks == 0);
-    HOST_CHECK(u.liveHeapBlocks == 0 && u.openFiles == 0);
-    d.info = takeBlock(info, kInfoBlockSize);
-    d.pixels = takeBlock(pixels, kPixelBlockSize);
-    HOST_CHECK(nothingHeld());
+    HOST_CHECK(d.result == LoaderResult::Ok || explained(d.result, byName) ||
+               (d.result == LoaderResult::Cancelled && script.stopped));
+    host_contract::HandedPicture handed =
+        contract().afterPicture("GetPicture", d.result, info, pixels, kUntouched);
+    if (d.result != LoaderResult::Ok) return d;
+    d.info = std::move(handed.info);
+    d.pixels = std::move(handed.pixels);
 
-    HOST_CHECK(get32(d.info, 0) == kInfoHeaderSize);
-    HOST_CHECK(get32(d.info, 4) == kPictureWidth && get32(d.info, 8) == kPictureHeight);
-    HOST_CHECK(get32(d.info, 12) == (1 | kColorDepth << 16));
-    HOST_CHECK(get32(d.info, 16) == 0 && get32(d.info, 32) == 0);
+    HOST_CHECK(readLe32(&d.info[0]) == kInfoHeaderSize);
+    HOST_CHECK(readLe32(&d.info[4]) == kPictureWidth && readLe32(&d.info[8]) == kPictureHeight);
+    HOST_CHECK(readLe32(&d.info[12]) == (1 | kColorDepth << 16));
+    HOST_CHECK(readLe32(&d.info[16]) == 0 && readLe32(&d.info[32]) == 0);
     for (int entry = 0; entry < kPaletteEntries; ++entry) {
       HOST_CHECK(d.info[kInfoHeaderSize + 4 * entry + 3] == 0);
     }
@@ -430,8 +419,7 @@ class Host {
         });
     HOST_CHECK(r == LoaderResult::NotProvided || explained(r, steering_.byName));
     HOST_CHECK(script.calls == 0);
-    HOST_CHECK(info == kUntouched && pixels == kUntouched);
-    HOST_CHECK(nothingHeld());
+    contract().afterPicture("GetPreview", r, info, pixels, kUntouched);
   }
 
   const PluginFacts& facts_;

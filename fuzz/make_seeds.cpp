@@ -57,7 +57,7 @@ void graSeeds(const std::filesystem::path& folder) {
   for (int y = 0; y < kPictureHeight; ++y) {
     for (int x = 0; x < kPictureWidth; ++x) picture->at(x, y) = scenePixel(x, y, 3);
   }
-  picture->colors[1] = GraColor{15, 8, 1};
+  picture->colors[1] = Color4{15, 8, 1};
 
   GraWriteOptions plain;
   save(folder, "plain", writeGra(*picture, plain).picture);
@@ -95,37 +95,37 @@ void qSeeds(const std::filesystem::path& folder) {
     }
   }
   for (int k = 0; k < kPaletteEntries; ++k) {
-    picture->palette[k] = QColor{static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(15 - k),
+    picture->palette[k] = Color4{static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(15 - k),
                                  static_cast<std::uint8_t>(k / 2)};
   }
   picture->comment = "Seed picture";
 
-  QWriterOptions plain;
-  save(folder, "plain16", writeQFile(*picture, plain));
+  QWriteOptions plain;
+  save(folder, "plain16", writeQ(*picture, plain).picture);
 
-  QWriterOptions literal;
-  literal.literalMode = QWriterOptions::LiteralMode::Alternate;
-  literal.codes = QWriterOptions::Codes::MostUsed;
-  literal.reference = QWriterOptions::Reference::Scattered;
+  QWriteOptions literal;
+  literal.literalMode = QWriteOptions::LiteralMode::Alternate;
+  literal.codes = QWriteOptions::Codes::MostUsed;
+  literal.reference = QWriteOptions::Reference::Scattered;
   literal.overrunLineEnds = true;
-  save(folder, "literal16", writeQFile(*picture, literal));
+  save(folder, "literal16", writeQ(*picture, literal).picture);
 
-  QWriterOptions uneven;
+  QWriteOptions uneven;
   uneven.linesPerChunk =
       std::array<int, qformat::kChunkCount>{0, 400, 0, 100, 100, 100, 50, 50, 0, 0};
   uneven.partialLineAtChunkEnds = true;
   uneven.extraLines = 3;
-  uneven.reference = QWriterOptions::Reference::OwnSlot;
-  save(folder, "uneven16", writeQFile(*picture, uneven));
+  uneven.reference = QWriteOptions::Reference::OwnSlot;
+  save(folder, "uneven16", writeQ(*picture, uneven).picture);
 
   for (auto& p : picture->pixels) p &= 7;
   picture->eightColors = true;
   picture->comment = " eight";
-  save(folder, "plain8", writeQFile(*picture, plain));
-  QWriterOptions literal8 = literal;
-  literal8.literalMode = QWriterOptions::LiteralMode::On;
+  save(folder, "plain8", writeQ(*picture, plain).picture);
+  QWriteOptions literal8 = literal;
+  literal8.literalMode = QWriteOptions::LiteralMode::On;
   picture->comment.clear();
-  save(folder, "literal8", writeQFile(*picture, literal8));
+  save(folder, "literal8", writeQ(*picture, literal8).picture);
 }
 
 }  // namespace

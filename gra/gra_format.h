@@ -2,7 +2,10 @@
 // described at the top of gra_loader.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "framework/picture_geometry.h"
 
@@ -90,4 +93,43 @@ inline GraWindow graWindowOf(const GraHeader& header) {
 // so 0 to 15 become 0x00, 0x11, ..., 0xFF.
 constexpr std::uint8_t graComponent(std::uint8_t v) {
   return static_cast<std::uint8_t>(((v * 16) & 0xFF) | v);
+}
+
+// Recognition: the signature in bytes 13 to 15 of the first header block.
+inline bool graHasSignature(const GraHeader& header) {
+  return std::memcmp(header.signature, kGraSignature, sizeof kGraSignature) == 0;
+}
+
+// The bytes of the whole header: its number of 16-byte blocks, where 0 and 1 both mean one.
+inline int graHeaderBytes(const GraHeader& header) {
+  return header.headerBlocks > 1 ? header.headerBlocks * kGraHeaderBlockSize : kGraHeaderBlockSize;
+}
+
+// The largest GRA file the decoder reads: the longest header (byte 1 at 255: 255 blocks of 16
+// bytes), then for each of the 200 line pairs a flag byte and three chunks of a length byte and
+// up to 255 bytes. Nothing after the last line pair is read, so bytes past this size never
+// count and a host need not read them.
+constexpr int kGraMaxHeaderBlocks = 255;
+constexpr std::size_t kGraLargestFile =
+    kGraMaxHeaderBlocks * kGraHeaderBlockSize +
+    kLinePairs * (1 + kGraCodedPlanes * (1 + kGraMaxChunkLength));  // 157880
+static_assert(kGraLargestFile == 157880);
+
+// Why a file whose first `size` bytes are `bytes` is not a GRA picture the plug-in takes, in
+// words that say what the bytes showed; empty when its header passes. (Hosts word their
+// messages with this; the plug-in itself only answers result codes.)
+inline std::string graHeaderProblem(const std::uint8_t* bytes, std::size_t size) {
+  if (size < sizeof(GraHeader)) {
+    return "only " + std::to_string(size) + " bytes, the header alone is " +
+           std::to_string(kGraHeaderBlockSize);
+  }
+  GraHeader header;
+  std::memcpy(&header, bytes, sizeof header);
+  if (!graHasSignature(header)) return "no \"WED\" signature at byte 13";
+  if (size < static_cast<std::size_t>(graHeaderBytes(header))) {
+    return "the header says " + std::to_string(header.headerBlocks) + " blocks of " +
+           std::to_string(kGraHeaderBlockSize) + " bytes, the file ends after " +
+           std::to_string(size);
+  }
+  return "";
 }

@@ -206,14 +206,12 @@ LoaderResult GraLoader::checkFormat(const char* fileName, HostValue source) {
   if (r != LoaderResult::Ok) return r;
   r = readHeader();
   if (r != LoaderResult::Ok) return r;
-  return std::memcmp(header.signature, kGraSignature, sizeof kGraSignature) == 0
-             ? LoaderResult::Ok
-             : LoaderResult::BadData;
+  return graHasSignature(header) ? LoaderResult::Ok : LoaderResult::BadData;
 }
 
 LoaderResult GraLoader::readHeader() {
   if (readBytes(&header, kGraHeaderBlockSize) != kGraHeaderBlockSize) return LoaderResult::BadData;
-  headerBytes = header.headerBlocks * kGraHeaderBlockSize;
+  headerBytes = graHeaderBytes(header);
   std::uint8_t skipped[kGraHeaderBlockSize];
   for (int consumed = kGraHeaderBlockSize; consumed < headerBytes;
        consumed += kGraHeaderBlockSize) {

@@ -4,10 +4,10 @@
 extern "C" {
 
 G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
-  pixbuf_module::fillVtable<pixbuf_module::Format::Gra>(module);
+  pixbuf_module::fillVtable<host::PictureFormat::Gra>(module);
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
-  pixbuf_module::describeFormat(pixbuf_module::Format::Gra, info);
+  pixbuf_module::describeFormat(host::PictureFormat::Gra, info);
 }
 }

@@ -1,15 +1,138 @@
 #include "pixbuf/pixbuf_module.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "gra/gra_format.h"
+#include "host/picture.h"
+#include "host/reasons.h"
+#include "q/q_format.h"
 
 namespace pixbuf_module {
 
 namespace {
 
+using Bytes = host::Bytes;
+
 constexpr std::size_t kReadChunk = 64 * 1024;
+
+// The largest file a module takes: no picture of either format is longer.
+constexpr std::size_t kMaxFileBytes = host::kLongestPictureFile;
+
+// The plug-in of a format, through its exports.
+const host::Plugin& pluginOf(Format format) {
+  static const host::PluginSet plugins;  // natively the linked-in plug-ins: built once, then read
+  return *plugins.byFormat(format);
+}
+
+std::string titleOf(Format format) {
+  return pluginOf(format).title();
+}
+
+// What the first bytes of a file tell, asked with GetPictureInfo and IsSupported.
+struct HeaderProbe {
+  enum class State {
+    Incomplete,  // the header has not all arrived (or cannot be read): ask again with more
+    Foreign,     // the header is complete and is not of this format; why says so
+    Ready,       // a picture of this format, width x height
+  };
+  State state = State::Incomplete;
+  int width = 0;
+  int height = 0;
+  std::string why;
+};
+
+// gdk-pixbuf has already chosen the format (by the file's contents or its name), so the
+// plug-in's extension test must not turn away a picture stored under another name: its
+// signature and size checks decide.
+HeaderProbe probeHeader(Format format, const Bytes& file) {
+  HeaderProbe probe;
+  if (file.empty() || file.size() > kMaxFileBytes) return probe;
+  const host::Plugin& plugin = pluginOf(format);
+  host::PictureInfo info;
+  if (!host::readInfo(plugin, host::PictureFile{"", file}, info)) return probe;
+  if (!host::recognisesContent(plugin, file)) {
+    probe.state = HeaderProbe::State::Foreign;
+    probe.why = host::whyNotTaken(plugin, file);
+    return probe;
+  }
+  probe.state = HeaderProbe::State::Ready;
+  probe.width = info.width;
+  probe.height = info.height;
+  return probe;
+}
+
+// What a step came to: Ok, or a kind of failure and its cause in words.
+struct Outcome {
+  enum class Kind { Ok, NotThisFormat, Corrupt, NoMemory, Failed };
+  Kind kind = Kind::Ok;
+  std::string message;
+  bool ok() const { return kind == Kind::Ok; }
+};
+
+Outcome::Kind kindOf(LoaderResult result) {
+  switch (result) {
+    case LoaderResult::NoMemory:
+    case LoaderResult::LockFailed:
+      return Outcome::Kind::NoMemory;
+    case LoaderResult::BadData:
+    case LoaderResult::UnknownFormat:
+      return Outcome::Kind::Corrupt;
+    default:
+      return Outcome::Kind::Failed;
+  }
+}
+
+// Recognises and decodes a whole file. With a file name the plug-in reads the picture by name
+// (so a GRA picture's companion files beside it count); without one, or when the name can no
+// longer be opened, it reads the bytes in memory.
+Outcome decodePicture(Format format, const Bytes& file, const std::string& fileName,
+                      host::Picture& picture) {
+  const std::string title = titleOf(format);
+  if (file.empty()) return {Outcome::Kind::NotThisFormat, "not a " + title + ": the file is empty"};
+  if (file.size() > kMaxFileBytes) {
+    return {Outcome::Kind::NotThisFormat, "not a " + title + ": the file is larger than the " +
+                                              std::to_string(kMaxFileBytes >> 20) +
+                                              " MiB this loader takes"};
+  }
+  const host::Plugin& plugin = pluginOf(format);
+  if (!host::recognisesContent(plugin, file)) {
+    return {Outcome::Kind::NotThisFormat, host::whyNotTaken(plugin, file)};
+  }
+  // gdk-pixbuf gives a module no way to cancel a load, so the plug-in is never told to stop.
+  if (host::Result r = host::decode(plugin, host::PictureFile{fileName, file}, picture); !r) {
+    return {kindOf(r.code), "cannot decode the " + title + ": " + r.reason};
+  }
+  return {};
+}
+
+// The name a file is known by when the descriptor behind file still refers to it: a regular
+// file whose path, read from /proc/self/fd, names the same device and inode. Empty otherwise
+// (a pipe, a memory stream, a file deleted or replaced since it was opened).
+std::string fileNameOf(std::FILE* file) {
+  const int descriptor = fileno(file);
+  if (descriptor < 0) return "";
+  const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+  std::string target(PATH_MAX, '\0');
+  const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return "";
+  target.resize(static_cast<std::size_t>(length));
+  if (target.front() != '/') return "";  // "pipe:[...]", "socket:[...]", ...
+  struct stat opened, named;
+  if (fstat(descriptor, &opened) != 0 || stat(target.c_str(), &named) != 0) return "";
+  if (!S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+    return "";  // deleted ("... (deleted)") or replaced since it was opened
+  }
+  return target;
+}
 
 // Sets error unless an earlier error is already there.
 void setError(GError** error, GdkPixbufError code, const std::string& message) {
@@ -32,30 +155,39 @@ void setError(GError** error, const Outcome& outcome) {
 // Decodes a whole file into a new pixbuf; null with error set on failure.
 GdkPixbuf* decodeToPixbuf(Format format, const Bytes& file, const std::string& fileName,
                           GError** error) {
-  RgbPicture picture;
+  host::Picture picture;
   if (Outcome outcome = decodePicture(format, file, fileName, picture); !outcome.ok()) {
     setError(error, outcome);
     return nullptr;
   }
-  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, picture.width, picture.height);
+  const int width = picture.width(), height = picture.height();
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
   if (!pixbuf) {
     setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-             "not enough memory for a " + std::to_string(picture.width) + " x " +
-                 std::to_string(picture.height) + " picture");
+             "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
+                 " picture");
     return nullptr;
   }
-  const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * 3;
+  // A Q picture's comment, for programs that show a picture's details. Its bytes come as the
+  // picture stores them; what is not UTF-8 among them becomes U+FFFD.
+  if (!picture.info.comment.empty()) {
+    gchar* comment = g_utf8_make_valid(picture.info.comment.c_str(),
+                                       static_cast<gssize>(picture.info.comment.size()));
+    gdk_pixbuf_set_option(pixbuf, "comment", comment);
+    g_free(comment);
+  }
+  const Bytes rgb = picture.rgb();
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
   const int stride = gdk_pixbuf_get_rowstride(pixbuf);
   guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-  for (int y = 0; y < picture.height; ++y) {
-    std::memcpy(pixels + static_cast<std::size_t>(y) * stride, picture.rgb.data() + y * rowBytes,
-                rowBytes);
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(pixels + static_cast<std::size_t>(y) * stride, rgb.data() + y * rowBytes, rowBytes);
   }
   return pixbuf;
 }
 
 std::string tooLarge(Format format) {
-  return std::string("not a ") + titleOf(format) + ": the file is larger than the " +
+  return "not a " + titleOf(format) + ": the file is larger than the " +
          std::to_string(kMaxFileBytes >> 20) + " MiB this loader takes";
 }
 
@@ -100,22 +232,24 @@ void describeFormat(Format format, GdkPixbufFormat* info) {
   static char graDescription[] = "GRA picture", qDescription[] = "Q picture";
   static char graMime[] = "image/x-gra", qMime[] = "image/x-q-picture";
   static char graExtension[] = "gra", qExtension[] = "q";
-  static char graPrefix[] = "             WED";  // "WED" at byte 13
-  static char graMask[] = "xxxxxxxxxxxxx   ";
-  static char qPrefix[] = "                                           MAJYO";  // at byte 43
-  static char qMask[] = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx     ";
+  // The patterns are made from the formats' own signatures and their offsets.
+  static std::string graPrefix = std::string(offsetof(GraHeader, signature), ' ') +
+                                 std::string(std::begin(kGraSignature), std::end(kGraSignature));
+  static std::string graMask =
+      std::string(offsetof(GraHeader, signature), 'x') + std::string(sizeof kGraSignature, ' ');
+  static std::string qPrefix = std::string(qformat::kSignatureOffset, ' ') + qformat::kSignature;
+  static std::string qMask =
+      std::string(qformat::kSignatureOffset, 'x') + std::string(qformat::kSignatureSize, ' ');
   static char domain[] = "planeplugins";
   // Three letters say less than five: the GRA signature claims a little less certainty.
-  static GdkPixbufModulePattern graSignature[] = {{graPrefix, graMask, 80}, {}};
-  static GdkPixbufModulePattern qSignature[] = {{qPrefix, qMask, 100}, {}};
+  static GdkPixbufModulePattern graSignature[] = {{graPrefix.data(), graMask.data(), 80}, {}};
+  static GdkPixbufModulePattern qSignature[] = {{qPrefix.data(), qMask.data(), 100}, {}};
   static gchar* graMimes[] = {graMime, nullptr};
   static gchar* qMimes[] = {qMime, nullptr};
   static gchar* graExtensions[] = {graExtension, nullptr};
   static gchar* qExtensions[] = {qExtension, nullptr};
-  static_assert(sizeof graPrefix == sizeof graMask && sizeof graPrefix == 13 + 3 + 1);
-  static_assert(sizeof qPrefix == sizeof qMask && sizeof qPrefix == 43 + 5 + 1);
 
-  const bool gra = format == Format::Gra;
+  const bool gra = format == host::PictureFormat::Gra;
   info->name = gra ? graName : qName;
   info->signature = gra ? graSignature : qSignature;
   info->domain = domain;
@@ -139,7 +273,7 @@ GdkPixbuf* load(Format format, std::FILE* file, GError** error) try {
     bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
   }
   if (std::ferror(file)) {
-    setError(error, GDK_PIXBUF_ERROR_FAILED, std::string("cannot read the ") + titleOf(format));
+    setError(error, GDK_PIXBUF_ERROR_FAILED, "cannot read the " + titleOf(format));
     return nullptr;
   }
   return decodeToPixbuf(format, bytes, fileNameOf(file), error);
@@ -181,7 +315,7 @@ gboolean stopLoad(gpointer context, GError** error) {
   if (load->failed) {
     // The cause went out with load_increment; gdk-pixbuf keeps that first error.
     setError(error, GDK_PIXBUF_ERROR_FAILED,
-             std::string("the ") + titleOf(load->format) + " could not be loaded");
+             "the " + titleOf(load->format) + " could not be loaded");
     return FALSE;
   }
   if (!load->pixelsWanted) return TRUE;

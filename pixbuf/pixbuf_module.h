@@ -3,9 +3,10 @@
 //
 // gdk-pixbuf asks one module for one format, so each format has its own module
 // (libpixbufloader-gra.so, libpixbufloader-q.so); both are this code, told their format. A
-// module is a host of its plug-in like any other (picture_decoder.h): it recognises a picture
-// with IsSupported, learns its size with GetPictureInfo and decodes it with GetPicture, then
-// hands the picture to gdk-pixbuf as an RGB GdkPixbuf.
+// module is a host of its plug-in like any other (through the host library): it recognises a
+// picture with IsSupported, learns its size with GetPictureInfo and decodes it with GetPicture,
+// then hands the picture to gdk-pixbuf as an RGB GdkPixbuf, with a Q picture's comment as its
+// "comment" option (gdk_pixbuf_get_option).
 //
 // Two ways in:
 //   - load(FILE*), which gdk_pixbuf_new_from_file uses. The file's name is recovered from the
@@ -23,9 +24,11 @@
 
 #include <cstdio>
 
-#include "pixbuf/picture_decoder.h"
+#include "host/plugin_set.h"
 
 namespace pixbuf_module {
+
+using Format = host::PictureFormat;
 
 // The module's entry points, for format.
 void describeFormat(Format format, GdkPixbufFormat* info);

@@ -4,10 +4,10 @@
 extern "C" {
 
 G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
-  pixbuf_module::fillVtable<pixbuf_module::Format::Q>(module);
+  pixbuf_module::fillVtable<host::PictureFormat::Q>(module);
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
-  pixbuf_module::describeFormat(pixbuf_module::Format::Q, info);
+  pixbuf_module::describeFormat(host::PictureFormat::Q, info);
 }
 }

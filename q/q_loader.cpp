@@ -72,8 +72,7 @@ unsigned nibbleAt(const std::uint8_t* bytes, int n) {
 }  // namespace
 
 std::uint16_t QLoader::chunkLength(int chunk) const {
-  const std::uint8_t* at = header.data() + kChunkLengthsOffset + 2 * chunk;
-  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+  return chunkLengthOf(header.data(), chunk);
 }
 
 EscapeRecord QLoader::escapeRecord(int chunk) const {
@@ -82,8 +81,7 @@ EscapeRecord QLoader::escapeRecord(int chunk) const {
 }
 
 std::int32_t QLoader::declaredFileSize() const {
-  const std::uint8_t* at = header.data() + kFileSizeOffset;
-  return at[0] | at[1] << 8 | at[2] << 16;
+  return declaredFileSizeOf(header.data());
 }
 
 LoaderResult QLoader::checkFormat(const char* name, HostValue source) {
@@ -95,15 +93,14 @@ LoaderResult QLoader::checkFormat(const char* name, HostValue source) {
   r = readHeader();
   if (r != LoaderResult::Ok) return r;
   if (declaredFileSize() != computedSize) return LoaderResult::BadData;
-  if (std::memcmp(header.data() + kSignatureOffset, kSignature, kSignatureSize) != 0)
-    return LoaderResult::BadData;
+  if (!hasSignature(header.data())) return LoaderResult::BadData;
   return LoaderResult::Ok;
 }
 
 LoaderResult QLoader::readHeader() {
   if (readBytes(header.data(), kHeaderSize) != kHeaderSize) return LoaderResult::BadData;
 
-  const bool eightColors = header[kColorModeOffset] == kEightColorMode;
+  const bool eightColors = isEightColor(header.data());
   width = kPictureWidth;
   height = kPictureHeight;
   bitsPerPixel = eightColors ? kEightColorPlanes : kSixteenColorPlanes;
@@ -111,11 +108,10 @@ LoaderResult QLoader::readHeader() {
   rowBytes = kRowBytes;
 
   std::uint8_t table[kSixteenColorTableSize];
-  const int tableSize = eightColors ? kEightColorTableSize : kSixteenColorTableSize;
+  const int tableSize = tableSizeOf(header.data());
   if (readBytes(table, tableSize) != tableSize) return LoaderResult::BadData;
 
-  computedSize = kHeaderSize + tableSize;
-  for (int k = 0; k < kChunkCount; ++k) computedSize += chunkLength(k);
+  computedSize = impliedFileSizeOf(header.data());
 
   if (eightColors) {
     for (int word = 0; word < kIndexWords; ++word) {

@@ -1,22 +1,42 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, with apt, when it is missing. Quiet and quick when
 # everything is there already.
+#
+# --install-only: only what building the installed programs needs (make install): no test,
+# Windows, sanitizer or Wine packages.
 set -euo pipefail
 
-packages=(
-  cmake make g++ pkg-config
-  libgtest-dev googletest libbenchmark-dev libpng-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  libunicorn-dev
-  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
-  clang libclang-rt-14-dev valgrind
-)
+install_only=0
+[ "${1:-}" = "--install-only" ] && install_only=1
+
+if [ $install_only -eq 1 ]; then
+  packages=(
+    cmake make g++ pkg-config libpng-dev
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+  )
+else
+  packages=(
+    cmake make g++ pkg-config
+    libgtest-dev googletest libbenchmark-dev libpng-dev
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    libunicorn-dev
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    libglib2.0-bin xdg-utils libfile-mimeinfo-perl
+    clang libclang-rt-14-dev valgrind
+    emscripten chromium
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
+# node and npm for the web build and its tests: Debian's, unless the machine has its own.
+if [ $install_only -eq 0 ]; then
+  command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
+fi
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -27,6 +47,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+[ $install_only -eq 1 ] && exit 0
 
 # 32-bit Wine runs the Windows test host where the kernel can run 32-bit programs. Set
 # PLANES_NO_WINE=1 to skip it; the emulated host tests run either way.
@@ -47,6 +69,15 @@ if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine64 2>
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends wine64 >/dev/null ||
     echo "warning: 64-bit Wine could not be installed; the wine64-run tests will be skipped" >&2
+fi
+
+# puppeteer-core for the viewer page's browser test, at the version the lock file pins. It drives
+# Debian's chromium and downloads no browser.
+web_tests="$(dirname "$0")/../tests/web"
+if [ ! -f "$web_tests/node_modules/.package-lock.json" ] ||
+   [ "$web_tests/package-lock.json" -nt "$web_tests/node_modules/.package-lock.json" ]; then
+  echo "Installing the web tests' node modules (npm ci)"
+  (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 
 # libpng's source, for the Windows builds of planeconv.

@@ -15,9 +15,9 @@ namespace {
 GraColors defaultColors() {
   GraColors colors{};
   for (int k = 0; k < kPaletteEntries; ++k) {
-    colors[k] = GraColor{static_cast<std::uint8_t>(DefaultPalette[k].red / 17),
-                         static_cast<std::uint8_t>(DefaultPalette[k].green / 17),
-                         static_cast<std::uint8_t>(DefaultPalette[k].blue / 17)};
+    colors[k] = Color4{static_cast<std::uint8_t>(DefaultPalette[k].red / 17),
+                       static_cast<std::uint8_t>(DefaultPalette[k].green / 17),
+                       static_cast<std::uint8_t>(DefaultPalette[k].blue / 17)};
   }
   return colors;
 }
@@ -44,7 +44,7 @@ class ChunkCoder {
 
   // Appends the length byte and the chunk.
   void write(const std::uint8_t* changes, int count, std::vector<std::uint8_t>& out,
-             GraWriteStats& stats) {
+             GraWriteReport& report) {
     int chunkLength = plan(changes, count);
     out.push_back(static_cast<std::uint8_t>(chunkLength));
     if (chunkLength == 0) return;
@@ -56,23 +56,23 @@ class ChunkCoder {
         case Kind::Plain:
           if (const std::uint8_t* escape = escapeFor(changes[i])) {
             out.insert(out.end(), {*escape, *escape});
-            ++stats.doubledEscapes;
+            ++report.doubledEscapes;
           } else {
             out.push_back(changes[i]);
-            ++stats.plainBytes;
+            ++report.plainBytes;
           }
           break;
         case Kind::Skip:
           out.insert(out.end(), {escapes_.skipCode, count8});
-          ++stats.skips;
+          ++report.skips;
           break;
         case Kind::Invert:
           out.insert(out.end(), {escapes_.invertCode, count8});
-          ++stats.invertRuns;
+          ++report.invertRuns;
           break;
         case Kind::XorRun:
           out.insert(out.end(), {escapes_.xorRunCode, changes[i], count8});
-          ++stats.xorRuns;
+          ++report.xorRuns;
           break;
       }
     }
@@ -137,24 +137,18 @@ class ChunkCoder {
 };
 
 // The plane lines of every line pair of the window, in the window's coordinates: byte j of
-// pair p, plane k covers pixels 8 x left + 4j to + 3 of rows 2p and 2p + 1.
+// pair p, plane k covers pixels 8 x left + 4j to + 3 of rows 2p and 2p + 1. Bytes from
+// lineBytes on stay 0.
 std::vector<PairPlanes> planeLinesOf(const GraPicture& picture, const GraWindow& window,
                                      int lineBytes) {
   std::vector<PairPlanes> pairs(static_cast<std::size_t>(std::max(window.bottom - window.top, 0)));
   for (std::size_t n = 0; n < pairs.size(); ++n) {
     const int pair = window.top + static_cast<int>(n);
+    const std::uint8_t* upperLine = picture.pixels.data() +
+                                    static_cast<std::size_t>(2 * pair) * kPictureWidth +
+                                    window.left * kGraColumnPixels;
     for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
-      PlaneLine& line = pairs[n][plane];
-      line.fill(0);
-      for (int j = 0; j < lineBytes; ++j) {
-        const int x0 = window.left * kGraColumnPixels + 4 * j;
-        unsigned byte = 0;
-        for (int i = 0; i < 4; ++i) {
-          byte |= ((picture.at(x0 + i, 2 * pair) >> plane) & 1u) << (7 - i);
-          byte |= ((picture.at(x0 + i, 2 * pair + 1) >> plane) & 1u) << (3 - i);
-        }
-        line[j] = static_cast<std::uint8_t>(byte);
-      }
+      packPlaneLine(plane, lineBytes, upperLine, pairs[n][plane].data());
     }
   }
   return pairs;
@@ -247,7 +241,7 @@ std::uint8_t flagByte(GraPlaneSource plane1, GraPlaneSource plane2, int pair, bo
 // Codes the line pairs of the window with the given escape bytes.
 std::optional<NoFit> codePairs(const std::vector<PairPlanes>& pairs, int lineBytes,
                                const GraEscapes& escapes, const GraWriteOptions& options,
-                               std::vector<std::uint8_t>& out, GraWriteStats& stats) {
+                               std::vector<std::uint8_t>& out, GraWriteReport& report) {
   ChunkCoder coder(escapes, options);
   PairPlanes state{};  // the plane lines as a reader holds them
   for (std::size_t n = 0; n < pairs.size(); ++n) {
@@ -259,7 +253,7 @@ std::optional<NoFit> codePairs(const std::vector<PairPlanes>& pairs, int lineByt
     }
     if (unchanged && options.repeatPairs) {
       out.push_back(kGraRepeatPair);
-      ++stats.repeatPairs;
+      ++report.repeatPairs;
       continue;
     }
 
@@ -285,27 +279,27 @@ std::optional<NoFit> codePairs(const std::vector<PairPlanes>& pairs, int lineByt
     out.push_back(
         flagByte(plane1.source, plane2.source, static_cast<int>(n), options.varyFlagBits));
     for (const Candidate* candidate : chosen) {
-      coder.write(candidate->changes.data(), lineBytes, out, stats);
+      coder.write(candidate->changes.data(), lineBytes, out, report);
     }
-    ++stats.codedPairs;
-    ++(plane1.source == GraPlaneSource::Own ? stats.plane1Own : stats.plane1FromPlane0);
-    ++(plane2.source == GraPlaneSource::Own      ? stats.plane2Own
-       : plane2.source == GraPlaneSource::Plane0 ? stats.plane2FromPlane0
-                                                 : stats.plane2FromPlane1);
+    ++report.codedPairs;
+    ++(plane1.source == GraPlaneSource::Own ? report.plane1Own : report.plane1FromPlane0);
+    ++(plane2.source == GraPlaneSource::Own      ? report.plane2Own
+       : plane2.source == GraPlaneSource::Plane0 ? report.plane2FromPlane0
+                                                 : report.plane2FromPlane1);
     state = next;
   }
   return std::nullopt;
 }
 
 void check(bool condition, const std::string& message) {
-  if (!condition) throw GraWriteError(message);
+  if (!condition) throw WriteError(message);
 }
 
 void checkOptions(const GraPicture& picture, const GraWriteOptions& options) {
   for (std::uint8_t value : picture.pixels) {
     check(value <= kMaxColorValue, "pixel value " + std::to_string(value) + " is above 15");
   }
-  for (const GraColor& c : picture.colors) {
+  for (const Color4& c : picture.colors) {
     check(c.red <= kMaxColorValue && c.green <= kMaxColorValue && c.blue <= kMaxColorValue,
           "colour components must be 0 to 15");
   }
@@ -352,7 +346,7 @@ std::vector<std::uint8_t> fourthPlaneOf(const GraPicture& picture) {
 
 std::vector<std::uint8_t> paletteOf(const GraPicture& picture) {
   std::vector<std::uint8_t> bytes;
-  for (const GraColor& c : picture.colors) bytes.insert(bytes.end(), {c.red, c.green, c.blue});
+  for (const Color4& c : picture.colors) bytes.insert(bytes.end(), {c.red, c.green, c.blue});
   return bytes;
 }
 
@@ -384,15 +378,15 @@ GraFiles writeGra(const GraPicture& picture, const GraWriteOptions& options) {
   for (const GraEscapes& escapes : tries) {
     const GraHeader header = headerFor(escapes, options);
     files.picture.clear();
-    files.stats = {};
+    files.report = {};
     const auto* headerBytes = reinterpret_cast<const std::uint8_t*>(&header);
     files.picture.assign(headerBytes, headerBytes + sizeof header);
     for (int i = kGraHeaderBlockSize; i < options.headerBlocks * kGraHeaderBlockSize; ++i) {
       files.picture.push_back(static_cast<std::uint8_t>(i * 37 + 11));
     }
-    failure = codePairs(pairs, lineBytes, escapes, options, files.picture, files.stats);
+    failure = codePairs(pairs, lineBytes, escapes, options, files.picture, files.report);
     if (!failure) {
-      files.escapes = escapes;
+      files.report.escapes = escapes;
       break;
     }
   }

@@ -3,7 +3,7 @@
 //
 //   GraPicture picture;                      // pixel indices 0 to 15, colours 0 to 15 each
 //   ...
-//   GraFiles files = writeGra(picture);      // throws GraWriteError when it cannot
+//   GraFiles files = writeGra(picture);      // throws WriteError when it cannot
 //   save(name + ".gra", files.picture);
 //   save(name + ".rgb", files.palette);      // empty when not asked for
 //   save(name + ".e1", files.fourthPlane);   // empty when not asked for
@@ -23,20 +23,13 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
+#include "framework/writer_types.h"
 #include "gra/gra_format.h"
 
-// A colour of the palette file: red, green and blue from 0 to 15 each (a reader shows v as the
-// 8-bit component v x 17).
-struct GraColor {
-  std::uint8_t red;
-  std::uint8_t green;
-  std::uint8_t blue;
-  friend bool operator==(const GraColor&, const GraColor&) = default;
-};
-using GraColors = std::array<GraColor, kPaletteEntries>;
+// The colours of the palette file.
+using GraColors = std::array<Color4, kPaletteEntries>;
 
 // The colours a reader shows when there is no "rgb" file.
 extern const GraColors kGraDefaultColors;
@@ -103,7 +96,8 @@ struct GraWriteOptions {
 };
 
 // What the writer put in the file, for tests and reports.
-struct GraWriteStats {
+struct GraWriteReport {
+  GraEscapes escapes{};  // the escape bytes used
   int repeatPairs = 0;
   int codedPairs = 0;
   int plane1Own = 0;
@@ -122,15 +116,9 @@ struct GraFiles {
   std::vector<std::uint8_t> picture;      // the GRA file
   std::vector<std::uint8_t> palette;      // the "rgb" file, 48 bytes, when asked for
   std::vector<std::uint8_t> fourthPlane;  // the "e1" file, 32000 bytes, when asked for
-  GraEscapes escapes{};                   // the escape bytes used
-  GraWriteStats stats;
+  GraWriteReport report;
 };
 
-// Thrown when the options are invalid or the picture cannot be stored with them: a pixel value
-// or colour component above 15, or a line pair whose changes do not fit in a chunk.
-class GraWriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
+// Throws WriteError when the options are invalid or the picture cannot be stored with them: a
+// pixel value or colour component above 15, or a line pair whose changes do not fit in a chunk.
 GraFiles writeGra(const GraPicture& picture, const GraWriteOptions& options = {});

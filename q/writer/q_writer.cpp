@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <utility>
+
+#include "framework/little_endian.h"
 
 using namespace qformat;
 
@@ -23,23 +24,13 @@ int planeCount(const QPicture& picture) {
   return picture.eightColors ? kEightColorPlanes : kSixteenColorPlanes;
 }
 
-// Line L of the picture: plane L mod P of line pair L / P as plane bytes. Bits 7 to 4 are 4
-// pixels of the upper picture line, bits 3 to 0 the same pixels of the lower one.
+// Line L of the picture: plane L mod P of line pair L / P as plane bytes.
 Line pictureLine(const QPicture& picture, int number) {
   const int planes = planeCount(picture);
-  const int plane = number % planes;
   const int upper = 2 * (number / planes);
-  const std::uint8_t* upperRow = picture.pixels.data() + upper * kPictureWidth;
-  const std::uint8_t* lowerRow = upperRow + kPictureWidth;
-  Line line{};
-  for (int i = 0; i < kLineBytes; ++i) {
-    unsigned bits = 0;
-    for (int x = 0; x < 4; ++x) {
-      bits |= ((upperRow[4 * i + x] >> plane) & 1u) << (7 - x);
-      bits |= ((lowerRow[4 * i + x] >> plane) & 1u) << (3 - x);
-    }
-    line[i] = static_cast<std::uint8_t>(bits);
-  }
+  Line line;
+  packPlaneLine(number % planes, kLineBytes, picture.pixels.data() + upper * kPictureWidth,
+                line.data());
   return line;
 }
 
@@ -50,14 +41,14 @@ int nonZeroBytes(const Line& a, const Line& b) {
 }
 
 // The slot line number is XORed with; history holds what the reader's slots hold then.
-int chooseReference(QWriterOptions::Reference rule, const Line& line, int number,
+int chooseReference(QWriteOptions::Reference rule, const Line& line, int number,
                     const std::array<Line, kHistorySlots>& history) {
   switch (rule) {
-    case QWriterOptions::Reference::OwnSlot:
+    case QWriteOptions::Reference::OwnSlot:
       return number % kHistorySlots;
-    case QWriterOptions::Reference::Scattered:
+    case QWriteOptions::Reference::Scattered:
       return (number * 13 + number / kHistorySlots + 7) % kHistorySlots;
-    case QWriterOptions::Reference::FewestNonZero:
+    case QWriteOptions::Reference::FewestNonZero:
       break;
   }
   int best = number % kHistorySlots;
@@ -166,7 +157,7 @@ class ChunkEncoder {
     } else if (codes_.fillRun) {
       fillToken(b, 1);
     } else {
-      throw std::invalid_argument("these escape codes cannot express every byte of the chunk");
+      throw WriteError("these escape codes cannot express every byte of the chunk");
     }
   }
 
@@ -190,7 +181,7 @@ class ChunkEncoder {
 };
 
 // Four distinct code bytes picked from how often each value occurs in the chunk's lines.
-EscapeRecord pickCodes(QWriterOptions::Codes rule, const std::vector<Line>& lines, int first,
+EscapeRecord pickCodes(QWriteOptions::Codes rule, const std::vector<Line>& lines, int first,
                        int count, bool literalMode) {
   std::array<long, 256> frequency{};
   for (int n = first; n < first + count; ++n) {
@@ -198,7 +189,7 @@ EscapeRecord pickCodes(QWriterOptions::Codes rule, const std::vector<Line>& line
   }
   std::array<int, 256> order;
   for (int v = 0; v < 256; ++v) order[v] = v;
-  const bool least = rule == QWriterOptions::Codes::LeastUsed;
+  const bool least = rule == QWriteOptions::Codes::LeastUsed;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     return least ? frequency[a] < frequency[b] : frequency[a] > frequency[b];
   });
@@ -213,29 +204,24 @@ EscapeRecord pickCodes(QWriterOptions::Codes rule, const std::vector<Line>& line
                       picked[2], picked[3]};
 }
 
-bool literalModeOf(QWriterOptions::LiteralMode rule, int chunk) {
-  return rule == QWriterOptions::LiteralMode::On ||
-         (rule == QWriterOptions::LiteralMode::Alternate && chunk % 2 == 1);
+bool literalModeOf(QWriteOptions::LiteralMode rule, int chunk) {
+  return rule == QWriteOptions::LiteralMode::On ||
+         (rule == QWriteOptions::LiteralMode::Alternate && chunk % 2 == 1);
 }
 
 void checkPicture(const QPicture& picture) {
   const int colors = picture.eightColors ? 8 : 16;
   for (std::uint8_t index : picture.pixels) {
-    if (index >= colors) throw std::invalid_argument("a colour index lies beyond the colour count");
+    if (index >= colors) throw WriteError("a colour index lies beyond the colour count");
   }
-  for (const QColor& c : picture.palette) {
+  for (const Color4& c : picture.palette) {
     if (c.red > 15 || c.green > 15 || c.blue > 15)
-      throw std::invalid_argument("a palette component lies above 15");
+      throw WriteError("a palette component lies above 15");
   }
   if (picture.comment.size() > static_cast<std::size_t>(kCommentSize))
-    throw std::invalid_argument("the comment is longer than 32 bytes");
+    throw WriteError("the comment is longer than 32 bytes");
   if (!picture.comment.empty() && static_cast<std::uint8_t>(picture.comment[0]) < kFirstCommentByte)
-    throw std::invalid_argument("a comment must start with a byte of 32 (a space) or more");
-}
-
-void put16(std::uint8_t* at, unsigned value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
+    throw WriteError("a comment must start with a byte of 32 (a space) or more");
 }
 
 // The table block: reference indices and, with 16 colours, the palette.
@@ -259,7 +245,7 @@ Bytes tableBlock(const QPicture& picture, const std::vector<std::uint8_t>& indic
     }
   }
   int nibble = 0;
-  for (const QColor& c : picture.palette) {
+  for (const Color4& c : picture.palette) {
     for (std::uint8_t v : {c.red, c.green, c.blue}) {
       std::uint8_t& at = table[kPaletteOffset + nibble / 2];
       at |= static_cast<std::uint8_t>(nibble % 2 == 0 ? v << 4 : v);
@@ -271,8 +257,7 @@ Bytes tableBlock(const QPicture& picture, const std::vector<std::uint8_t>& indic
 
 }  // namespace
 
-std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptions& options,
-                                     QWriteReport* report) {
+QFiles writeQ(const QPicture& picture, const QWriteOptions& options) {
   checkPicture(picture);
   const int lineCount = kLinePairs * planeCount(picture);
 
@@ -297,17 +282,17 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
     data.push_back(line);
   }
 
-  if (options.extraLines < 0) throw std::invalid_argument("extraLines cannot be negative");
+  if (options.extraLines < 0) throw WriteError("extraLines cannot be negative");
   std::array<int, kChunkCount> lines{};
   if (options.linesPerChunk) {
     lines = *options.linesPerChunk;
     int total = 0;
     for (int n : lines) {
-      if (n < 0) throw std::invalid_argument("a chunk cannot hold a negative number of lines");
+      if (n < 0) throw WriteError("a chunk cannot hold a negative number of lines");
       total += n;
     }
     if (total != lineCount)
-      throw std::invalid_argument("the lines per chunk do not add up to the picture's lines");
+      throw WriteError("the lines per chunk do not add up to the picture's lines");
   } else {
     for (int k = 0; k < kChunkCount; ++k)
       lines[k] = (k + 1) * lineCount / kChunkCount - k * lineCount / kChunkCount;
@@ -319,8 +304,8 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
   header[kColorModeOffset] = picture.eightColors ? kEightColorMode : kSixteenColorMode;
   std::memcpy(header.data() + kSignatureOffset, kSignature, kSignatureSize);
 
-  QWriteReport chosen;
-  chosen.referenceIndex.assign(indices.begin(), indices.begin() + lineCount);
+  QWriteReport report;
+  report.referenceIndex.assign(indices.begin(), indices.begin() + lineCount);
   Bytes chunkBytes;
   int first = 0;
   for (int k = 0; k < kChunkCount; ++k) {
@@ -334,7 +319,7 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
     std::optional<ChunkEncoder> encoded;
     if (options.fixedCodes[k]) {
       encoded.emplace(encode(*options.fixedCodes[k]));
-    } else if (options.literalMode == QWriterOptions::LiteralMode::Smaller) {
+    } else if (options.literalMode == QWriteOptions::LiteralMode::Smaller) {
       ChunkEncoder off = encode(pickCodes(options.codes, data, first, count, false));
       ChunkEncoder on = encode(pickCodes(options.codes, data, first, count, true));
       encoded.emplace(on.bytes().size() < off.bytes().size() ? on : off);
@@ -346,9 +331,10 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
 
     const Bytes& tokens = encoded->bytes();
     if (tokens.size() > static_cast<std::size_t>(kMaxChunkLength))
-      throw std::length_error("a chunk would be longer than 65535 bytes");
+      throw WriteError("a chunk would be longer than 65535 bytes");
     const EscapeRecord& r = encoded->record();
-    put16(header.data() + kChunkLengthsOffset + 2 * k, static_cast<unsigned>(tokens.size()));
+    writeLe16(header.data() + kChunkLengthsOffset + 2 * k,
+              static_cast<std::uint16_t>(tokens.size()));
     std::uint8_t* record = header.data() + kEscapeRecordsOffset + kEscapeRecordSize * k;
     record[0] = r.literalMode;
     record[1] = r.zeroRunCode;
@@ -358,15 +344,15 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
     chunkBytes.insert(chunkBytes.end(), tokens.begin(), tokens.end());
 
     const QTokenCounts& c = encoded->counts();
-    QTokenCounts& total = chosen.tokens[r.literalMode != 0 ? 1 : 0];
+    QTokenCounts& total = report.tokens[r.literalMode != 0 ? 1 : 0];
     total.literal += c.literal;
     total.zeroRun += c.zeroRun;
     total.ffRun += c.ffRun;
     total.fillRun += c.fillRun;
     total.endOfLine += c.endOfLine;
     total.escapedCode += c.escapedCode;
-    chosen.linesInChunk[k] = count;
-    chosen.codes[k] = r;
+    report.linesInChunk[k] = count;
+    report.codes[k] = r;
   }
 
   const Bytes table = tableBlock(picture, indices);
@@ -374,10 +360,6 @@ std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptio
   file.reserve(header.size() + table.size() + chunkBytes.size());
   for (const Bytes* part : std::initializer_list<const Bytes*>{&header, &table, &chunkBytes})
     file.insert(file.end(), part->begin(), part->end());
-  const std::size_t size = file.size();
-  put16(file.data() + kFileSizeOffset, static_cast<unsigned>(size & 0xFFFF));
-  file[kFileSizeOffset + 2] = static_cast<std::uint8_t>(size >> 16);
-
-  if (report) *report = std::move(chosen);
-  return file;
+  writeLe24(file.data() + kFileSizeOffset, static_cast<std::uint32_t>(file.size()));
+  return QFiles{std::move(file), std::move(report)};
 }

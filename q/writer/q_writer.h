@@ -2,18 +2,19 @@
 //
 // A picture of 640 x 400 indices becomes 200 line pairs of 4 (16 colours) or 3 (8 colours) bit
 // planes, one 160-byte line per plane. Each line is XORed with one of the 32 most recent lines
-// in the reader's history (chosen per line, see QWriterOptions::Reference), spread over the
+// in the reader's history (chosen per line, see QWriteOptions::Reference), spread over the
 // ten chunks, and each chunk is run-coded with its own escape record. The file is complete:
 // header with comment, signature and exact file size, table block (reference indices and, with
 // 16 colours, the palette) and chunks.
 //
 //   QPicture picture;                       // indices and palette
-//   std::vector<std::uint8_t> file = writeQFile(picture);
+//   QFiles files = writeQ(picture);         // throws WriteError when it cannot
+//   save(name + ".q", files.picture);
 //
-// writeQFile throws std::invalid_argument for a picture or options it cannot write (an index
-// beyond the colour count, a palette component above 15, a bad comment, lines per chunk that
-// do not add up, escape codes that cannot express a byte) and std::length_error when a chunk
-// would exceed 65535 bytes (only possible with uneven lines per chunk).
+// writeQ throws WriteError for a picture or options it cannot write (an index beyond the
+// colour count, a palette component above 15, a bad comment, lines per chunk that do not add
+// up, escape codes that cannot express a byte) and when a chunk would exceed 65535 bytes (only
+// possible with uneven lines per chunk).
 #pragma once
 
 #include <array>
@@ -23,14 +24,8 @@
 #include <vector>
 
 #include "framework/picture_geometry.h"
+#include "framework/writer_types.h"
 #include "q/q_format.h"
-
-// A palette colour with 4-bit components (0 to 15); the reader shows v as 17 v.
-struct QColor {
-  std::uint8_t red = 0;
-  std::uint8_t green = 0;
-  std::uint8_t blue = 0;
-};
 
 struct QPicture {
   // Colour indices, row-major, top row first: pixels[y * 640 + x]. 0 to 15, or 0 to 7 for an
@@ -38,7 +33,7 @@ struct QPicture {
   std::array<std::uint8_t, kPictureWidth * kPictureHeight> pixels{};
   // The colours of a 16-colour picture. An 8-colour file carries no palette: the reader's
   // default colours apply, and this is not written.
-  std::array<QColor, kPaletteEntries> palette{};
+  std::array<Color4, kPaletteEntries> palette{};
   bool eightColors = false;
   // Up to 32 bytes, stored as they stand (zero-padded); empty for none. The reader counts the
   // header bytes as a comment only when the first is 32 (a space) or more, so a non-empty
@@ -46,7 +41,7 @@ struct QPicture {
   std::string comment;
 };
 
-struct QWriterOptions {
+struct QWriteOptions {
   // Which history slot each line is XORed with.
   enum class Reference {
     FewestNonZero,  // the slot whose line XORs to the fewest non-zero bytes
@@ -104,6 +99,9 @@ struct QWriteReport {
   std::vector<std::uint8_t> referenceIndex;  // one per picture line
 };
 
-// The Q file of picture. report, when given, receives what the writer chose.
-std::vector<std::uint8_t> writeQFile(const QPicture& picture, const QWriterOptions& options = {},
-                                     QWriteReport* report = nullptr);
+struct QFiles {
+  std::vector<std::uint8_t> picture;  // the Q file
+  QWriteReport report;                // what the writer chose
+};
+
+QFiles writeQ(const QPicture& picture, const QWriteOptions& options = {});

@@ -78,15 +78,9 @@ class AgainstNative : public ::testing::Test {
 
   std::string pictureName() const { return std::string("picture.") + Format::kExtension; }
 
-  void expectBothHoldNothing(const std::string& label) {
-    const Holdings h = plugin->holdings();
-    EXPECT_TRUE(h.liveGlobalBlocks == 0 && h.lockedGlobalBlocks == 0 && h.liveHeapBlocks == 0 &&
-                h.openFiles == 0)
-        << label << ": the emulated DLL still holds something";
-    const platform::Usage u = platform::usage();
-    EXPECT_TRUE(u.liveGlobalBlocks == 0 && u.lockedGlobalBlocks == 0 && u.liveHeapBlocks == 0 &&
-                u.openFiles == 0)
-        << label << ": the native build still holds something";
+  void expectBothHoldNothing(const std::string& label, host_contract::Site where = {}) {
+    emulatedContract(*plugin).nothingHeld(label + ", the emulated DLL", where);
+    standInContract().nothingHeld(label + ", the native build", where);
   }
 
   // GetPicture on both sides; answers the native outcome.
@@ -95,10 +89,7 @@ class AgainstNative : public ::testing::Test {
     const PictureOutcome emulated = plugin->getPicture(source, progress, userData);
     const PictureOutcome native = Native::getPicture(source, progress, userData);
     EXPECT_EQ(difference(emulated, native), "") << label;
-    EXPECT_FALSE(emulated.handedOverLocked) << label;
-    if (emulated.result != LoaderResult::Ok) {
-      EXPECT_FALSE(emulated.outputsWritten) << label;
-    }
+    EXPECT_EQ(emulated.contractFailures, "") << label;
     expectBothHoldNothing(label);
     return native;
   }
@@ -107,9 +98,10 @@ class AgainstNative : public ::testing::Test {
     const PictureInfoOutcome emulated = plugin->getPictureInfo(source);
     const PictureInfoOutcome native = Native::getPictureInfo(source);
     EXPECT_EQ(difference(emulated, native), "") << label;
-    EXPECT_FALSE(emulated.textLocked) << label;
+    EXPECT_EQ(emulated.contractFailures, "") << label;
     const PictureOutcome preview = plugin->getPreview(source, kGoOn, 7);
     EXPECT_EQ(difference(preview, Native::getPreview(source, kGoOn, 7)), "") << label;
+    EXPECT_EQ(preview.contractFailures, "") << label;
     expectBothHoldNothing(label);
   }
 
@@ -254,12 +246,12 @@ TYPED_TEST(AgainstNative, FailedAllocationsLocksAndOpensEndAlike) {
       const PictureOutcome emulated = this->plugin->getPicture(source, kGoOn);
       const PictureOutcome native = TestFixture::Native::getPicture(source, kGoOn);
       EXPECT_EQ(difference(emulated, native), "") << label;
+      EXPECT_EQ(emulated.contractFailures, "") << label;
       this->plugin->setFaultPlan(plan);
       platform::setFaultPlan(nativePlan);
-      EXPECT_EQ(difference(this->plugin->getPictureInfo(source),
-                           TestFixture::Native::getPictureInfo(source)),
-                "")
-          << label;
+      const PictureInfoOutcome emulatedInfo = this->plugin->getPictureInfo(source);
+      EXPECT_EQ(difference(emulatedInfo, TestFixture::Native::getPictureInfo(source)), "") << label;
+      EXPECT_EQ(emulatedInfo.contractFailures, "") << label;
       this->expectBothHoldNothing(label);
     }
   }

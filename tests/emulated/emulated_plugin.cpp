@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "framework/little_endian.h"
+
 namespace {
 
 // The address space of the emulated process. Page 0 up to 64 KiB stays unmapped, so that null
@@ -33,12 +35,9 @@ constexpr std::uint8_t kCanaryByte = 0xA5;
 constexpr std::uint32_t kCanarySize = 16;
 
 Bytes le32(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
-std::uint32_t u32(const std::uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  Bytes bytes(4);
+  writeLe32(bytes.data(), value);
+  return bytes;
 }
 
 }  // namespace
@@ -298,20 +297,13 @@ PictureInfoOutcome EmulatedPlugin::getPictureInfo(const PictureSource& source) {
   outcome.result = static_cast<LoaderResult>(callExport("GetPictureInfo", arguments));
   const Bytes written = arena_->read(record, sizeof(PictureInfoRecord));
   std::copy_n(written.begin(), outcome.fields.size(), outcome.fields.begin());
-  const std::uint32_t text = u32(&written[offsetof(PictureInfoRecord, textHandle)]);
-  if (text == u32(Bytes(4, kRecordFill).data())) {
-    outcome.text = PictureInfoOutcome::Text::Untouched;
-  } else if (text == 0) {
-    outcome.text = PictureInfoOutcome::Text::None;
-  } else {
-    if (!services_->isGlobalBlock(text))
-      throw EmulationError("GetPictureInfo gave the text handle " + hexValue(text) +
-                           ", which is no global memory block");
-    outcome.text = PictureInfoOutcome::Text::Block;
-    outcome.textLocked = services_->lockCount(text) > 0;
-    outcome.textBytes = services_->globalBlockBytes(text);
-    services_->hostGlobalFree(text);
-  }
+  const std::uint32_t text = readLe32(&written[offsetof(PictureInfoRecord, textHandle)]);
+  const std::uint32_t untouched = readLe32(Bytes(4, kRecordFill).data());
+  outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
+                 : text == 0       ? PictureInfoOutcome::Text::None
+                                   : PictureInfoOutcome::Text::Block;
+  outcome.textBytes =
+      contract(outcome.contractFailures).afterPictureInfo(outcome.result, text, untouched);
   return outcome;
 }
 
@@ -339,22 +331,22 @@ PictureOutcome EmulatedPlugin::pictureCall(const char* exportName, const Picture
   PictureOutcome outcome;
   outcome.result = static_cast<LoaderResult>(callExport(exportName, arguments));
   outcome.progress = progressCalls_;
-  const std::uint32_t info = machine_->read32(infoCell);
-  const std::uint32_t pixels = machine_->read32(pixelCell);
-  outcome.outputsWritten = info != kUntouchedHandle || pixels != kUntouchedHandle;
-  if (outcome.result != LoaderResult::Ok) return outcome;
-
-  for (std::uint32_t handle : {info, pixels}) {
-    if (!services_->isGlobalBlock(handle) || info == pixels)
-      throw EmulationError(std::string(exportName) + " answered Ok and handed over " +
-                           hexValue(handle) + ", which is no global memory block of its own");
-  }
-  outcome.handedOverLocked = services_->lockCount(info) > 0 || services_->lockCount(pixels) > 0;
-  outcome.info = services_->globalBlockBytes(info);
-  outcome.pixels = services_->globalBlockBytes(pixels);
-  services_->hostGlobalFree(info);
-  services_->hostGlobalFree(pixels);
+  host_contract::HandedPicture handed =
+      contract(outcome.contractFailures)
+          .afterPicture(exportName, outcome.result, machine_->read32(infoCell),
+                        machine_->read32(pixelCell), kUntouchedHandle);
+  outcome.info = std::move(handed.info);
+  outcome.pixels = std::move(handed.pixels);
   return outcome;
+}
+
+host_contract::Checker<EmulatedBlocks, host_contract::CollectedReport> EmulatedPlugin::contract(
+    std::string& failures) {
+  return {blocks(), host_contract::CollectedReport{&failures}};
+}
+
+EmulatedBlocks EmulatedPlugin::blocks() {
+  return EmulatedBlocks(*services_);
 }
 
 Holdings EmulatedPlugin::holdings() const {

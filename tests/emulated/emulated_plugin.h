@@ -10,7 +10,9 @@
 // and the callee-saved registers as a Windows caller expects them.
 //
 // Every failure to behave like a sound Windows DLL (a fault, a call of a service that is not
-// emulated, an unbalanced stack, a write past a block) throws EmulationError.
+// emulated, an unbalanced stack, a write past a block) throws EmulationError. After each picture
+// call the host checks the host contract (tests/support/host_contract.h) and notes what failed
+// in the outcome.
 //
 //   EmulatedPlugin plugin("build/win32/bin/gradec.spi");
 //   PictureOutcome picture = plugin.getPicture(PictureSource::fileName("pic.gra"));
@@ -68,6 +70,8 @@ class EmulatedPlugin {
 
   // The host's side of the emulated process.
   Holdings holdings() const;
+  // How the host contract sees the process's blocks (tests/support/host_contract.h).
+  EmulatedBlocks blocks();
   void setFaultPlan(const FaultPlan& plan);
   std::uint32_t openFile(const std::string& path);  // a handle as _lopen gives it, or -1
   std::int64_t filePosition(std::uint32_t handle) const;
@@ -83,6 +87,9 @@ class EmulatedPlugin {
   PictureOutcome pictureCall(const char* exportName, const PictureSource& source,
                              const ProgressScript& progress, std::uint32_t userData);
   std::vector<std::uint32_t> sourceArguments(const PictureSource& source);
+  // The host contract after a call, its failures collected into an outcome.
+  host_contract::Checker<EmulatedBlocks, host_contract::CollectedReport> contract(
+      std::string& failures);
   std::uint32_t runInitializers(std::uint32_t reason);
 
   std::string path_;

@@ -40,10 +40,9 @@ std::ostream& operator<<(std::ostream& out, LoaderResult result) {
 
 std::string describe(const PictureOutcome& o) {
   std::ostringstream out;
-  out << resultName(o.result) << (o.outputsWritten ? ", outputs written" : "") << ", info "
-      << o.info.size() << " bytes, pixels " << o.pixels.size() << " bytes"
-      << (o.handedOverLocked ? ", handed over locked" : "") << ", progress "
-      << describe(o.progress);
+  out << resultName(o.result) << ", info " << o.info.size() << " bytes, pixels " << o.pixels.size()
+      << " bytes, progress " << describe(o.progress);
+  if (!o.contractFailures.empty()) out << ", host contract broken:\n" << o.contractFailures;
   return out.str();
 }
 
@@ -53,7 +52,8 @@ std::string describe(const PictureInfoOutcome& o) {
       << (o.text == PictureInfoOutcome::Text::Untouched ? "untouched"
           : o.text == PictureInfoOutcome::Text::None    ? "none"
                                                         : "a block")
-      << (o.textLocked ? " (locked)" : "") << " of " << o.textBytes.size() << " bytes";
+      << " of " << o.textBytes.size() << " bytes";
+  if (!o.contractFailures.empty()) out << ", host contract broken:\n" << o.contractFailures;
   return out.str();
 }
 

@@ -43,13 +43,13 @@ struct ProgressCall {
 // passes no progress function.
 using ProgressScript = std::function<std::int32_t(int index, const ProgressCall& call)>;
 
-// What GetPicture (or GetPreview) did, as the host sees it.
+// What GetPicture (or GetPreview) did, as the host sees it. Each host checks the host contract
+// (tests/support/host_contract.h) after the call and takes the blocks over with it.
 struct PictureOutcome {
   LoaderResult result = LoaderResult::NotProvided;
-  bool outputsWritten = false;  // either out-parameter was changed
-  Bytes info;                   // the handed-over blocks, when the result is Ok
+  Bytes info;  // the handed-over blocks, when the result is Ok
   Bytes pixels;
-  bool handedOverLocked = false;  // a handed-over block still held a lock
+  std::string contractFailures;  // the host contract's failed checks, a line each
   std::vector<ProgressCall> progress;
   friend bool operator==(const PictureOutcome&, const PictureOutcome&) = default;
 };
@@ -60,8 +60,8 @@ struct PictureInfoOutcome {
   LoaderResult result = LoaderResult::NotProvided;
   std::array<std::uint8_t, kPictureInfoFieldBytes> fields{};  // the record up to its text handle
   Text text = Text::Untouched;
-  Bytes textBytes;  // the text block's contents
-  bool textLocked = false;
+  Bytes textBytes;               // the text block's contents
+  std::string contractFailures;  // as in PictureOutcome
   friend bool operator==(const PictureInfoOutcome&, const PictureInfoOutcome&) = default;
 };
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "framework/little_endian.h"
+
 namespace {
 
 void check(uc_err error, const std::string& what) {
@@ -171,13 +173,12 @@ void Machine::write(std::uint32_t address, const void* data, std::size_t size) {
 std::uint32_t Machine::read32(std::uint32_t address) const {
   std::uint8_t bytes[4];
   read(address, bytes, 4);
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  return readLe32(bytes);
 }
 
 void Machine::write32(std::uint32_t address, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {
-      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  std::uint8_t bytes[4];
+  writeLe32(bytes, value);
   write(address, bytes, 4);
 }
 

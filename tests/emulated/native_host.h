@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "framework/plugin_exports.h"
 #include "tests/emulated/host_calls.h"
+#include "tests/support/host_contract.h"
+#include "tests/support/stand_in_blocks.h"
 
 namespace native_host {
 
@@ -23,23 +27,10 @@ inline int WINAPI recordProgress(int done, int total, HostValue userData) {
   return (*progressState.script)(static_cast<int>(progressState.calls->size()) - 1, call);
 }
 
-// The host's own calls are not the plug-in's: they neither meet a fault plan nor count in it.
-// Answers what the plug-in's call did under the plan.
-inline platform::OperationCounts endPluginCall() {
-  const platform::OperationCounts counts = platform::operationCounts();
-  platform::setFaultPlan({});
-  return counts;
-}
-
-// The contents of a block handed to the host, which then frees it; locked tells whether the
-// block still held a lock.
-inline Bytes takeBlock(HGLOBAL handle, bool& locked) {
-  Bytes bytes(GlobalSize(handle));
-  const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-  if (data) std::copy_n(data, bytes.size(), bytes.begin());
-  locked = locked || GlobalUnlock(handle) != FALSE;
-  GlobalFree(handle);
-  return bytes;
+// The host contract after a call, its failures collected into an outcome.
+inline host_contract::Checker<StandInBlocks, host_contract::CollectedReport> contract(
+    std::string& failures) {
+  return {StandInBlocks{}, host_contract::CollectedReport{&failures}};
 }
 
 }  // namespace native_host
@@ -65,24 +56,22 @@ class NativeHost {
     PictureInfoOutcome outcome;
     outcome.result =
         Exports::getPictureInfo(sourcePointer(source), source.length, source.flags, &record);
-    lastOperationCounts = native_host::endPluginCall();
+    lastOperationCounts = endPluginCall();
     std::memcpy(outcome.fields.data(), &record, outcome.fields.size());
     HGLOBAL untouched;
     std::memset(&untouched, kRecordFill, sizeof untouched);
-    if (record.textHandle == untouched) {
-      outcome.text = PictureInfoOutcome::Text::Untouched;
-    } else if (record.textHandle == 0) {
-      outcome.text = PictureInfoOutcome::Text::None;
-    } else {
-      outcome.text = PictureInfoOutcome::Text::Block;
-      outcome.textBytes = native_host::takeBlock(record.textHandle, outcome.textLocked);
-    }
+    const HGLOBAL text = record.textHandle;
+    outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
+                   : text == 0       ? PictureInfoOutcome::Text::None
+                                     : PictureInfoOutcome::Text::Block;
+    outcome.textBytes = native_host::contract(outcome.contractFailures)
+                            .afterPictureInfo(outcome.result, text, untouched);
     return outcome;
   }
 
   static PictureOutcome getPicture(const PictureSource& source, const ProgressScript& progress = {},
                                    HostValue userData = 0) {
-    return pictureCall(&Exports::getPicture, source, progress, userData);
+    return pictureCall("GetPicture", &Exports::getPicture, source, progress, userData);
   }
 
   // The allocations, locks and opens of the plug-in's last picture call.
@@ -90,7 +79,7 @@ class NativeHost {
 
   static PictureOutcome getPreview(const PictureSource& source, const ProgressScript& progress = {},
                                    HostValue userData = 0) {
-    return pictureCall(&Exports::getPreview, source, progress, userData);
+    return pictureCall("GetPreview", &Exports::getPreview, source, progress, userData);
   }
 
  private:
@@ -101,7 +90,7 @@ class NativeHost {
     return source.isName ? source.name.c_str() : reinterpret_cast<const char*>(source.bytes.data());
   }
 
-  static PictureOutcome pictureCall(PictureCall call, const PictureSource& source,
+  static PictureOutcome pictureCall(const char* name, PictureCall call, const PictureSource& source,
                                     const ProgressScript& progress, HostValue userData) {
     PictureOutcome outcome;
     native_host::progressState = {&progress, &outcome.progress};
@@ -110,12 +99,12 @@ class NativeHost {
     outcome.result = call(sourcePointer(source), source.length, source.flags, &info, &pixels,
                           progress ? native_host::recordProgress : nullptr, userData);
     native_host::progressState = {};
-    lastOperationCounts = native_host::endPluginCall();
-    outcome.outputsWritten = info != kUntouchedHandle || pixels != kUntouchedHandle;
-    if (outcome.result == LoaderResult::Ok) {
-      outcome.info = native_host::takeBlock(info, outcome.handedOverLocked);
-      outcome.pixels = native_host::takeBlock(pixels, outcome.handedOverLocked);
-    }
+    lastOperationCounts = endPluginCall();
+    host_contract::HandedPicture handed =
+        native_host::contract(outcome.contractFailures)
+            .afterPicture(name, outcome.result, info, pixels, kUntouchedHandle);
+    outcome.info = std::move(handed.info);
+    outcome.pixels = std::move(handed.pixels);
     return outcome;
   }
 };

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "framework/little_endian.h"
 #include "tests/emulated/machine.h"
 
 namespace {
@@ -27,10 +28,6 @@ std::uint32_t pageRound(std::uint32_t size) {
   return (size + kPageSize - 1) & ~(kPageSize - 1);
 }
 
-void put32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> 8 * i);
-}
-
 }  // namespace
 
 void PeImage::fail(const std::string& what) const {
@@ -39,13 +36,12 @@ void PeImage::fail(const std::string& what) const {
 
 std::uint32_t PeImage::get32(std::uint32_t rva) const {
   if (rva > image_.size() || image_.size() - rva < 4) fail("a field lies outside the image");
-  return image_[rva] | image_[rva + 1] << 8 | image_[rva + 2] << 16 |
-         static_cast<std::uint32_t>(image_[rva + 3]) << 24;
+  return readLe32(&image_[rva]);
 }
 
 std::uint16_t PeImage::get16(std::uint32_t rva) const {
   if (rva > image_.size() || image_.size() - rva < 2) fail("a field lies outside the image");
-  return static_cast<std::uint16_t>(image_[rva] | image_[rva + 1] << 8);
+  return readLe16(&image_[rva]);
 }
 
 std::string PeImage::getString(std::uint32_t rva) const {
@@ -61,10 +57,11 @@ PeImage::PeImage(const std::string& path, std::uint32_t base) : path_(path), bas
   const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
   auto at16 = [&](std::size_t offset) {
     if (offset + 2 > file.size()) fail("the file ends inside its headers");
-    return static_cast<std::uint16_t>(file[offset] | file[offset + 1] << 8);
+    return readLe16(&file[offset]);
   };
   auto at32 = [&](std::size_t offset) -> std::uint32_t {
-    return at16(offset) | at16(offset + 2) << 16;
+    if (offset + 4 > file.size()) fail("the file ends inside its headers");
+    return readLe32(&file[offset]);
   };
 
   if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') fail("not an executable file");
@@ -145,7 +142,7 @@ void PeImage::applyRelocations(std::uint32_t rva, std::uint32_t size) {
       if (kind == kRelocationPadding) continue;
       if (kind != kRelocationHighLow) fail("base relocation kind " + std::to_string(kind));
       const std::uint32_t target = page + (value & 0xFFF);
-      put32(&image_[target], get32(target) + delta);
+      writeLe32(&image_[target], get32(target) + delta);
       ++relocationsApplied_;
     }
     block += blockSize;
@@ -182,5 +179,5 @@ void PeImage::readExports(std::uint32_t rva, std::uint32_t size) {
 }
 
 void PeImage::bind(const Import& import, std::uint32_t address) {
-  put32(&image_[import.slotRva], address);
+  writeLe32(&image_[import.slotRva], address);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/little_endian.h"
+
 namespace {
 
 // GRA: a 16-byte header block (byte 1: number of header blocks; bytes 2 to 5: window left,
@@ -120,11 +122,6 @@ Bytes companion(Random& random, int size) {
   }
 }
 
-void put16(Bytes& file, int at, int value) {
-  file[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
-  file[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
 // A chunk of tokens for the escape record at record: literal bytes, runs of zeros, of 0xFF and
 // of a value, and line ends.
 Bytes qChunk(Random& random, const std::uint8_t* record, int length) {
@@ -154,7 +151,7 @@ PictureCase randomQ(Random& random, int index) {
   int total = 0;
   for (int k = 0; k < kQChunks; ++k) {
     const int length = random.percent(10) ? 0 : random.below(random.percent(80) ? 700 : 4000);
-    put16(header, kQChunkLengths + 2 * k, length);
+    writeLe16(&header[kQChunkLengths + 2 * k], static_cast<std::uint16_t>(length));
     total += length;
     std::uint8_t* record = &header[static_cast<std::size_t>(kQEscapeRecords + 5 * k)];
     record[0] = static_cast<std::uint8_t>(random.percent(60) ? 0 : random.byte());
@@ -162,15 +159,14 @@ PictureCase randomQ(Random& random, int index) {
   }
   const int tableSize = eightColors ? kQEightColorTable : kQSixteenColorTable;
   const int fileSize = kQHeaderSize + tableSize + total + (random.percent(10) ? 1 : 0);
-  put16(header, kQFileSize, fileSize);
-  header[kQFileSize + 2] = static_cast<std::uint8_t>(fileSize >> 16);
+  writeLe24(&header[kQFileSize], static_cast<std::uint32_t>(fileSize));
 
   Bytes& file = c.file;
   file = header;
   const Bytes table = random.bytes(static_cast<std::size_t>(tableSize));
   file.insert(file.end(), table.begin(), table.end());
   for (int k = 0; k < kQChunks; ++k) {
-    const int length = header[kQChunkLengths + 2 * k] | header[kQChunkLengths + 2 * k + 1] << 8;
+    const int length = readLe16(&header[kQChunkLengths + 2 * k]);
     const Bytes chunk =
         qChunk(random, &header[static_cast<std::size_t>(kQEscapeRecords + 5 * k)], length);
     file.insert(file.end(), chunk.begin(), chunk.end());

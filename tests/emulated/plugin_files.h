@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/emulated/emulated_plugin.h"
+#include "tests/support/test_support.h"
 
 inline std::string pluginPath(const std::string& fileName) {
   return std::string(PLUGIN_DLL_DIR) + "/" + fileName;
@@ -30,11 +31,13 @@ class LoadedDll {
   std::unique_ptr<EmulatedPlugin> plugin;
 };
 
+// The host contract as the emulated host tests check it: over the emulated process.
+inline host_contract::Checker<EmulatedBlocks, GtestReport> emulatedContract(
+    EmulatedPlugin& plugin) {
+  return {plugin.blocks(), GtestReport{}};
+}
+
 // Nothing allocated, locked or open in the emulated process.
-inline void expectNothingHeld(const EmulatedPlugin& plugin) {
-  const Holdings h = plugin.holdings();
-  EXPECT_EQ(h.liveGlobalBlocks, 0);
-  EXPECT_EQ(h.lockedGlobalBlocks, 0);
-  EXPECT_EQ(h.liveHeapBlocks, 0);
-  EXPECT_EQ(h.openFiles, 0);
+inline void expectNothingHeld(EmulatedPlugin& plugin, host_contract::Site where = {}) {
+  emulatedContract(plugin).nothingHeld("after the calls so far", where);
 }

@@ -913,3 +913,16 @@ void WindowsServices::setFaultPlan(const FaultPlan& plan) {
   plan_ = plan;
   allocations_ = locks_ = opens_ = 0;
 }
+
+host_contract::TakenBlock EmulatedBlocks::take(std::uint32_t handle) const {
+  host_contract::TakenBlock taken;
+  taken.isBlock = services_.isGlobalBlock(handle);
+  if (!taken.isBlock) return taken;
+  taken.locked = services_.lockCount(handle) > 0;
+  taken.bytes = services_.globalBlockBytes(handle);
+  taken.size = taken.bytes.size();
+  taken.read = true;
+  services_.hostGlobalFree(handle);
+  taken.freed = true;
+  return taken;
+}

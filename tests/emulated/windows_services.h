@@ -15,20 +15,17 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/emulated/emulated_heap.h"
 #include "tests/emulated/machine.h"
 #include "tests/emulated/pe_image.h"
+#include "tests/support/host_contract.h"
 
-// What the services hold right now.
-struct Holdings {
-  int liveGlobalBlocks = 0;
-  int lockedGlobalBlocks = 0;
-  int liveHeapBlocks = 0;  // process heap
-  int openFiles = 0;
-};
+// What the services hold right now; heap blocks are those of the process heap.
+using Holdings = host_contract::Holdings;
 
 // When failAllocation is N > 0, the N-th allocation (GlobalAlloc or HeapAlloc) from the moment
 // the plan is set fails; likewise for GlobalLock and _lopen. 0 fails nothing.
@@ -199,4 +196,20 @@ class WindowsServices {
   int allocations_ = 0;
   int locks_ = 0;
   int opens_ = 0;
+};
+
+// The emulated process's view of blocks and resources for the host contract
+// (tests/support/host_contract.h): the services count what the DLL holds and know each global
+// block's lock count.
+class EmulatedBlocks {
+ public:
+  using Handle = std::uint32_t;
+
+  explicit EmulatedBlocks(WindowsServices& services) : services_(services) {}
+
+  std::optional<Holdings> holdings() const { return services_.holdings(); }
+  host_contract::TakenBlock take(Handle handle) const;
+
+ private:
+  WindowsServices& services_;
 };

@@ -103,14 +103,14 @@ std::vector<PictureCase> qWriterCases() {
                                                       static_cast<std::uint8_t>(15 - k)};
     if (variant % 2 == 0)
       picture.comment = "A picture made for the tests " + std::to_string(variant);
-    QWriterOptions options;
+    QWriteOptions options;
     std::string label = "Q writer, picture " + std::to_string(variant) +
                         (picture.eightColors ? ", 8 colours" : ", 16 colours");
     switch (variant) {
       case 2:
-        options.reference = QWriterOptions::Reference::Scattered;
-        options.literalMode = QWriterOptions::LiteralMode::Alternate;
-        options.codes = QWriterOptions::Codes::MostUsed;
+        options.reference = QWriteOptions::Reference::Scattered;
+        options.literalMode = QWriteOptions::LiteralMode::Alternate;
+        options.codes = QWriteOptions::Codes::MostUsed;
         label += ", scattered references, escaped codes";
         break;
       case 3:
@@ -120,14 +120,14 @@ std::vector<PictureCase> qWriterCases() {
         label += ", overlong runs, dropped lines";
         break;
       case 4:
-        options.reference = QWriterOptions::Reference::OwnSlot;
-        options.literalMode = QWriterOptions::LiteralMode::On;
+        options.reference = QWriteOptions::Reference::OwnSlot;
+        options.literalMode = QWriteOptions::LiteralMode::On;
         label += ", own slots, literal mode";
         break;
       default:
         break;
     }
-    cases.push_back({label, writeQFile(picture, options), std::nullopt, std::nullopt});
+    cases.push_back({label, writeQ(picture, options).picture, std::nullopt, std::nullopt});
   }
 #endif
   return cases;

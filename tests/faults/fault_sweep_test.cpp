@@ -30,7 +30,7 @@ TEST(FaultSweep, GraByNameWithPaletteAndFourthPlane) {
   for (int y = 0; y < kPictureHeight; ++y) {
     for (int x = 0; x < kPictureWidth; ++x) picture->at(x, y) = pixelAt(x, y);
   }
-  picture->colors[0] = GraColor{1, 2, 3};
+  picture->colors[0] = Color4{1, 2, 3};
   const GraFiles files = writeGra(*picture);
   TempDir dir;
   const std::string path = dir.write("pic.gra", files.picture);
@@ -59,10 +59,10 @@ TEST(FaultSweep, QOfEightAndSixteenColoursWithCommentsByNameAndFromMemory) {
     }
     for (int k = 0; k < kPaletteEntries; ++k) {
       picture->palette[k] =
-          QColor{static_cast<std::uint8_t>(k), 3, static_cast<std::uint8_t>(15 - k)};
+          Color4{static_cast<std::uint8_t>(k), 3, static_cast<std::uint8_t>(15 - k)};
     }
     picture->comment = eightColors ? "Eight colours" : "Sixteen colours";
-    const Bytes file = writeQFile(*picture);
+    const Bytes file = writeQ(*picture).picture;
     TempDir dir;
     const std::string path = dir.write("pic.q", file);
     const Source byName{path.c_str(), 0, kSourceIsFileName};

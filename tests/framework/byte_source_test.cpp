@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/image_loader.h"
+#include "framework/native_names.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -185,6 +186,52 @@ TEST_F(Companions, WrongSizeIsClosedAndRefused) {
   EXPECT_EQ(_lread(companion, &first, 1), 1u) << "the companion is read from its start";
   EXPECT_EQ(first, 5);
   loader.closeCompanion(companion);
+}
+
+// As on Windows, whose file system ignores letter case: CARD.GRA finds CARD.RGB and CARD.E1 by
+// the names CARD.rgb and CARD.e1.
+TEST_F(Companions, AreFoundWhateverTheirLetterCase) {
+  dir.write("CARD.GRA", {});
+  dir.write("CARD.RGB", Bytes(48));
+  dir.write("Card.E1", Bytes(32000));
+  {
+    ImageLoader loader;
+    ASSERT_EQ(loader.openByName(dir.file("card.gra").c_str()), LoaderResult::Ok);
+    EXPECT_EQ(lookUp(loader, "rgb", 48), "card.rgb");
+    EXPECT_EQ(lookUp(loader, "e1", 32000), "card.e1");
+  }
+  EXPECT_EQ(platform::nameToOpen(dir.file("card.rgb")), dir.file("CARD.RGB"));
+  EXPECT_EQ(platform::nameToOpen(dir.file("card.e1")), dir.file("Card.E1"));
+  EXPECT_EQ(platform::nameToOpen(dir.file("card.txt")), "");
+  // Non-ASCII bytes are not folded.
+  dir.write("\xC3\x89t\xC3\xA9.rgb", Bytes(48));
+  EXPECT_EQ(platform::nameToOpen(dir.file("\xC3\xA9T\xC3\xA9.rgb")), "");
+  EXPECT_EQ(platform::nameToOpen(dir.file("\xC3\x89T\xC3\xA9.RGB")),
+            dir.file("\xC3\x89t\xC3\xA9.rgb"));
+  expectNothingHeld();
+}
+
+TEST_F(Companions, AnExactNameWinsAndOfSeveralOthersTheFirstInByteOrder) {
+  dir.write("pic.gra", {});
+  dir.write("pic.RGB", Bytes(48, 1));
+  dir.write("PIC.rgb", Bytes(48, 2));
+  dir.write("Pic.Rgb", Bytes(48, 3));
+  const auto firstByte = [&](const std::string& name) {
+    HFILE file = _lopen(dir.file(name).c_str(), OF_READ);
+    std::uint8_t first = 0;
+    if (file >= 0) {
+      _lread(file, &first, 1);
+      _lclose(file);
+    }
+    return first;
+  };
+  EXPECT_EQ(firstByte("pic.rgb"), 2) << "\"PIC.rgb\" < \"Pic.Rgb\" < \"pic.RGB\"";
+  EXPECT_EQ(platform::nameToOpen(dir.file("pic.rgb")), dir.file("PIC.rgb"));
+  dir.write("pic.rgb", Bytes(48, 4));
+  EXPECT_EQ(firstByte("pic.rgb"), 4);
+  EXPECT_EQ(firstByte("Pic.Rgb"), 3);
+  EXPECT_EQ(platform::nameToOpen(dir.file("pic.rgb")), dir.file("pic.rgb"));
+  expectNothingHeld();
 }
 
 TEST_F(Companions, MissingCompanionAndMemorySourceGiveNone) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "framework/image_loader.h"
+#include "framework/little_endian.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -72,6 +73,63 @@ TEST(MergePlaneBytes, EveryByteValueAtEveryPlaneMatchesTheBitTable) {
   }
 }
 
+// packPlaneLine from random pixels of a line pair, then mergePlaneBytes: each plane alone puts
+// back its bit of every pixel, all four together the pixels themselves. A shorter count from
+// inside the line writes that many plane bytes and no more.
+TEST(PackPlaneLine, MergePlaneBytesPutsEveryPlaneBackWhereItCameFrom) {
+  std::mt19937 random(20240715);
+  for (int round = 0; round < 4; ++round) {
+    Bytes pixels(2 * kPictureWidth);  // upper line, then lower line, one value per byte
+    for (auto& v : pixels) v = static_cast<std::uint8_t>(random() % 16);
+    auto nibble = [](const Bytes& rows, int row, int x) {
+      return (rows[row * kRowBytes + x / 2] >> (x % 2 ? 0 : 4)) & 15;
+    };
+    Bytes all(2 * kRowBytes, 0);
+    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+      std::uint8_t planeBytes[kPlaneLineBytes];
+      packPlaneLine(plane, kPlaneLineBytes, pixels.data(), planeBytes);
+      Bytes alone(2 * kRowBytes, 0);
+      mergePlaneBytes(plane, kPlaneLineBytes, planeBytes, alone.data());
+      mergePlaneBytes(plane, kPlaneLineBytes, planeBytes, all.data());
+      for (int x = 0; x < kPictureWidth; ++x) {
+        ASSERT_EQ(nibble(alone, 1, x), pixels[x] & (1 << plane)) << "upper, plane " << plane;
+        ASSERT_EQ(nibble(alone, 0, x), pixels[kPictureWidth + x] & (1 << plane))
+            << "lower, plane " << plane;
+      }
+    }
+    for (int x = 0; x < kPictureWidth; ++x) {
+      ASSERT_EQ(nibble(all, 1, x), pixels[x]) << "upper line, x " << x;
+      ASSERT_EQ(nibble(all, 0, x), pixels[kPictureWidth + x]) << "lower line, x " << x;
+    }
+
+    const int first = 8 * round + 4, count = 17 * round + 1;
+    Bytes part(count + 1, 0xA5);
+    packPlaneLine(round, count, pixels.data() + 4 * first, part.data());
+    std::uint8_t whole[kPlaneLineBytes];
+    packPlaneLine(round, kPlaneLineBytes, pixels.data(), whole);
+    EXPECT_EQ(Bytes(part.begin(), part.end() - 1), Bytes(whole + first, whole + first + count));
+    EXPECT_EQ(part.back(), 0xA5) << "nothing past count";
+  }
+}
+
+// The leftmost pixel of the upper line is bit 7, the rightmost of the lower line bit 0: lines
+// swapped or bits in the wrong order give other bytes.
+TEST(PackPlaneLine, UpperLineHighNibbleLeftPixelHighBit) {
+  Bytes pixels(2 * kPictureWidth, 0);
+  pixels[0] = 0x1;                  // upper line, first pixel, plane 0
+  pixels[kPictureWidth + 3] = 0x8;  // lower line, fourth pixel, plane 3
+  pixels[4 + 1] = 0x6;              // upper line, sixth pixel, planes 1 and 2
+  pixels[kPictureWidth + 4] = 0x2;  // lower line, fifth pixel, plane 1
+  const std::uint8_t expected[kMaxPlanes][2] = {
+      {0x80, 0x00}, {0x00, 0x48}, {0x00, 0x40}, {0x01, 0x00}};
+  for (int plane = 0; plane < kMaxPlanes; ++plane) {
+    std::uint8_t got[2];
+    packPlaneLine(plane, 2, pixels.data(), got);
+    EXPECT_EQ(got[0], expected[plane][0]) << "plane " << plane;
+    EXPECT_EQ(got[1], expected[plane][1]) << "plane " << plane;
+  }
+}
+
 // mergeLinePair must write exactly what mergePlaneBytes writes for each of its planes: over
 // random plane bytes, random earlier block contents, every count from -1 to a whole line, every
 // set of planes, and an odd start within the row, with the widest words the processor has and
@@ -132,13 +190,6 @@ struct GeometryLoader : ImageLoader {
   using ImageLoader::preparePixelBlock;
 };
 
-std::uint32_t le32(const Bytes& b, int at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-std::uint16_t le16(const Bytes& b, int at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-
 TEST(BitmapInfo, HeaderAndDefaultColours) {
   Bytes block;
   {
@@ -149,14 +200,14 @@ TEST(BitmapInfo, HeaderAndDefaultColours) {
   }
   expectNothingHeld();
   ASSERT_EQ(block.size(), 104u);
-  EXPECT_EQ(le32(block, 0), 40u);
-  EXPECT_EQ(le32(block, 4), 640u);
-  EXPECT_EQ(le32(block, 8), 400u);
-  EXPECT_EQ(le16(block, 12), 1);
-  EXPECT_EQ(le16(block, 14), 4);
-  for (int at : {16, 20, 32, 36}) EXPECT_EQ(le32(block, at), 0u) << at;
-  EXPECT_EQ(le32(block, 24), 3780u);
-  EXPECT_EQ(le32(block, 28), 3780u);
+  EXPECT_EQ(readLe32(&block[0]), 40u);
+  EXPECT_EQ(readLe32(&block[4]), 640u);
+  EXPECT_EQ(readLe32(&block[8]), 400u);
+  EXPECT_EQ(readLe16(&block[12]), 1);
+  EXPECT_EQ(readLe16(&block[14]), 4);
+  for (int at : {16, 20, 32, 36}) EXPECT_EQ(readLe32(&block[at]), 0u) << at;
+  EXPECT_EQ(readLe32(&block[24]), 3780u);
+  EXPECT_EQ(readLe32(&block[28]), 3780u);
   EXPECT_EQ(Bytes(block.begin() + 44, block.begin() + 56),
             (Bytes{0xFF, 0, 0, 0, 0, 0, 0xFF, 0, 0xFF, 0xAA, 0xFF, 0}));
   EXPECT_EQ(Bytes(block.begin() + 64, block.begin() + 68), (Bytes{0xAA, 0xFF, 0xFF, 0}))
@@ -171,7 +222,7 @@ TEST(BitmapInfo, EightColourLoaderStillCarriesSixteenEntries) {
   Bytes block = takeBlock(loader.infoHandle);
   loader.infoHandle = 0;
   ASSERT_EQ(block.size(), 104u);
-  EXPECT_EQ(le32(block, 32), 0u) << "biClrUsed 0: all 16 entries of a 4-bit table";
+  EXPECT_EQ(readLe32(&block[32]), 0u) << "biClrUsed 0: all 16 entries of a 4-bit table";
   EXPECT_EQ(std::memcmp(block.data() + 40, DefaultPalette.data(), 64), 0);
 }
 

@@ -29,7 +29,7 @@ TEST(Truncation, EveryCutIsBadDataAndHandsNothingOver) {
   options.headerBlocks = 2;
   options.escapes = GraEscapes{0x00, 0xFF, 0x11};
   GraFiles files = writeGra(*sampler(), options);
-  const GraWriteStats& s = files.stats;
+  const GraWriteReport& s = files.report;
   for (int used :
        {s.repeatPairs, s.skips, s.invertRuns, s.xorRuns, s.plainBytes, s.doubledEscapes}) {
     ASSERT_GT(used, 0);

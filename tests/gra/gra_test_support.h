@@ -47,18 +47,15 @@ struct Decoded {
   Bytes infoBlock;
 };
 
+// Checks the host contract after the call and takes the blocks over.
 inline Decoded takeDecoded(LoaderResult result, HGLOBAL info, HGLOBAL pixels) {
   Decoded decoded;
   decoded.result = result;
-  if (result != LoaderResult::Ok) {
-    EXPECT_EQ(info, kUntouched) << "a block was handed over on failure";
-    EXPECT_EQ(pixels, kUntouched) << "a block was handed over on failure";
-    return decoded;
-  }
-  decoded.infoBlock = takeBlock(info);
-  Bytes block = takeBlock(pixels);
-  EXPECT_EQ(decoded.infoBlock.size(), static_cast<std::size_t>(kInfoBlockSize));
-  EXPECT_EQ(block.size(), static_cast<std::size_t>(kPixelBlockSize));
+  host_contract::HandedPicture handed =
+      standInContract().afterPicture("GetPicture", result, info, pixels, kUntouched);
+  if (result != LoaderResult::Ok) return decoded;
+  decoded.infoBlock = std::move(handed.info);
+  const Bytes block = std::move(handed.pixels);
   if (decoded.infoBlock.size() == static_cast<std::size_t>(kInfoBlockSize)) {
     std::memcpy(decoded.palette.data(), decoded.infoBlock.data() + kInfoHeaderSize,
                 sizeof(Palette));
@@ -261,8 +258,8 @@ inline std::unique_ptr<GraPicture> makeScene(Scene scene, unsigned seed) {
       break;
   }
   for (auto& c : picture->colors) {
-    c = GraColor{static_cast<std::uint8_t>(value(16)), static_cast<std::uint8_t>(value(16)),
-                 static_cast<std::uint8_t>(value(16))};
+    c = Color4{static_cast<std::uint8_t>(value(16)), static_cast<std::uint8_t>(value(16)),
+               static_cast<std::uint8_t>(value(16))};
   }
   return picture;
 }

@@ -91,7 +91,7 @@ TEST(Header, BlockCountSetsWhereTheDataStarts) {
     loader.attachMemory(file.data(), static_cast<std::int32_t>(file.size()));
     ASSERT_EQ(loader.readHeader(), LoaderResult::Ok) << blocks;
     EXPECT_EQ(loader.memoryPosition, dataStart) << blocks;
-    EXPECT_EQ(loader.headerBytes, blocks * kGraHeaderBlockSize);
+    EXPECT_EQ(loader.headerBytes, dataStart);
     EXPECT_EQ(loader.width, 640);
     EXPECT_EQ(loader.height, 400);
     EXPECT_EQ(loader.rowBytes, 320);

@@ -40,8 +40,8 @@ std::set<int> flagBytesOf(const Bytes& file, int headerBlocks, const GraWindow& 
 
 // Writes the picture, decodes it from memory (no companions) and by name (with whatever
 // companions were written), and checks both against what the reader should show.
-GraWriteStats roundTrip(const GraPicture& picture, const GraWriteOptions& options,
-                        std::set<int>* flags = nullptr) {
+GraWriteReport roundTrip(const GraPicture& picture, const GraWriteOptions& options,
+                         std::set<int>* flags = nullptr) {
   GraFiles files = writeGra(picture, options);
   const GraWindow window = windowOf(options);
 
@@ -70,10 +70,10 @@ GraWriteStats roundTrip(const GraPicture& picture, const GraWriteOptions& option
   std::set<int> seen = flagBytesOf(files.picture, options.headerBlocks, window);
   if (flags) flags->insert(seen.begin(), seen.end());
   expectNothingHeld();
-  return files.stats;
+  return files.report;
 }
 
-void add(GraWriteStats& sum, const GraWriteStats& s) {
+void add(GraWriteReport& sum, const GraWriteReport& s) {
   sum.repeatPairs += s.repeatPairs;
   sum.codedPairs += s.codedPairs;
   sum.plane1Own += s.plane1Own;
@@ -89,7 +89,7 @@ void add(GraWriteStats& sum, const GraWriteStats& s) {
 }
 
 TEST(RoundTrip, EveryScene) {
-  GraWriteStats sum;
+  GraWriteReport sum;
   for (Scene scene : {Scene::Noise, Scene::Bands, Scene::Shapes, Scene::Flicker, Scene::Dither}) {
     for (unsigned seed : {1u, 2u}) {
       SCOPED_TRACE("scene " + std::to_string(static_cast<int>(scene)) + " seed " +
@@ -123,7 +123,7 @@ TEST(RoundTrip, ForcedPlaneSources) {
       GraWriteOptions options;
       options.plane1 = plane1;
       options.plane2 = plane2;
-      GraWriteStats stats = roundTrip(*makeScene(scene, 5), options);
+      GraWriteReport stats = roundTrip(*makeScene(scene, 5), options);
       EXPECT_GT(stats.codedPairs, 0);
       EXPECT_EQ(plane1 == GraPlaneSource::Own ? stats.plane1Own : stats.plane1FromPlane0,
                 stats.codedPairs);
@@ -167,14 +167,14 @@ TEST(RoundTrip, ChosenEscapeBytes) {
       {0x40, 0x41, 0x41},  // XOR runs unusable
       {0x11, 0x00, 0x01},
   };
-  GraWriteStats sum;
+  GraWriteReport sum;
   for (const GraEscapes& e : escapes) {
     for (Scene scene : {Scene::Shapes, Scene::Flicker, Scene::Bands}) {
       SCOPED_TRACE("escapes " + std::to_string(e.skipCode) + " " + std::to_string(e.invertCode) +
                    " " + std::to_string(e.xorRunCode));
       GraWriteOptions options;
       options.escapes = e;
-      GraWriteStats stats = roundTrip(*makeScene(scene, 7), options);
+      GraWriteReport stats = roundTrip(*makeScene(scene, 7), options);
       if (e.invertCode == e.skipCode) {
         EXPECT_EQ(stats.invertRuns, 0);
       }
@@ -193,7 +193,7 @@ TEST(RoundTrip, WithoutRunCodesOrRepeats) {
   options.invertRuns = false;
   options.xorRuns = false;
   options.repeatPairs = false;
-  GraWriteStats stats = roundTrip(*makeScene(Scene::Shapes, 9), options);
+  GraWriteReport stats = roundTrip(*makeScene(Scene::Shapes, 9), options);
   EXPECT_EQ(stats.skips + stats.invertRuns + stats.xorRuns + stats.repeatPairs, 0);
   EXPECT_EQ(stats.codedPairs, kLinePairs);
 }
@@ -235,21 +235,21 @@ TEST(RoundTrip, CompanionsOnlyWhenAsked) {
 TEST(Writer, RejectsWhatItCannotStore) {
   auto picture = newPicture();
   picture->at(5, 5) = 16;
-  EXPECT_THROW(writeGra(*picture), GraWriteError);
+  EXPECT_THROW(writeGra(*picture), WriteError);
   picture->at(5, 5) = 15;
   picture->colors[3].green = 16;
-  EXPECT_THROW(writeGra(*picture), GraWriteError);
+  EXPECT_THROW(writeGra(*picture), WriteError);
   picture->colors[3].green = 15;
 
   GraWriteOptions options;
   options.plane1 = GraPlaneSource::Plane1;
-  EXPECT_THROW(writeGra(*picture, options), GraWriteError);
+  EXPECT_THROW(writeGra(*picture, options), WriteError);
   options = {};
   options.headerBlocks = 256;
-  EXPECT_THROW(writeGra(*picture, options), GraWriteError);
+  EXPECT_THROW(writeGra(*picture, options), WriteError);
   options = {};
   options.window = GraWindow{0, 256, 0, 200};
-  EXPECT_THROW(writeGra(*picture, options), GraWriteError);
+  EXPECT_THROW(writeGra(*picture, options), WriteError);
   EXPECT_NO_THROW(writeGra(*picture));
 }
 
@@ -260,7 +260,7 @@ TEST(Writer, ChangesThatDoNotFitOneChunk) {
   for (int j = 0; j < kPlaneLineBytes; ++j) picture->at(4 * j + (j % 2 ? 2 : 3), 1) = 1;
   GraWriteOptions options;
   options.escapes = GraEscapes{0x01, 0x02, 0x03};
-  EXPECT_THROW(writeGra(*picture, options), GraWriteError);
+  EXPECT_THROW(writeGra(*picture, options), WriteError);
   // Left to choose, the writer takes other escape bytes and the picture fits.
   roundTrip(*picture, {});
 }

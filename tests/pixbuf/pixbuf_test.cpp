@@ -1,9 +1,11 @@
 // The gdk-pixbuf loader modules in the system's gdk-pixbuf: registration and MIME types, every
 // sample loaded by file name and in small pieces and compared with the PNG planeconv writes,
-// the file name recovered for companions, the thumbnailer entry, and failures on bad input.
+// the file name recovered for companions, a Q picture's comment, the README's route without
+// installing, and failures on bad input.
 //
-// main() points gdk-pixbuf at a loader cache of the freshly built modules and GIO at a MIME
-// database of the system's types and planes.xml before anything else runs.
+// main() sets up the README's route without installing before anything else runs: gdk-pixbuf
+// reads a loader cache of the system's modules and the freshly built ones, and GIO a MIME
+// database of planes.xml before the system's.
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -12,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,29 +21,17 @@
 #include <iterator>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/pixbuf/glib_test_support.h"
 #include "tests/pixbuf/png_reference.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
 // --- Small helpers --------------------------------------------------------------------------
-
-Bytes readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
 
 struct PixbufUnref {
   void operator()(GdkPixbuf* p) const { g_object_unref(p); }
@@ -67,33 +56,6 @@ class Error {
  private:
   GError* error_ = nullptr;
 };
-
-struct ProgramRun {
-  bool exitedWithZero = false;
-  std::string output;  // standard output and standard error
-};
-
-ProgramRun runProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  gchar* out = nullptr;
-  gchar* err = nullptr;
-  gint status = 0;
-  GError* error = nullptr;
-  ProgramRun run;
-  if (g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err,
-                   &status, &error)) {
-    run.exitedWithZero = g_spawn_check_wait_status(status, nullptr);
-    run.output = std::string(out ? out : "") + (err ? err : "");
-  } else {
-    run.output = error->message;
-    g_error_free(error);
-  }
-  g_free(out);
-  g_free(err);
-  return run;
-}
 
 bool isGra(const std::string& name) {
   return fs::path(name).extension() == ".gra";
@@ -147,7 +109,7 @@ class References : public testing::Environment {
       args->push_back("-d");
       args->push_back((scratch / (args == &all ? "withCompanions" : "alone")).string());
       ProgramRun run = runProgram(*args);
-      ASSERT_TRUE(run.exitedWithZero) << run.output;
+      ASSERT_TRUE(run.exitedWithZero) << run.output();
     }
   }
 
@@ -250,13 +212,6 @@ PieceLoad loadInPieces(const Bytes& bytes, std::size_t piece, const char* type) 
   }
   g_object_unref(loader);
   return load;
-}
-
-std::vector<std::string> strings(gchar** list) {
-  std::vector<std::string> out;
-  for (gchar** s = list; s && *s; ++s) out.emplace_back(*s);
-  g_strfreev(list);
-  return out;
 }
 
 // --- Registration ---------------------------------------------------------------------------
@@ -437,6 +392,92 @@ TEST_F(FileLoad, MemoryStreamHasNoName) {
   EXPECT_EQ(loadAndCompare(fmemopen(bytes.data(), bytes.size(), "rb"), false), "");
 }
 
+// --- The comment of a Q picture --------------------------------------------------------------
+
+// The comment option of a picture loaded by file name and in pieces; "(none)" when it has none.
+std::vector<std::string> commentOptions(const fs::path& file) {
+  std::vector<std::string> comments;
+  Error error;
+  PixbufPtr byName(gdk_pixbuf_new_from_file(file.c_str(), error.out()));
+  PieceLoad pieces = loadInPieces(readFile(file), 61, nullptr);
+  for (GdkPixbuf* pixbuf : {byName.get(), pieces.pixbuf.get()}) {
+    const char* comment = pixbuf ? gdk_pixbuf_get_option(pixbuf, "comment") : "(no picture)";
+    comments.push_back(comment ? comment : "(none)");
+  }
+  return comments;
+}
+
+// Q pictures stored by planeconv's writer with and without a comment; bytes that are not UTF-8
+// must not reach programs that show the option as text.
+TEST(Comment, QPictureCommentIsThePixbufsCommentOption) {
+  const fs::path folder = References::scratch / "comments";
+  fs::create_directories(folder);
+  const std::string png = (References::scratch / "withCompanions" / "eight.png").string();
+  const struct {
+    const char* name;
+    std::vector<std::string> comment;  // the --comment option
+    const char* option;
+  } cases[] = {
+      {"commented.q", {"--comment", "Harbour at dusk, 1992"}, "Harbour at dusk, 1992"},
+      {"latin.q", {"--comment", "caf\xE9 cr\xE8me"}, "caf\uFFFD cr\uFFFDme"},
+      {"plain.q", {}, "(none)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args{PLANECONV, "encode", png, (folder / c.name).string()};
+    args.insert(args.end(), c.comment.begin(), c.comment.end());
+    ProgramRun encode = runProgram(args);
+    ASSERT_TRUE(encode.exitedWithZero) << encode.output();
+    EXPECT_EQ(commentOptions(folder / c.name), (std::vector<std::string>{c.option, c.option}));
+  }
+  EXPECT_EQ(commentOptions(samplePath("card.gra")), (std::vector<std::string>{"(none)", "(none)"}));
+}
+
+// --- Without installing ---------------------------------------------------------------------
+
+// The loader cache lists the system's own modules too, so that programs started this way open
+// every other format as before.
+TEST(WithoutInstalling, SystemModulesStayListed) {
+  std::ifstream in(LOADERS_CACHE);
+  const std::string cache(std::istreambuf_iterator<char>(in), {});
+  int system = 0;
+  for (const auto& entry : fs::directory_iterator(SYSTEM_MODULE_DIR)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".so" || name == "libpixbufloader-gra.so" ||
+        name == "libpixbufloader-q.so") {
+      continue;
+    }
+    ++system;
+    EXPECT_NE(cache.find("\"" + entry.path().string() + "\""), std::string::npos) << name;
+  }
+  EXPECT_GT(system, 0) << "no system modules in " SYSTEM_MODULE_DIR;
+  EXPECT_NE(cache.find("libpixbufloader-gra.so\""), std::string::npos);
+  EXPECT_NE(cache.find("libpixbufloader-q.so\""), std::string::npos);
+
+  // A format of a system module: planeconv's BMP of a sample (the BMP module is in every
+  // gdk-pixbuf).
+  const fs::path bmp = References::scratch / "gradient.bmp";
+  ProgramRun convert = runProgram({PLANECONV, "convert", samplePath("gradient.q").string(), "-o",
+                                   bmp.string(), "--format", "bmp"});
+  ASSERT_TRUE(convert.exitedWithZero) << convert.output();
+  Error error;
+  PixbufPtr pixbuf(gdk_pixbuf_new_from_file(bmp.c_str(), error.out()));
+  ASSERT_TRUE(pixbuf) << error.message();
+  EXPECT_EQ(differences(pixbuf.get(), References::picture("gradient.q", true)), "");
+}
+
+// XDG_DATA_DIRS keeps the system's folders, where GLib finds the GSettings schemas that GTK
+// programs need to start.
+TEST(WithoutInstalling, GSettingsSchemasAreFound) {
+  bool systemHasSchemas = false;
+  for (const gchar* const* dir = g_get_system_data_dirs(); *dir; ++dir) {
+    if (std::string(*dir) == MIME_DATA_DIR) continue;
+    systemHasSchemas |= fs::exists(fs::path(*dir) / "glib-2.0/schemas/gschemas.compiled");
+  }
+  if (!systemHasSchemas) GTEST_SKIP() << "the system has no compiled GSettings schemas";
+  EXPECT_NE(g_settings_schema_source_get_default(), nullptr);
+}
+
 // --- Bad input: an error in words, never a crash --------------------------------------------
 
 // The outcome of one bad file through both ways in.
@@ -492,7 +533,7 @@ TEST(Failures, FileWithoutTheSignatureIsNotDecoded) {
   EXPECT_EQ(gra.error, "not a GRA picture: no \"WED\" signature at byte 13");
   PieceLoad q = loadInPieces(zeros, 1000, "q");
   EXPECT_FALSE(q.ok);
-  EXPECT_EQ(q.error, "not a Q picture: size field says 0 bytes, header and chunks make 534");
+  EXPECT_EQ(q.error, "not a Q picture: no \"MAJYO\" signature at byte 43");
 }
 
 // A real header over random data decodes to some picture or fails with a message; it never
@@ -532,97 +573,16 @@ TEST(Failures, OversizedFileIsRefusedWhileArriving) {
   EXPECT_LE(load.written, bytes.size());
 }
 
-// --- The thumbnailer entry ------------------------------------------------------------------
-
-std::string entryValue(const std::string& entry, const std::string& key) {
-  std::istringstream lines(entry);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-  }
-  return "";
-}
-
-// The mean difference, per channel, between a thumbnail and the reference averaged over the
-// cells the thumbnail's pixels stand for.
-double meanDifference(const ReferenceImage& thumbnail, const ReferenceImage& reference) {
-  const int cellWidth = reference.width / thumbnail.width;
-  const int cellHeight = reference.height / thumbnail.height;
-  double total = 0;
-  for (int ty = 0; ty < thumbnail.height; ++ty) {
-    for (int tx = 0; tx < thumbnail.width; ++tx) {
-      for (int c = 0; c < 3; ++c) {
-        double sum = 0;
-        for (int y = ty * cellHeight; y < (ty + 1) * cellHeight; ++y) {
-          for (int x = tx * cellWidth; x < (tx + 1) * cellWidth; ++x) {
-            sum += reference.rgba[(static_cast<std::size_t>(y) * reference.width + x) * 4 + c];
-          }
-        }
-        const double want = sum / (cellWidth * cellHeight);
-        const int got =
-            thumbnail.rgba[(static_cast<std::size_t>(ty) * thumbnail.width + tx) * 4 + c];
-        total += std::abs(got - want);
-      }
-    }
-  }
-  return total / (thumbnail.width * thumbnail.height * 3);
-}
-
-class Thumbnailer : public testing::TestWithParam<std::string> {};
-
-// The command of planes.thumbnailer, run as a desktop runs it (size, URI, output).
-TEST_P(Thumbnailer, EntryWritesAThumbnailOfThePicture) {
-  std::ifstream in(THUMBNAILER_ENTRY);
-  const std::string entry(std::istreambuf_iterator<char>(in), {});
-  EXPECT_EQ(entryValue(entry, "MimeType"), "image/x-gra;image/x-q-picture;");
-  std::string command = entryValue(entry, "Exec");
-  ASSERT_NE(command, "");
-
-  const fs::path out = References::scratch / ("thumbnail-" + GetParam() + ".png");
-  gchar* uri = g_filename_to_uri(samplePath(GetParam()).c_str(), nullptr, nullptr);
-  for (auto [field, value] :
-       {std::pair<std::string, std::string>{"%s", "128"}, {"%u", uri}, {"%o", out.string()}}) {
-    const std::size_t at = command.find(field);
-    ASSERT_NE(at, std::string::npos) << field << " missing from " << command;
-    gchar* quoted = g_shell_quote(value.c_str());
-    command.replace(at, 2, quoted);
-    g_free(quoted);
-  }
-  g_free(uri);
-  gchar** argv = nullptr;
-  ASSERT_TRUE(g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr)) << command;
-  ProgramRun run = runProgram(strings(argv));
-  ASSERT_TRUE(run.exitedWithZero) << command << "\n" << run.output;
-
-  ReferenceImage thumbnail;
-  ASSERT_EQ(readReferencePng(out.string(), thumbnail), "");
-  EXPECT_EQ(thumbnail.width, 128);  // 640 x 400 scaled to 128 across
-  EXPECT_EQ(thumbnail.height, 80);
-  // The thumbnailer loads through GdkPixbufLoader, so a GRA picture without companions.
-  ReferenceImage reference = References::picture(GetParam(), false);
-  ReferenceImage flipped = reference;
-  for (int y = 0; y < reference.height; ++y) {
-    std::copy_n(
-        &reference.rgba[static_cast<std::size_t>(y) * reference.width * 4], reference.width * 4,
-        &flipped.rgba[static_cast<std::size_t>(reference.height - 1 - y) * reference.width * 4]);
-  }
-  const double error = meanDifference(thumbnail, reference);
-  EXPECT_LT(error, 8.0) << "the thumbnail does not look like the picture";
-  EXPECT_GT(meanDifference(thumbnail, flipped), 4 * error) << "a picture upside down passes";
-}
-
-INSTANTIATE_TEST_SUITE_P(Pictures, Thumbnailer, testing::Values("gradient.q", "card.gra"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
-                           std::replace(name.begin(), name.end(), '.', '_');
-                           return name;
-                         });
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The freshly built modules only, and the MIME database of the system's types and ours.
+  // The README's route without installing: the loader cache of the system's modules and ours,
+  // and our MIME types before the system's data folders.
+  const char* dataDirs = g_getenv("XDG_DATA_DIRS");
+  const std::string dirs = std::string(MIME_DATA_DIR) + ":" +
+                           (dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share");
   g_setenv("GDK_PIXBUF_MODULE_FILE", LOADERS_CACHE, TRUE);
-  g_setenv("XDG_DATA_DIRS", MIME_DATA_DIR, TRUE);
+  g_setenv("XDG_DATA_DIRS", dirs.c_str(), TRUE);
   g_setenv("XDG_DATA_HOME", TEST_DATA_HOME, TRUE);  // none of the user's own types
   testing::InitGoogleTest(&argc, argv);
   testing::AddGlobalTestEnvironment(new References);

@@ -1,10 +1,10 @@
 #include "tests/pixbuf/png_reference.h"
 
-#include "tools/planeconv/image_files.h"
+#include "host/image_files.h"
 
 std::string readReferencePng(const std::string& path, ReferenceImage& image) {
-  RgbaImage png;
-  std::string error = readPng(path, png);
+  host::RgbaImage png;
+  std::string error = host::readPng(path, png);
   image = {png.width, png.height, std::move(png.rgba)};
   return error;
 }

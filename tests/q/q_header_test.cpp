@@ -168,10 +168,10 @@ TEST(Header, IndexUnpackingInBothLayouts) {
   // Every index of a busy table, both layouts, against the table the writer packed.
   for (bool eightColors : {false, true}) {
     auto picture = testPicture(eightColors, 7, true);
-    QWriterOptions options;
-    options.reference = QWriterOptions::Reference::Scattered;
-    QWriteReport report;
-    ReadLoader r(writeQFile(*picture, options, &report));
+    QWriteOptions options;
+    options.reference = QWriteOptions::Reference::Scattered;
+    const auto [file, report] = writeQ(*picture, options);
+    ReadLoader r(file);
     ASSERT_EQ(r.result, LoaderResult::Ok);
     const int lines = eightColors ? 600 : 800;
     ASSERT_EQ(report.referenceIndex.size(), static_cast<std::size_t>(lines));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 
 #include "tests/q/q_test_support.h"
 #include "tests/support/fault_sweep.h"
@@ -24,23 +23,23 @@ void expectRoundTrip(const QPicture& picture, const Bytes& file, const std::stri
 }
 
 // Option sets that between them steer every choice of the writer.
-std::vector<std::pair<std::string, QWriterOptions>> optionSets(int planes) {
-  std::vector<std::pair<std::string, QWriterOptions>> sets;
-  sets.emplace_back("defaults", QWriterOptions{});
+std::vector<std::pair<std::string, QWriteOptions>> optionSets(int planes) {
+  std::vector<std::pair<std::string, QWriteOptions>> sets;
+  sets.emplace_back("defaults", QWriteOptions{});
 
-  QWriterOptions own;
-  own.reference = QWriterOptions::Reference::OwnSlot;
-  own.literalMode = QWriterOptions::LiteralMode::Off;
+  QWriteOptions own;
+  own.reference = QWriteOptions::Reference::OwnSlot;
+  own.literalMode = QWriteOptions::LiteralMode::Off;
   sets.emplace_back("own slot, literal mode off", own);
 
-  QWriterOptions scattered;
-  scattered.reference = QWriterOptions::Reference::Scattered;
-  scattered.literalMode = QWriterOptions::LiteralMode::On;
+  QWriteOptions scattered;
+  scattered.reference = QWriteOptions::Reference::Scattered;
+  scattered.literalMode = QWriteOptions::LiteralMode::On;
   sets.emplace_back("scattered slots, literal mode on", scattered);
 
-  QWriterOptions rough;
-  rough.literalMode = QWriterOptions::LiteralMode::Alternate;
-  rough.codes = QWriterOptions::Codes::MostUsed;
+  QWriteOptions rough;
+  rough.literalMode = QWriteOptions::LiteralMode::Alternate;
+  rough.codes = QWriteOptions::Codes::MostUsed;
   rough.overrunLineEnds = true;
   rough.partialLineAtChunkEnds = true;
   rough.extraLines = 7;
@@ -48,7 +47,7 @@ std::vector<std::pair<std::string, QWriterOptions>> optionSets(int planes) {
       0, 50 * planes, 0, 25 * planes, 12 * planes, 13 * planes, 0, 40 * planes, 60 * planes, 0};
   sets.emplace_back("frequent codes, overruns, partial lines, extra lines, empty chunks", rough);
 
-  QWriterOptions fixed;
+  QWriteOptions fixed;
   for (int k = 0; k < 10; ++k) {
     // Equal code bytes: which code wins decides what the writer may use.
     const EscapeRecord records[] = {{0, 0x00, 0x00, 0x13, 0x00},
@@ -67,7 +66,7 @@ TEST(RoundTrip, EveryOptionSetInBothColourModes) {
     picture->comment = "round trip";
     for (const auto& [name, options] : optionSets(eightColors ? 3 : 4)) {
       const std::string what = name + (eightColors ? ", 8 colours" : ", 16 colours");
-      expectRoundTrip(*picture, writeQFile(*picture, options), what);
+      expectRoundTrip(*picture, writeQ(*picture, options).picture, what);
     }
   }
 }
@@ -76,7 +75,7 @@ TEST(RoundTrip, ByFileNameAndThroughAHostHandle) {
   TempDir dir;
   for (bool eightColors : {false, true}) {
     auto picture = testPicture(eightColors, 3);
-    const Bytes file = writeQFile(*picture);
+    const Bytes file = writeQ(*picture).picture;
     const std::string path = dir.write(eightColors ? "eight.Q" : "sixteen.q", file);
     HGLOBAL info = kUntouched, pixels = kUntouched;
     ASSERT_EQ(Qdec::getPicture(path.c_str(), 0, 0, &info, &pixels, nullptr, 0), LoaderResult::Ok);
@@ -93,7 +92,7 @@ TEST(RoundTrip, NoisyPictureNeedsTheFileSizesHighByte) {
   auto picture = std::make_unique<QPicture>();
   std::mt19937 random(5);
   for (std::uint8_t& v : picture->pixels) v = static_cast<std::uint8_t>(random() % 16);
-  const Bytes file = writeQFile(*picture);
+  const Bytes file = writeQ(*picture).picture;
   ASSERT_GT(file.size(), 65536u);
   EXPECT_EQ(file[qformat::kFileSizeOffset + 2], file.size() >> 16);
   expectRoundTrip(*picture, file, "noise");
@@ -102,13 +101,14 @@ TEST(RoundTrip, NoisyPictureNeedsTheFileSizesHighByte) {
 TEST(Writer, UsesEveryTokenKindWithAndWithoutLiteralMode) {
   for (bool eightColors : {false, true}) {
     auto picture = testPicture(eightColors, 21);
-    QWriterOptions options;
-    options.codes = QWriterOptions::Codes::MostUsed;  // code bytes are common: escapes
-    QWriteReport off, on;
-    options.literalMode = QWriterOptions::LiteralMode::Off;
-    const Bytes offFile = writeQFile(*picture, options, &off);
-    options.literalMode = QWriterOptions::LiteralMode::On;
-    const Bytes onFile = writeQFile(*picture, options, &on);
+    QWriteOptions options;
+    options.codes = QWriteOptions::Codes::MostUsed;  // code bytes are common: escapes
+    options.literalMode = QWriteOptions::LiteralMode::Off;
+    const QFiles offFiles = writeQ(*picture, options);
+    options.literalMode = QWriteOptions::LiteralMode::On;
+    const QFiles onFiles = writeQ(*picture, options);
+    const QWriteReport& off = offFiles.report;
+    const QWriteReport& on = onFiles.report;
 
     const QTokenCounts& o = off.tokens[0];
     EXPECT_GT(o.literal, 0);
@@ -125,8 +125,8 @@ TEST(Writer, UsesEveryTokenKindWithAndWithoutLiteralMode) {
     EXPECT_GT(l.escapedCode, 0);
     EXPECT_EQ(l.endOfLine, 0);
     EXPECT_EQ(on.tokens[0].literal, 0) << "every chunk in literal mode";
-    expectRoundTrip(*picture, offFile, "every token kind, literal mode off");
-    expectRoundTrip(*picture, onFile, "every token kind, literal mode on");
+    expectRoundTrip(*picture, offFiles.picture, "every token kind, literal mode off");
+    expectRoundTrip(*picture, onFiles.picture, "every token kind, literal mode on");
   }
 }
 
@@ -136,11 +136,10 @@ TEST(Writer, ReferencesFindRepeatedLinesInTheHistory) {
   for (int y = 0; y < kPictureHeight; ++y)
     for (int x = 0; x < kPictureWidth; ++x)
       picture->pixels[y * kPictureWidth + x] = static_cast<std::uint8_t>((x / 8 + y / 2 % 3) % 16);
-  QWriteReport report;
-  const Bytes best = writeQFile(*picture, {}, &report);
-  QWriterOptions own;
-  own.reference = QWriterOptions::Reference::OwnSlot;
-  const Bytes plain = writeQFile(*picture, own);
+  const auto [best, report] = writeQ(*picture);
+  QWriteOptions own;
+  own.reference = QWriteOptions::Reference::OwnSlot;
+  const Bytes plain = writeQ(*picture, own).picture;
   // From line 12 on every line repeats one in the history: one end-of-line byte each.
   EXPECT_LE(best.size(), 658u + 12 * 3 * 160 + 788);
   EXPECT_LT(best.size() * 4, plain.size());
@@ -157,8 +156,7 @@ TEST(Writer, ReferencesFindRepeatedLinesInTheHistory) {
 TEST(Writer, SpreadsLinesOverTheTenChunksAndWritesTheComment) {
   auto picture = testPicture(false, 2, true);
   picture->comment = std::string("A comment of exactly 32 bytes!!!");
-  QWriteReport report;
-  const Bytes file = writeQFile(*picture, {}, &report);
+  const auto [file, report] = writeQ(*picture);
   for (int k = 0; k < 10; ++k) EXPECT_EQ(report.linesInChunk[k], 80) << k;
   PictureInfoRecord info{};
   ASSERT_EQ(Qdec::getPictureInfo(reinterpret_cast<const char*>(file.data()),
@@ -169,7 +167,7 @@ TEST(Writer, SpreadsLinesOverTheTenChunksAndWritesTheComment) {
   EXPECT_EQ(std::string(comment.begin(), comment.begin() + 32), picture->comment);
 
   picture->comment.clear();
-  const Bytes silent = writeQFile(*picture);
+  const Bytes silent = writeQ(*picture).picture;
   ASSERT_EQ(Qdec::getPictureInfo(reinterpret_cast<const char*>(silent.data()),
                                  static_cast<std::int32_t>(silent.size()), 1, &info),
             LoaderResult::Ok);
@@ -180,45 +178,45 @@ TEST(Writer, SpreadsLinesOverTheTenChunksAndWritesTheComment) {
 TEST(Writer, RejectsWhatItCannotWrite) {
   auto picture = testPicture(false, 1, true);
   picture->pixels[5] = 16;
-  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture), WriteError);
   picture->pixels[5] = 8;
-  EXPECT_NO_THROW(writeQFile(*picture));
+  EXPECT_NO_THROW(writeQ(*picture));
   picture->eightColors = true;
-  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture), WriteError);
   picture->pixels[5] = 7;
 
   picture->comment = std::string(33, 'x');
-  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture), WriteError);
   picture->comment = "\x1F starts below a space";
-  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture), WriteError);
   picture->comment.clear();
 
   picture->eightColors = false;
   picture->palette[3].green = 16;
-  EXPECT_THROW(writeQFile(*picture), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture), WriteError);
   picture->palette[3].green = 15;
 
-  QWriterOptions uneven;
+  QWriteOptions uneven;
   uneven.linesPerChunk = std::array<int, 10>{800, 1, -1, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_THROW(writeQFile(*picture, uneven), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture, uneven), WriteError);
   uneven.linesPerChunk = std::array<int, 10>{799, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_THROW(writeQFile(*picture, uneven), std::invalid_argument);
+  EXPECT_THROW(writeQ(*picture, uneven), WriteError);
 
   // Every code byte the same: a plain byte equal to it cannot be written.
-  QWriterOptions stuck;
+  QWriteOptions stuck;
   stuck.fixedCodes[0] = EscapeRecord{0, 0x0F, 0x0F, 0x0F, 0x0F};
   auto stripes = std::make_unique<QPicture>();
   // Row 1 is the lower line of pair 0: plane 0 bytes 0x00, 0x0F, 0x00, ...
   for (int x = 0; x < kPictureWidth; ++x) stripes->pixels[kPictureWidth + x] = x % 8 < 4 ? 0 : 1;
-  EXPECT_THROW(writeQFile(*stripes, stuck), std::invalid_argument);
+  EXPECT_THROW(writeQ(*stripes, stuck), WriteError);
 
   // Noise in one chunk does not fit in 65535 bytes.
   auto noise = std::make_unique<QPicture>();
   std::mt19937 random(9);
   for (std::uint8_t& v : noise->pixels) v = static_cast<std::uint8_t>(random() % 16);
-  QWriterOptions one;
+  QWriteOptions one;
   one.linesPerChunk = std::array<int, 10>{800, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_THROW(writeQFile(*noise, one), std::length_error);
+  EXPECT_THROW(writeQ(*noise, one), WriteError);
 }
 
 // Every prefix of a valid file: GetPicture reads every byte, so it fails on each; the header
@@ -227,10 +225,10 @@ TEST(Truncation, EveryCutIsBadDataWithNothingHandedOverOrHeld) {
   for (bool eightColors : {false, true}) {
     auto picture = testPicture(eightColors, 17, true);
     picture->comment = "cut";
-    QWriterOptions options;
+    QWriteOptions options;
     options.partialLineAtChunkEnds = true;
-    options.literalMode = QWriterOptions::LiteralMode::Alternate;
-    const Bytes file = writeQFile(*picture, options);
+    options.literalMode = QWriteOptions::LiteralMode::Alternate;
+    const Bytes file = writeQ(*picture, options).picture;
     const std::size_t tableEnd = eightColors ? 534 : 658;
     int wrong = 0;
     for (std::size_t cut = 0; cut <= file.size(); ++cut) {
@@ -270,7 +268,7 @@ TEST(FaultInjection, EveryAllocationLockAndOpenOfGetPictureAndGetPictureInfo) {
   TempDir dir;
   auto picture = testPicture(false, 4, true);
   picture->comment = "with a comment";
-  const Bytes file = writeQFile(*picture);
+  const Bytes file = writeQ(*picture).picture;
   const std::string path = dir.write("pic.q", file);
   const Bytes pixels = expectedPixels(*picture);
   const Source fromMemory{reinterpret_cast<const char*>(file.data()),

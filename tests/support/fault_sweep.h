@@ -1,6 +1,7 @@
 // Fault sweeps: every allocation, lock and open that a successful export call makes, failing
 // in turn. Each failure must give its own code, or Ok where the plug-in does without what
-// failed; must hand the host nothing on failure; and must leave nothing behind.
+// failed; after each call the host contract must hold: nothing handed over on failure, nothing
+// left behind.
 #pragma once
 
 #include <cstring>
@@ -11,7 +12,6 @@
 
 #include "framework/host_interface.h"
 #include "framework/platform.h"
-#include "framework/picture_geometry.h"
 #include "tests/support/test_support.h"
 
 namespace fault_sweep {
@@ -57,16 +57,10 @@ struct Source {
   std::uint32_t flags;
 };
 
-// One export call. Checks what the host is handed (on Ok: the blocks, unlocked, and frees
-// them; otherwise: nothing) and answers the call's result. made receives the operations of the
+// One export call. Checks the host contract (host_contract.h) after it, taking over and freeing
+// what it hands over, and answers the call's result. made receives the operations of the
 // export alone; the fault plan ends with the export, before the checks lock anything.
 using Call = std::function<LoaderResult(platform::OperationCounts& made)>;
-
-inline platform::OperationCounts endOfExport() {
-  const platform::OperationCounts made = platform::operationCounts();
-  platform::setFaultPlan({});
-  return made;
-}
 
 // expectedPixels, when given, is what the pixel block must hold on Ok.
 template <class Exports>
@@ -75,18 +69,11 @@ Call getPicture(Source s, Bytes expectedPixels = {}) {
     HGLOBAL info = kUntouched, pixels = kUntouched;
     const LoaderResult r =
         Exports::getPicture(s.text, s.length, s.flags, &info, &pixels, nullptr, 0);
-    made = endOfExport();
-    if (r != LoaderResult::Ok) {
-      EXPECT_EQ(info, kUntouched);
-      EXPECT_EQ(pixels, kUntouched);
-      return r;
-    }
-    EXPECT_EQ(platform::usage().lockedGlobalBlocks, 0);
-    EXPECT_EQ(takeBlock(info).size(), static_cast<std::size_t>(kInfoBlockSize));
-    const Bytes got = takeBlock(pixels);
-    EXPECT_EQ(got.size(), static_cast<std::size_t>(kPixelBlockSize));
-    if (!expectedPixels.empty()) {
-      EXPECT_TRUE(got == expectedPixels);
+    made = endPluginCall();
+    const host_contract::HandedPicture handed =
+        standInContract().afterPicture("GetPicture", r, info, pixels, kUntouched);
+    if (r == LoaderResult::Ok && !expectedPixels.empty()) {
+      EXPECT_TRUE(handed.pixels == expectedPixels);
     }
     return r;
   };
@@ -98,18 +85,12 @@ Call getPictureInfo(Source s, bool hasComment) {
     PictureInfoRecord record;
     std::memset(&record, 0x5A, sizeof record);
     const LoaderResult r = Exports::getPictureInfo(s.text, s.length, s.flags, &record);
-    made = endOfExport();
+    made = endPluginCall();
     const HGLOBAL text = record.textHandle;
-    if (r != LoaderResult::Ok) {
-      // Only the comment's block can fail after the record is filled, and it is not handed over.
-      EXPECT_TRUE(text == kUntouched || text == 0) << text;
-      return r;
+    if (r == LoaderResult::Ok) {
+      EXPECT_EQ(text != 0, hasComment);
     }
-    EXPECT_EQ(text != 0, hasComment);
-    if (text) {
-      EXPECT_EQ(platform::usage().lockedGlobalBlocks, 0);
-      takeBlock(text);
-    }
+    standInContract().afterPictureInfo(r, text, kUntouched);
     return r;
   };
 }

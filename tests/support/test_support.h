@@ -1,5 +1,5 @@
-// Helpers shared by the native tests: scratch folders, files, and what the platform stand-in
-// still holds.
+// Helpers shared by the native tests: scratch folders, files, and the host contract over the
+// platform stand-in.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include "framework/platform.h"
 
 #include "framework/host_interface.h"
 #include "framework/platform.h"
+#include "tests/support/host_contract.h"
+#include "tests/support/stand_in_blocks.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -48,21 +49,25 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Nothing allocated, locked or open in the platform stand-in.
-inline void expectNothingHeld() {
-  platform::Usage u = platform::usage();
-  EXPECT_EQ(u.liveGlobalBlocks, 0);
-  EXPECT_EQ(u.lockedGlobalBlocks, 0);
-  EXPECT_EQ(u.liveHeapBlocks, 0);
-  EXPECT_EQ(u.openFiles, 0);
+// The host contract's failures, as GoogleTest failures at the host's line.
+struct GtestReport {
+  void operator()(std::string_view message, host_contract::Site where) const {
+    ADD_FAILURE_AT(where.file, where.line) << message;
+  }
+};
+
+// The host contract as the native tests check it: over the platform stand-in.
+inline host_contract::Checker<StandInBlocks, GtestReport> standInContract() {
+  return {StandInBlocks{}, GtestReport{}};
 }
 
-// The contents of a global block the host was handed; checks that it is unlocked.
-inline Bytes takeBlock(HGLOBAL handle) {
-  Bytes bytes(GlobalSize(handle));
-  auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-  if (data) bytes.assign(data, data + bytes.size());
-  EXPECT_EQ(GlobalUnlock(handle), FALSE) << "the block was handed over locked";
-  GlobalFree(handle);
-  return bytes;
+// Nothing allocated, locked or open in the platform stand-in.
+inline void expectNothingHeld(host_contract::Site where = {}) {
+  standInContract().nothingHeld("after the calls so far", where);
+}
+
+// The contents of a global block the host was handed, which it then frees; checks that it is
+// unlocked.
+inline Bytes takeBlock(HGLOBAL handle, host_contract::Site where = {}) {
+  return standInContract().take(handle, "handed-over", where);
 }

@@ -8,9 +8,9 @@
 //                                                   // stack (harmless arguments, see each host)
 //   int getPluginInfo(int infoNumber, char* buffer, int bufferLength);
 //   int isSupported(const std::string& fileName, const Bytes& firstBytes);
-//   PictureInfoOutcome getPictureInfo(const PictureSource& source);
-//   PictureOutcome getPicture(const PictureSource& source);
-//   PictureOutcome getPreview(const PictureSource& source);
+//   PictureInfoOutcome getPictureInfo(const PictureSource& source);   // each checking the host
+//   PictureOutcome getPicture(const PictureSource& source);           // contract after the call
+//   PictureOutcome getPreview(const PictureSource& source);           // (host_contract.h)
 //   bool hasResource(std::uint32_t type, std::uint32_t name, std::uint32_t language);
 //
 // The checks report through HOST_CHECK(condition) and HOST_CHECK_EQ(a, b), both of which take
@@ -190,19 +190,21 @@ void failuresReturnTheirCodesAndTouchNoHandle(Host& host, const PluginDll&) {
   const PictureSource missing = PictureSource::fileName(kMissingPicture);
   PictureOutcome picture = host.getPicture(missing);
   HOST_CHECK_EQ(picture.result, LoaderResult::OpenFailed);
-  HOST_CHECK(!picture.outputsWritten);
+  HOST_CHECK_EQ(picture.contractFailures, "");
   picture = host.getPreview(missing);
   HOST_CHECK_EQ(picture.result, LoaderResult::OpenFailed);
-  HOST_CHECK(!picture.outputsWritten);
+  HOST_CHECK_EQ(picture.contractFailures, "");
   // Only the low 3 bits of the flags name the source kind.
   picture = host.getPicture(PictureSource::fileName(kMissingPicture, 8));
   HOST_CHECK_EQ(picture.result, LoaderResult::OpenFailed);
+  HOST_CHECK_EQ(picture.contractFailures, "");
   picture = host.getPicture(PictureSource::memory(Bytes(16), 2));
   HOST_CHECK_EQ(picture.result, LoaderResult::NotProvided);
-  HOST_CHECK(!picture.outputsWritten);
+  HOST_CHECK_EQ(picture.contractFailures, "");
 
   const PictureInfoOutcome info = host.getPictureInfo(missing);
   HOST_CHECK_EQ(info.result, LoaderResult::OpenFailed);
+  HOST_CHECK_EQ(info.contractFailures, "");
   HOST_CHECK(info.text == PictureInfoOutcome::Text::Untouched);
   for (std::uint8_t b : info.fields) HOST_CHECK_EQ(int{b}, int{kRecordFill});
 }
@@ -211,7 +213,7 @@ template <class Host>
 void getPreviewProvidesNoPreview(Host& host, const PluginDll& dll) {
   const PictureOutcome preview = host.getPreview(PictureSource::memory(dll.emptyPicture));
   HOST_CHECK_EQ(preview.result, LoaderResult::NotProvided);
-  HOST_CHECK(!preview.outputsWritten);
+  HOST_CHECK_EQ(preview.contractFailures, "");
 }
 
 template <class Host>
@@ -221,12 +223,12 @@ void isSupportedRefusesOtherExtensions(Host& host, const PluginDll& dll) {
 }
 
 // The blocks handed over are the host's: unlocked, a bitmap header with its colour table and
-// 400 rows of 320 bytes.
+// 400 rows of 320 bytes (the host contract checks the sizes and locks).
 template <class Host>
 void getPictureHandsOverUnlockedBlocks(Host& host, const PluginDll& dll) {
   const PictureOutcome picture = host.getPicture(PictureSource::memory(dll.emptyPicture));
   HOST_CHECK_EQ(picture.result, LoaderResult::Ok);
-  HOST_CHECK(!picture.handedOverLocked);
+  HOST_CHECK_EQ(picture.contractFailures, "");
   HOST_CHECK(picture.info.size() >= 40u + 8 * 4) << picture.info.size();
   HOST_CHECK_EQ(picture.pixels.size(), 128000u);
   HOST_CHECK(picture.pixels == Bytes(picture.pixels.size(), 0));

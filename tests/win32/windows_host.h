@@ -1,16 +1,22 @@
 // A Windows host of one plug-in DLL, for the test programs that run under Wine: loads the DLL
 // with LoadLibrary, finds its exports by name with GetProcAddress and calls them as the host
 // interface of this build says (32- or 64-bit), filling the same outcome records as the
-// emulated host and the native build, so that all of them can be compared.
+// emulated host and the native build, so that all of them can be compared. Every call is
+// followed by the host contract's checks (tests/support/host_contract.h), whose failures land in
+// the outcome's contractFailures.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/host_interface.h"
 #include "tests/emulated/host_calls.h"
+#include "tests/support/host_contract.h"
 
 namespace windows_host {
 
@@ -33,16 +39,37 @@ inline HGLOBAL untouchedHandle() {
   return reinterpret_cast<HGLOBAL>(static_cast<std::uintptr_t>(kUntouchedHandle));
 }
 
-// The contents of a block the host was handed, which it then frees; locked tells whether the
-// block still held a lock.
-inline Bytes takeBlock(HGLOBAL handle, bool& locked) {
-  locked = locked || (GlobalFlags(handle) & GMEM_LOCKCOUNT) != 0;
-  Bytes bytes(GlobalSize(handle));
-  const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-  if (data) std::copy_n(data, bytes.size(), bytes.begin());
-  GlobalUnlock(handle);
-  GlobalFree(handle);
-  return bytes;
+// Windows' view of blocks for the host contract (host_contract.h): a block's lock count comes
+// from GlobalFlags. Windows keeps no count of the blocks and files a DLL holds that a host could
+// ask for, so the contract's checks of what is held are left out here.
+struct WindowsBlocks {
+  using Handle = HGLOBAL;
+
+  std::optional<host_contract::Holdings> holdings() const { return std::nullopt; }
+
+  host_contract::TakenBlock take(Handle handle) const {
+    host_contract::TakenBlock taken;
+    const UINT flags = handle ? GlobalFlags(handle) : GMEM_INVALID_HANDLE;
+    taken.isBlock = flags != GMEM_INVALID_HANDLE;
+    if (!taken.isBlock) return taken;
+    taken.locked = (flags & GMEM_LOCKCOUNT) != 0;
+    taken.size = GlobalSize(handle);
+    const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
+    taken.read = data != nullptr;
+    if (data) {
+      taken.bytes.assign(data, data + taken.size);
+      GlobalUnlock(handle);
+    }
+    taken.freed = GlobalFree(handle) == nullptr;
+    return taken;
+  }
+};
+
+// The host contract after a call, its failures collected into the outcome (contractFailures),
+// which the checks of each program report.
+inline host_contract::Checker<WindowsBlocks, host_contract::CollectedReport> contract(
+    std::string& failures) {
+  return {WindowsBlocks{}, host_contract::CollectedReport{&failures}};
 }
 
 // The folder of this program, with a trailing separator: where the build puts the DLLs too.
@@ -98,14 +125,12 @@ class WindowsHost {
     std::memcpy(outcome.fields.data(), &record, outcome.fields.size());
     HGLOBAL untouched;
     std::memset(&untouched, kRecordFill, sizeof untouched);
-    if (record.textHandle == untouched) {
-      outcome.text = PictureInfoOutcome::Text::Untouched;
-    } else if (record.textHandle == nullptr) {
-      outcome.text = PictureInfoOutcome::Text::None;
-    } else {
-      outcome.text = PictureInfoOutcome::Text::Block;
-      outcome.textBytes = windows_host::takeBlock(record.textHandle, outcome.textLocked);
-    }
+    const HGLOBAL text = record.textHandle;
+    outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
+                   : text == nullptr ? PictureInfoOutcome::Text::None
+                                     : PictureInfoOutcome::Text::Block;
+    outcome.textBytes = windows_host::contract(outcome.contractFailures)
+                            .afterPictureInfo(outcome.result, text, untouched);
     return outcome;
   }
 
@@ -149,12 +174,11 @@ class WindowsHost {
         get<GetPictureFn>(name)(sourcePointer(source), source.length, source.flags, &info, &pixels,
                                 progress ? windows_host::recordProgress : nullptr, userData);
     windows_host::progressState = {};
-    outcome.outputsWritten =
-        info != windows_host::untouchedHandle() || pixels != windows_host::untouchedHandle();
-    if (outcome.result == LoaderResult::Ok) {
-      outcome.info = windows_host::takeBlock(info, outcome.handedOverLocked);
-      outcome.pixels = windows_host::takeBlock(pixels, outcome.handedOverLocked);
-    }
+    host_contract::HandedPicture handed =
+        windows_host::contract(outcome.contractFailures)
+            .afterPicture(name, outcome.result, info, pixels, windows_host::untouchedHandle());
+    outcome.info = std::move(handed.info);
+    outcome.pixels = std::move(handed.pixels);
     return outcome;
   }
 

@@ -7,7 +7,7 @@ namespace cases {
 
 namespace {
 
-constexpr char kSignature[] = "plane plug-in cases 1\n";
+constexpr char kSignature[] = "plane plug-in cases 2\n";
 
 // The encoding: fixed-width little-endian integers, byte strings behind their length.
 class Out {
@@ -79,10 +79,9 @@ class In {
 
 void writeOutcome(Out& out, const PictureOutcome& o) {
   out.i32(static_cast<std::int32_t>(o.result));
-  out.u8(o.outputsWritten);
   out.bytes(o.info);
   out.bytes(o.pixels);
-  out.u8(o.handedOverLocked);
+  out.text(o.contractFailures);
   out.integer(o.progress.size(), 4);
   for (const ProgressCall& p : o.progress) {
     out.i32(p.done);
@@ -94,10 +93,9 @@ void writeOutcome(Out& out, const PictureOutcome& o) {
 PictureOutcome readPictureOutcome(In& in) {
   PictureOutcome o;
   o.result = static_cast<LoaderResult>(in.i32());
-  o.outputsWritten = in.flag();
   o.info = in.bytes();
   o.pixels = in.bytes();
-  o.handedOverLocked = in.flag();
+  o.contractFailures = in.text();
   const auto count = in.integer(4);
   for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
     ProgressCall p;
@@ -114,7 +112,7 @@ void writeOutcome(Out& out, const PictureInfoOutcome& o) {
   out.bytes(o.fields.data(), o.fields.size());
   out.u8(static_cast<std::uint8_t>(o.text));
   out.bytes(o.textBytes);
-  out.u8(o.textLocked);
+  out.text(o.contractFailures);
 }
 
 PictureInfoOutcome readInfoOutcome(In& in) {
@@ -128,7 +126,7 @@ PictureInfoOutcome readInfoOutcome(In& in) {
   }
   o.text = static_cast<PictureInfoOutcome::Text>(in.u8());
   o.textBytes = in.bytes();
-  o.textLocked = in.flag();
+  o.contractFailures = in.text();
   return o;
 }
 

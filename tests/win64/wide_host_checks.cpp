@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "tests/emulated/picture_inputs.h"
 #include "tests/win32/host_checks.h"
@@ -121,21 +123,22 @@ PictureOutcome rawGetPicture(WindowsHost& host, const char* source, HostLength l
   outcome.result = host.getPictureFunction()(source, length, flags, infoCell, pixelsCell,
                                              windows_host::recordProgress, userData);
   windows_host::progressState = {};
-  outcome.outputsWritten = *infoCell != windows_host::untouchedHandle() ||
-                           *pixelsCell != windows_host::untouchedHandle();
-  if (outcome.result == LoaderResult::Ok) {
-    outcome.info = windows_host::takeBlock(*infoCell, outcome.handedOverLocked);
-    outcome.pixels = windows_host::takeBlock(*pixelsCell, outcome.handedOverLocked);
-  }
+  host_contract::HandedPicture handed =
+      windows_host::contract(outcome.contractFailures)
+          .afterPicture("GetPicture", outcome.result, *infoCell, *pixelsCell,
+                        windows_host::untouchedHandle());
+  outcome.info = std::move(handed.info);
+  outcome.pixels = std::move(handed.pixels);
   return outcome;
 }
 
-// The record's bytes, filled with kRecordFill before the call, and a text block it names taken.
+// The record's bytes, filled with kRecordFill before the call, and a text block it names taken
+// as the host contract says.
 struct RawRecord {
   LoaderResult result;
   std::uint8_t bytes[kRecordSize + 8];  // the record and 8 bytes after it, which stay untouched
   Bytes text;
-  bool textLocked = false;
+  std::string contractFailures;  // the host contract's failed checks, a line each
   HGLOBAL textHandle() const {
     HGLOBAL handle;
     std::memcpy(&handle, bytes + kTextHandleOffset, sizeof handle);
@@ -150,8 +153,10 @@ RawRecord rawGetPictureInfo(WindowsHost& host, const char* source, HostLength le
   record.result = host.getPictureInfoFunction()(source, length, flags,
                                                 reinterpret_cast<PictureInfoRecord*>(where));
   std::memcpy(record.bytes, where, sizeof record.bytes);
-  if (record.result == LoaderResult::Ok && record.textHandle())
-    record.text = windows_host::takeBlock(record.textHandle(), record.textLocked);
+  HGLOBAL untouched;
+  std::memset(&untouched, kRecordFill, sizeof untouched);
+  record.text = windows_host::contract(record.contractFailures)
+                    .afterPictureInfo(record.result, record.textHandle(), untouched);
   return record;
 }
 
@@ -193,6 +198,7 @@ void argumentsAboveFourGiBArriveWhole(WindowsHost& host, const PluginDll&, const
   const RawRecord info = rawGetPictureInfo(host, source, static_cast<HostLength>(file.size()),
                                            kSourceIsMemory, record);
   HOST_CHECK_EQ(info.result, LoaderResult::Ok);
+  HOST_CHECK_EQ(info.contractFailures, "");
   HOST_CHECK(std::memcmp(info.bytes, referenceInfo.fields.data(), kPictureInfoFieldBytes) == 0);
   HOST_CHECK(info.text == referenceInfo.textBytes);
 
@@ -235,6 +241,7 @@ void lengthIsPointerSizedAndSigned(WindowsHost& host, const PluginDll&, const Pi
         << "length" << length << difference(picture, reference, kSides);
     const RawRecord info = rawGetPictureInfo(host, source, length, kSourceIsMemory, record);
     HOST_CHECK_EQ(info.result, LoaderResult::Ok) << "length" << length;
+    HOST_CHECK_EQ(info.contractFailures, "") << "length" << length;
     HOST_CHECK(std::memcmp(info.bytes, referenceRecord.bytes, sizeof info.bytes) == 0)
         << "length" << length;
   }
@@ -252,6 +259,7 @@ void lengthIsPointerSizedAndSigned(WindowsHost& host, const PluginDll&, const Pi
     HOST_CHECK(picture == none) << "length" << length << difference(picture, none, kSides);
     const RawRecord info = rawGetPictureInfo(host, source, length, kSourceIsMemory, record);
     HOST_CHECK_EQ(info.result, none.result) << "length" << length;
+    HOST_CHECK_EQ(info.contractFailures, "") << "length" << length;
     HOST_CHECK(untouchedRecord(info)) << "length" << length;
   }
 }
@@ -266,6 +274,8 @@ void recordIsThirtyBytesWithAWideTextHandle(WindowsHost& host, const PluginDll&,
         rawGetPictureInfo(host, reinterpret_cast<const char*>(picture.file.data()),
                           static_cast<HostLength>(picture.file.size()), kSourceIsMemory, where);
     HOST_CHECK_EQ(record.result, LoaderResult::Ok) << picture.label;
+    // Unlocked text block of the comment's size, nothing held (host_contract.h).
+    HOST_CHECK_EQ(record.contractFailures, "") << picture.label;
     for (std::size_t i = kRecordSize; i < sizeof record.bytes; ++i)
       HOST_CHECK_EQ(int{record.bytes[i]}, int{kRecordFill}) << picture.label << "byte" << i;
     std::int32_t width, height;
@@ -278,7 +288,6 @@ void recordIsThirtyBytesWithAWideTextHandle(WindowsHost& host, const PluginDll&,
     HOST_CHECK_EQ(depth, 4);
     if (withText) {
       HOST_CHECK(record.textHandle() != nullptr) << picture.label;
-      HOST_CHECK(!record.textLocked);
       HOST_CHECK(record.text.size() > 32 && record.text[0] == picture.file[0]) << picture.label;
     } else {
       for (std::size_t i = kTextHandleOffset; i < kRecordSize; ++i)
@@ -292,6 +301,7 @@ void recordIsThirtyBytesWithAWideTextHandle(WindowsHost& host, const PluginDll&,
   const RawRecord failed = rawGetPictureInfo(host, reinterpret_cast<const char*>(cut.data()), 10,
                                              kSourceIsMemory, where);
   HOST_CHECK_EQ(failed.result, LoaderResult::BadData);
+  HOST_CHECK_EQ(failed.contractFailures, "");
   HOST_CHECK(untouchedRecord(failed));
 }
 
@@ -327,7 +337,8 @@ void progressReportsLinesAndCancels(WindowsHost& host, const PluginDll&, const P
     {
       const PictureOutcome cancelled = host.getPicture(source, stop, kWideUserData);
       HOST_CHECK_EQ(cancelled.result, LoaderResult::Cancelled) << "stopping at call" << k;
-      HOST_CHECK(!cancelled.outputsWritten) << "stopping at call" << k;
+      // The handle variables untouched (host_contract.h).
+      HOST_CHECK_EQ(cancelled.contractFailures, "") << "stopping at call" << k;
       // Decoding stops at the answer: at most the report of the end follows it.
       if (k >= 0) {
         const auto made = static_cast<int>(cancelled.progress.size());
@@ -371,10 +382,13 @@ void failuresHandNothingOverAndHoldNothing(WindowsHost& host, const PluginDll&, 
     {
       const PictureOutcome picture = host.getPicture(f.source, kGoOn, kWideUserData);
       HOST_CHECK_EQ(picture.result, f.expected) << f.what;
-      HOST_CHECK(!picture.outputsWritten) << f.what;
+      // The handle variables untouched (host_contract.h).
+      HOST_CHECK_EQ(picture.contractFailures, "") << f.what;
       const PictureOutcome preview = host.getPreview(f.source, kGoOn, kWideUserData);
-      HOST_CHECK(preview.result != LoaderResult::Ok && !preview.outputsWritten) << f.what;
+      HOST_CHECK(preview.result != LoaderResult::Ok) << f.what;
+      HOST_CHECK_EQ(preview.contractFailures, "") << f.what;
       const PictureInfoOutcome info = host.getPictureInfo(f.source);
+      HOST_CHECK_EQ(info.contractFailures, "") << f.what;
       if (info.result != LoaderResult::Ok) {
         HOST_CHECK(info.text == PictureInfoOutcome::Text::Untouched) << f.what;
         for (std::uint8_t b : info.fields) HOST_CHECK_EQ(int{b}, int{kRecordFill}) << f.what;
@@ -388,8 +402,11 @@ void failuresHandNothingOverAndHoldNothing(WindowsHost& host, const PluginDll&, 
   {
     const PictureOutcome picture = host.getPicture(PictureSource::fileName(whole), kGoOn, 3);
     HOST_CHECK_EQ(picture.result, LoaderResult::Ok);
-    HOST_CHECK(!picture.handedOverLocked);
-    HOST_CHECK_EQ(host.getPictureInfo(PictureSource::fileName(whole)).result, LoaderResult::Ok);
+    // Both blocks unlocked, of their sizes, and freed by the host (host_contract.h).
+    HOST_CHECK_EQ(picture.contractFailures, "");
+    const PictureInfoOutcome info = host.getPictureInfo(PictureSource::fileName(whole));
+    HOST_CHECK_EQ(info.result, LoaderResult::Ok);
+    HOST_CHECK_EQ(info.contractFailures, "");
   }
   HOST_CHECK_EQ(busyHeapBlocks(), before);
   HOST_CHECK(fileIsFree(whole));

@@ -4,92 +4,80 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 
-#include "tools/planeconv/image_files.h"
+#include "host/files.h"
+#include "host/image_files.h"
+#include "host/picture.h"
+#include "host/plugin_set.h"
+#include "host/reasons.h"
+#include "tools/planeconv/inputs.h"
 #include "tools/planeconv/parallel.h"
-#include "framework/platform.h"
-#include "tools/planeconv/picture.h"
-#include "tools/planeconv/plugin_host.h"
+#include "tools/planeconv/progress.h"
 
 namespace fs = std::filesystem;
 
+std::string shown(const std::string& text) {
+  return host::printable(text);
+}
+
 namespace {
 
-std::string lowerExtension(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
-// A file read whole and the plug-in that is to read it.
-struct Opened {
-  const Plugin* plugin = nullptr;
-  std::vector<std::uint8_t> bytes;
-  std::string error;  // why the file cannot be read as a picture
-};
-
-Opened openPicture(const PluginSet& plugins, const std::string& path, const std::string& forced) {
-  Opened opened;
-  if (std::string e = readFile(path, opened.bytes); !e.empty()) {
-    opened.error = e;
-    return opened;
-  }
-  if (!forced.empty()) {
-    opened.plugin = plugins.byName(forced);
-    return opened;
-  }
-  opened.plugin = plugins.recognise(fs::path(path).filename().string(), opened.bytes);
-  if (opened.plugin) return opened;
-  const std::string ext = lowerExtension(path);
-  if (ext == ".gra") {
-    opened.error = whyNotRecognised(PictureFormat::Gra, opened.bytes);
-  } else if (ext == ".q") {
-    opened.error = whyNotRecognised(PictureFormat::Q, opened.bytes);
-  } else {
-    opened.error =
-        "not a GRA or Q picture: the name ends in neither .gra nor .q (use --as gra|q to read "
-        "it as one)";
-  }
-  return opened;
-}
-
-// The companion file the GRA plug-in uses beside a picture opened by name: the picture's
-// 1- to 3-letter extension replaced, and exactly the expected size. Empty when there is none.
-std::string companionOf(const std::string& path, const char* extension, std::uintmax_t size) {
-  std::size_t end = path.size();
-  std::size_t dot = std::string::npos;
-  for (std::size_t back = 2; back <= 4 && back <= end && dot == std::string::npos; ++back) {
-    if (path[end - back] == '.') dot = end - back;
-  }
-  if (dot == std::string::npos) return "";
-  std::string companion = path.substr(0, dot + 1) + extension;
-  std::error_code error;
-  return fs::file_size(companion, error) == size && !error ? companion : "";
-}
-
-std::string commentText(HGLOBAL handle) {
-  std::string text;
-  if (const auto* block = static_cast<const char*>(GlobalLock(handle))) {
-    text.assign(block, strnlen(block, 32));
-    GlobalUnlock(handle);
-  }
-  GlobalFree(handle);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-PluginSet* loadPlugins(const Options& options) {
-  auto* plugins = new PluginSet(options.pluginFolder);
+std::unique_ptr<host::PluginSet> loadPlugins(const Options& options) {
+  auto plugins = std::make_unique<host::PluginSet>(options.pluginFolder);
   if (!plugins->ready()) {
-    std::fprintf(stderr, "planeconv: %s\n", plugins->error().c_str());
-    delete plugins;
+    std::fprintf(stderr, "planeconv: %s\n", shown(plugins->error()).c_str());
     return nullptr;
   }
   return plugins;
+}
+
+std::string nameOf(const std::string& path) {
+  return path == "-" ? "standard input" : shown(path);
+}
+
+// Opens an input as the command line asks (standard input for "-"); a refusal suggests --as
+// where the contents look like a picture of the other format.
+host::OpenedPicture openInput(const host::PluginSet& plugins, const Options& options,
+                              const std::string& path) {
+  const host::Plugin* chosen =
+      options.forcedFormat.empty() ? nullptr : plugins.byName(options.forcedFormat);
+  host::OpenedPicture opened = path == "-" ? host::openStandardInput(plugins, chosen)
+                                           : host::openPicture(plugins, path, chosen);
+  if (opened.looksLike)
+    opened.error += " (use --as " + opened.looksLike->name + " to read it as one)";
+  return opened;
+}
+
+// Folders, companions and repeated files, as the command line gives them; notes unless quiet.
+InputList inputsOf(const Options& options, const host::PluginSet& plugins) {
+  InputList list = listInputs(options, plugins);
+  if (!options.quiet) {
+    for (const std::string& note : list.notes) std::fprintf(stderr, "%s\n", note.c_str());
+  }
+  return list;
+}
+
+bool readsStandardInputTwice(const Options& options) {
+  return std::count(options.files.begin(), options.files.end(), "-") > 1;
+}
+
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+#ifndef _WIN32
+    case SIGHUP:
+      return "SIGHUP";
+#endif
+  }
+  return "a signal";
 }
 
 }  // namespace
@@ -99,42 +87,49 @@ int runInfo(const Options& options) {
     std::fprintf(stderr, "planeconv info: no files given (see 'planeconv info --help')\n");
     return 2;
   }
-  std::unique_ptr<PluginSet> plugins(loadPlugins(options));
+  if (readsStandardInputTwice(options)) {
+    std::fprintf(stderr, "planeconv info: standard input (-) can be read only once\n");
+    return 2;
+  }
+  std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
   int failed = 0;
-  for (const std::string& path : options.files) {
-    Opened opened = openPicture(*plugins, path, options.forcedFormat);
-    PictureInfoRecord info{};
-    LoaderResult r = LoaderResult::Ok;
-    if (opened.error.empty()) {
-      r = opened.plugin->getPictureInfo(path.c_str(), 0, kSourceIsFileName, &info);
-      if (r != LoaderResult::Ok) opened.error = describeResult(r);
+  for (const Input& input : inputsOf(options, *plugins).inputs) {
+    std::string error = input.error;
+    host::OpenedPicture opened;
+    host::PictureInfo info;
+    if (error.empty()) {
+      opened = openInput(*plugins, options, input.path);
+      error = opened.error;
     }
-    if (!opened.error.empty()) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), opened.error.c_str());
+    if (error.empty()) {
+      if (host::Result r = host::readInfo(*opened.plugin, opened.file, info); !r) error = r.reason;
+    }
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s: %s\n", nameOf(input.path).c_str(), error.c_str());
       ++failed;
       continue;
     }
-    std::printf("%s\n", path.c_str());
+    std::printf("%s\n", nameOf(input.path).c_str());
     std::printf("  format:    %s (%s)\n", opened.plugin->formatName().c_str(),
                 opened.plugin->moduleName.c_str());
     std::printf("  size:      %d x %d, %d bits per pixel\n", info.width, info.height,
                 info.colorDepth);
-    if (opened.plugin->format == PictureFormat::Q) {
-      const bool eight = opened.bytes.size() > 34 && opened.bytes[34] == 0;
-      std::printf("  colours:   %d\n", eight ? 8 : 16);
-      if (info.textHandle) {
-        std::printf("  comment:   \"%s\"\n", commentText(info.textHandle).c_str());
+    if (opened.plugin->format == host::PictureFormat::Q) {
+      std::printf("  colours:   %d\n", info.colors);
+      if (!info.comment.empty()) {
+        std::printf("  comment:   \"%s\"\n", shown(info.comment).c_str());
       } else {
         std::printf("  comment:   none\n");
       }
     } else {
-      std::string palette = companionOf(path, "rgb", 48);
-      std::string plane = companionOf(path, "e1", 32000);
-      std::printf("  colours:   %d%s\n", plane.empty() ? 8 : 16,
-                  plane.empty() ? " (no fourth plane)" : "");
-      std::printf("  palette:   %s\n", palette.empty() ? "default" : palette.c_str());
-      std::printf("  4th plane: %s\n", plane.empty() ? "none" : plane.c_str());
+      const host::Companions& companions = info.companions;
+      std::printf("  colours:   %d%s\n", info.colors,
+                  companions.fourthPlane.empty() ? " (no fourth plane)" : "");
+      std::printf("  palette:   %s\n",
+                  companions.palette.empty() ? "default" : shown(companions.palette).c_str());
+      std::printf("  4th plane: %s\n",
+                  companions.fourthPlane.empty() ? "none" : shown(companions.fourthPlane).c_str());
     }
   }
   return failed ? 1 : 0;
@@ -142,32 +137,38 @@ int runInfo(const Options& options) {
 
 namespace {
 
-// Shared state of a conversion run: what is done, for the progress bar and the summary.
+// One conversion run: the inputs, what is done, the progress bar and the summary.
 class ConvertRun {
  public:
-  ConvertRun(const Options& options, const PluginSet& plugins)
-      : options_(options), plugins_(plugins), lineProgress_(options.files.size()) {}
+  ConvertRun(const Options& options, const host::PluginSet& plugins, std::vector<Input> inputs,
+             std::string format)
+      : options_(options),
+        plugins_(plugins),
+        inputs_(std::move(inputs)),
+        format_(std::move(format)),
+        lineProgress_(inputs_.size()),
+        showBar_(options.terminal && !options.quiet) {}
 
   int run();
 
  private:
-  struct Job {
-    ConvertRun* run;
-    std::size_t index;
-  };
-
-  std::string outputPath(const std::string& input) const;
   std::string convertOne(std::size_t index);
-  static void onProgress(int done, int total, void* context);
-  void report(const std::string& line, FILE* to);
+  void onProgress(std::size_t index, int done, int total);
+  void report(const std::string& line);
   // Redraws the progress bar on a terminal, at most every 100 ms unless final.
   void drawBar(bool final);
+  void clearBar();  // under outputLock_
+  std::string formatTitle() const { return format_ == "bmp" ? "BMP" : "PNG"; }
 
   const Options& options_;
-  const PluginSet& plugins_;
+  const host::PluginSet& plugins_;
+  const std::vector<Input> inputs_;
+  const std::string format_;
   std::vector<std::atomic<int>> lineProgress_;  // lines done per file, of 400
+  const bool showBar_;
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> finished_{0};
+  std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> failed_{0};
   std::atomic<long long> linesDone_{0};
   Lock outputLock_;
@@ -175,118 +176,179 @@ class ConvertRun {
   std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
-std::string ConvertRun::outputPath(const std::string& input) const {
-  if (!options_.output.empty()) return options_.output;
-  fs::path out = fs::path(input).filename().replace_extension(options_.format);
-  if (!options_.outputFolder.empty()) return (fs::path(options_.outputFolder) / out).string();
-  return (fs::path(input).parent_path() / out).string();
-}
-
-void ConvertRun::onProgress(int done, int total, void* context) {
-  auto* job = static_cast<Job*>(context);
+void ConvertRun::onProgress(std::size_t index, int done, int total) {
   if (total <= 0) return;
   int lines = static_cast<int>(static_cast<long long>(done) * kPictureHeight / total);
-  int before = job->run->lineProgress_[job->index].exchange(lines);
-  job->run->linesDone_ += lines - before;
-  job->run->drawBar(false);
+  int before = lineProgress_[index].exchange(lines);
+  linesDone_ += lines - before;
+  drawBar(false);
 }
 
 std::string ConvertRun::convertOne(std::size_t index) {
-  const std::string& path = options_.files[index];
-  Opened opened = openPicture(plugins_, path, options_.forcedFormat);
-  if (!opened.error.empty()) return opened.error;
-  DecodedPicture picture;
-  Job job{this, index};
-  LoaderResult r = decodeFile(*opened.plugin, path, picture, onProgress, &job);
-  if (r != LoaderResult::Ok) return describeResult(r);
+  const Input& input = inputs_[index];
+  if (!input.error.empty()) return input.error;
+  host::OpenedPicture opened = openInput(plugins_, options_, input.path);
+  if (!opened.plugin) return opened.error;
+  host::Picture picture;
+  const auto progress = [this, index](int done, int total) {
+    onProgress(index, done, total);
+    return host::interrupted();
+  };
+  if (host::Result r = host::decode(*opened.plugin, opened.file, picture, progress); !r) {
+    return r.reason;
+  }
   std::vector<std::uint8_t> bytes;
-  if (options_.format == "bmp") {
-    bytes = encodeBmp(picture);
-  } else if (std::string e = encodePng(picture, bytes); !e.empty()) {
+  if (format_ == "bmp") {
+    bytes = host::encodeBmp(picture);
+  } else if (std::string e = host::encodePng(picture, bytes); !e.empty()) {
     return e;
   }
-  const std::string out = outputPath(path);
-  if (std::string e = writeFileAtomically(out, bytes, options_.force); !e.empty())
-    return out + ": " + e;
+  if (input.output == "-") {
+    if (std::string e = host::writeToStandardOutput(bytes); !e.empty()) return e;
+    ++converted_;
+    return "";
+  }
+  host::WriteOptions write;
+  write.overwrite = options_.force;
+  write.createFolders = true;
+  write.onFinished = [this] { ++converted_; };
+  if (std::string e = host::writeFileAtomically(input.output, bytes, write); !e.empty()) {
+    if (e == "already exists") e += " (use --force to replace it)";
+    return shown(input.output) + ": " + e;
+  }
   return "";
 }
 
-void ConvertRun::report(const std::string& line, FILE* to) {
+void ConvertRun::clearBar() {
+  if (showBar_) std::fputs("\r\033[K", stderr);
+}
+
+void ConvertRun::report(const std::string& line) {
   Locked locked(outputLock_);
-  if (options_.terminal) std::fputs("\r\033[K", stderr);
-  std::fprintf(to, "%s\n", line.c_str());
+  clearBar();
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void ConvertRun::drawBar(bool final) {
-  if (!options_.terminal) return;
+  if (!showBar_) return;
   Locked locked(outputLock_);
   const auto now = std::chrono::steady_clock::now();
   if (!final && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
   lastDrawn_ = now;
-  const std::size_t files = options_.files.size();
+  const std::size_t files = inputs_.size();
   const long long total = static_cast<long long>(files) * kPictureHeight;
   const double fraction = total ? static_cast<double>(linesDone_) / total : 1.0;
-  constexpr int kWidth = 30;
-  const int filled = static_cast<int>(fraction * kWidth);
-  std::fprintf(stderr, "\r\033[K[%s%s] %zu/%zu pictures %3d%%", std::string(filled, '#').c_str(),
-               std::string(kWidth - filled, '.').c_str(), finished_.load(), files,
-               static_cast<int>(fraction * 100));
+  // The width is asked every time, so that the bar follows a resized terminal.
+  const std::string line = progressLine(terminalColumns(), finished_.load(), files, fraction);
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
   if (final) std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
 }
 
 int ConvertRun::run() {
-  const std::size_t files = options_.files.size();
+  const std::size_t files = inputs_.size();
+  host::cleanUpOnInterrupt([this, files](int signal) {
+    outputLock_.lock();  // kept: nothing more is printed before the process ends
+    clearBar();
+    std::fprintf(stderr, "interrupted by %s: converted %zu of %zu picture%s\n", signalName(signal),
+                 converted_.load(), files, files == 1 ? "" : "s");
+  });
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads) : coreCount();
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, files));
+  threads =
+      static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(files, 1)));
   runOnThreads(threads, [this, files] {
-    for (std::size_t i; (i = next_++) < files;) {
-      std::string error = convertOne(i);
+    for (std::size_t i; !host::interrupted() && (i = next_++) < files;) {
+      std::string error;
+      try {
+        error = convertOne(i);
+      } catch (const std::bad_alloc&) {
+        error = "out of memory";
+      } catch (const std::exception& e) {
+        error = std::string("failed (") + e.what() + ")";
+      }
       if (!error.empty()) {
         ++failed_;
-        report(options_.files[i] + ": " + error, stderr);
+        report(nameOf(inputs_[i].path) + ": " + error);
       }
       ++finished_;
       drawBar(false);
     }
   });
   drawBar(true);
+  // This run's summary is no longer the one to print on an interrupt (nor can it be: the run
+  // ends with this function).
+  host::cleanUpOnInterrupt({});
 
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  const std::size_t converted = files - failed_;
-  std::fprintf(stderr, "converted %zu of %zu picture%s to %s in %.2f s%s\n", converted, files,
-               files == 1 ? "" : "s", options_.format == "bmp" ? "BMP" : "PNG", seconds,
-               failed_ ? (", " + std::to_string(failed_.load()) + " failed").c_str() : "");
+  if (!options_.quiet) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    std::fprintf(stderr, "converted %zu of %zu picture%s to %s in %.2f s%s\n", converted_.load(),
+                 files, files == 1 ? "" : "s", formatTitle().c_str(), seconds,
+                 failed_ ? (", " + std::to_string(failed_.load()) + " failed").c_str() : "");
+  }
   return failed_ ? 1 : 0;
+}
+
+// The format to write: --format, or the extension of -o; empty with a message when they
+// disagree or -o's extension is neither.
+std::string outputFormat(const Options& options, std::string& error) {
+  if (options.output.empty() || options.output == "-") {
+    return options.format.empty() ? "png" : options.format;
+  }
+  std::string extension = fs::path(options.output).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string named = extension == ".png" ? "png" : extension == ".bmp" ? "bmp" : "";
+  if (!named.empty()) {
+    if (!options.format.empty() && options.format != named) {
+      error = "--format " + options.format + " does not match the name " + shown(options.output) +
+              "; give the output the ." + options.format + " extension";
+      return "";
+    }
+    return named;
+  }
+  if (options.format.empty() && !extension.empty()) {
+    error = "cannot tell the format from the name " + shown(options.output) +
+            ": name it .png or .bmp, or give --format png|bmp";
+    return "";
+  }
+  return options.format.empty() ? "png" : options.format;
+}
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "planeconv convert: %s\n", message.c_str());
+  return 2;
 }
 
 }  // namespace
 
 int runConvert(const Options& options) {
-  if (options.files.empty()) {
-    std::fprintf(stderr, "planeconv convert: no files given (see 'planeconv convert --help')\n");
-    return 2;
-  }
-  if (!options.output.empty() && options.files.size() != 1) {
-    std::fprintf(stderr, "planeconv convert: -o takes one input file; use -d DIR for several\n");
-    return 2;
-  }
-  if (!options.output.empty() && !options.outputFolder.empty()) {
-    std::fprintf(stderr, "planeconv convert: give -o or -d, not both\n");
-    return 2;
-  }
-  if (!options.outputFolder.empty()) {
-    std::error_code error;
-    fs::create_directories(options.outputFolder, error);
-    if (error) {
-      std::fprintf(stderr, "%s: cannot create the folder (%s)\n", options.outputFolder.c_str(),
-                   error.message().c_str());
-      return 1;
-    }
-  }
-  std::unique_ptr<PluginSet> plugins(loadPlugins(options));
+  if (options.files.empty()) return usageError("no files given (see 'planeconv convert --help')");
+  if (!options.output.empty() && !options.outputFolder.empty())
+    return usageError("give -o or -d, not both");
+  if (!options.output.empty() && options.files.size() != 1)
+    return usageError("-o takes one input file; use -d DIR for several");
+  if (readsStandardInputTwice(options))
+    return usageError("standard input (-) can be read only once");
+  if (std::count(options.files.begin(), options.files.end(), "-") && options.output.empty())
+    return usageError(
+        "a picture from standard input (-) needs -o OUT (or -o - for standard output)");
+  if (options.output == "-" && options.outputTerminal)
+    return usageError(
+        "standard output is a terminal; -o - writes the picture's bytes to a pipe "
+        "or a file");
+  std::string error;
+  const std::string format = outputFormat(options, error);
+  if (!error.empty()) return usageError(error);
+
+  std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
-  ConvertRun run(options, *plugins);
+  InputList list = inputsOf(options, *plugins);
+  if (!options.output.empty() && list.inputs.size() > 1)
+    return usageError("-o takes one picture; " + shown(options.files[0]) + " holds " +
+                      std::to_string(list.inputs.size()) + " (use -d DIR)");
+  if (std::string problem = nameOutputs(options, *plugins, format, list); !problem.empty())
+    return usageError(problem);
+  if (list.inputs.empty()) return 0;
+  ConvertRun run(options, *plugins, std::move(list.inputs), format);
   return run.run();
 }

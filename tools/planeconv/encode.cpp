@@ -1,23 +1,21 @@
 // encode: a PNG becomes a GRA or Q picture, through the project's writers.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <stdexcept>
 
+#include "framework/companion_rule.h"
 #include "gra/writer/gra_writer.h"
+#include "host/companions.h"
+#include "host/files.h"
+#include "host/image_files.h"
 #include "q/writer/q_writer.h"
 #include "tools/planeconv/commands.h"
-#include "tools/planeconv/image_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Color4 {
-  std::uint8_t red, green, blue;  // 0 to 15 each
-  auto operator<=>(const Color4&) const = default;
-};
 
 std::uint8_t toFourBits(std::uint8_t v) {
   return static_cast<std::uint8_t>((v * 15 + 127) / 255);
@@ -37,8 +35,24 @@ std::string describe(const Color4& c) {
 // default colours the default indices are kept, so that a reader without the picture's own
 // colours still shows it right; otherwise colours are numbered in order of first appearance.
 // fixedDefault: only the first maxColors default colours may be used (8-colour Q pictures).
-std::string reduce(const RgbaImage& image, int maxColors, bool fixedDefault,
+std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefault,
                    std::vector<std::uint8_t>& indices, std::vector<Color4>& colors) {
+  // A palette PNG whose pixels use only its first maxColors entries (one of at most maxColors
+  // entries, a picture planeconv wrote, or one whose editor stored a longer palette) keeps its
+  // indices, so its colours keep their order, wherever the picture's colours are free (all but
+  // an 8-colour Q picture's). Entries past the 16th are unused and dropped.
+  const bool indexed =
+      !image.palette.empty() && std::all_of(image.indices.begin(), image.indices.end(),
+                                            [&](std::uint8_t i) { return i < maxColors; });
+  if (!fixedDefault && indexed) {
+    colors.clear();
+    for (std::size_t i = 0; i < image.palette.size() && i < kPaletteEntries; ++i)
+      colors.push_back(fromPalette(image.palette[i]));
+    for (std::size_t i = colors.size(); i < kPaletteEntries; ++i)
+      colors.push_back(fromPalette(DefaultPalette[i]));
+    indices = image.indices;
+    return "";
+  }
   std::map<Color4, int> defaultIndex;
   for (int i = kPaletteEntries - 1; i >= 0; --i) defaultIndex[fromPalette(DefaultPalette[i])] = i;
 
@@ -86,8 +100,9 @@ std::string reduce(const RgbaImage& image, int maxColors, bool fixedDefault,
   return "";
 }
 
-std::string withExtension(const std::string& path, const char* extension) {
-  return fs::path(path).replace_extension(extension).string();
+int refuse(const std::string& path, const std::string& message, int code = 1) {
+  std::fprintf(stderr, "%s: %s\n", shown(path).c_str(), message.c_str());
+  return code;
 }
 
 }  // namespace
@@ -105,78 +120,107 @@ int runEncode(const Options& options) {
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const bool gra = ext == ".gra";
-  if (!gra && ext != ".q") {
-    std::fprintf(stderr, "%s: the output name must end in .gra or .q\n", output.c_str());
-    return 2;
-  }
-  if (gra && options.hasComment) {
-    std::fprintf(stderr, "%s: GRA pictures carry no comment; --comment is for .q\n",
-                 output.c_str());
-    return 2;
+  if (!gra && ext != ".q") return refuse(output, "the output name must end in .gra or .q", 2);
+  if (gra && options.hasComment)
+    return refuse(output, "GRA pictures carry no comment; --comment is for .q", 2);
+  const bool eight = options.colors == 8;
+
+  // The whole set: the picture, and for GRA its palette file and (16 colours) its fourth plane,
+  // named as the plug-in looks for them.
+  const std::string palette = gra ? companionName(output, kGraPaletteExtension) : "";
+  const std::string fourthPlane = gra ? companionName(output, kGraFourthPlaneExtension) : "";
+  std::vector<std::string> names = {output};
+  if (gra && !palette.empty()) names.push_back(palette);
+  if (gra && !eight && !fourthPlane.empty()) names.push_back(fourthPlane);
+  // A fourth plane the new picture does not use would change its colours: it goes too.
+  std::vector<std::string> stale;
+  if (gra && eight && !fourthPlane.empty()) stale = host::filesNamedLike(fourthPlane);
+
+  const host::FileId source = host::fileIdOf(input);
+  for (const std::vector<std::string>* list : {&names, &stale}) {
+    for (const std::string& name : *list) {
+      if (source.exists && host::fileIdOf(name) == source)
+        return refuse(name, "is the input; planeconv never writes over its inputs", 2);
+    }
   }
 
-  RgbaImage image;
-  if (std::string e = readPng(input, image); !e.empty()) {
-    std::fprintf(stderr, "%s: %s\n", input.c_str(), e.c_str());
-    return 1;
+  host::RgbaImage image;
+  const std::string read =
+      host::readPng(input, image, static_cast<std::size_t>(kPictureWidth) * kPictureHeight);
+  if (image.width && (image.width != kPictureWidth || image.height != kPictureHeight)) {
+    return refuse(input, "the picture is " + std::to_string(image.width) + " x " +
+                             std::to_string(image.height) + "; GRA and Q pictures are 640 x 400");
   }
-  if (image.width != kPictureWidth || image.height != kPictureHeight) {
-    std::fprintf(stderr, "%s: the picture is %d x %d; GRA and Q pictures are 640 x 400\n",
-                 input.c_str(), image.width, image.height);
-    return 1;
+  if (!read.empty()) return refuse(input, read);
+  if (!image.opaque && !options.quiet) {
+    std::fprintf(stderr, "%s: warning: transparency is ignored (some pixels are not opaque)\n",
+                 shown(input).c_str());
   }
   std::vector<std::uint8_t> indices;
   std::vector<Color4> colors;
-  const bool eight = options.colors == 8;
-  if (std::string e = reduce(image, options.colors, eight && !gra, indices, colors); !e.empty()) {
-    std::fprintf(stderr, "%s: %s\n", input.c_str(), e.c_str());
-    return 1;
-  }
+  if (std::string e = reduce(image, options.colors, eight && !gra, indices, colors); !e.empty())
+    return refuse(input, e);
 
-  // Every output, written only when all could be made.
-  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> outputs;
+  std::vector<host::NewFile> outputs;
   try {
     if (gra) {
       GraPicture picture;
       std::copy(indices.begin(), indices.end(), picture.pixels.begin());
-      for (int i = 0; i < kPaletteEntries; ++i)
-        picture.colors[i] = {colors[i].red, colors[i].green, colors[i].blue};
+      std::copy_n(colors.begin(), kPaletteEntries, picture.colors.begin());
       GraWriteOptions writeOptions;
       writeOptions.writeFourthPlane = !eight;
       GraFiles files = writeGra(picture, writeOptions);
-      outputs.emplace_back(output, std::move(files.picture));
-      outputs.emplace_back(withExtension(output, ".rgb"), std::move(files.palette));
-      if (!eight) outputs.emplace_back(withExtension(output, ".e1"), std::move(files.fourthPlane));
+      outputs.push_back({output, std::move(files.picture)});
+      if (!palette.empty()) outputs.push_back({palette, std::move(files.palette)});
+      if (!eight && !fourthPlane.empty())
+        outputs.push_back({fourthPlane, std::move(files.fourthPlane)});
     } else {
       QPicture picture;
       std::copy(indices.begin(), indices.end(), picture.pixels.begin());
-      for (int i = 0; i < kPaletteEntries; ++i)
-        picture.palette[i] = {colors[i].red, colors[i].green, colors[i].blue};
+      std::copy_n(colors.begin(), kPaletteEntries, picture.palette.begin());
       picture.eightColors = eight;
       picture.comment = options.comment;
-      outputs.emplace_back(output, writeQFile(picture));
+      outputs.push_back({output, writeQ(picture).picture});
     }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: cannot be written: %s\n", output.c_str(), e.what());
-    return 1;
+  } catch (const WriteError& e) {
+    return refuse(output, std::string("cannot be written: ") + e.what());
   }
 
-  if (!options.force) {
-    for (const auto& [path, bytes] : outputs) {
-      std::error_code error;
-      if (fs::exists(path, error)) {
-        std::fprintf(stderr, "%s: already exists (use --force to replace it)\n", path.c_str());
-        return 1;
-      }
+  // Every refusal before anything is written, worded for the command line.
+  for (const std::string& name : stale) {
+    if (!options.force) {
+      return refuse(name,
+                    "a fourth-plane file lies beside the new 8-colour picture and would change its "
+                    "colours (--force removes it)");
+    }
+    if (std::string e = host::outputProblem(name, true); !e.empty()) return refuse(name, e);
+  }
+  for (const host::NewFile& file : outputs) {
+    if (std::string e = host::outputProblem(file.path, options.force); !e.empty()) {
+      if (e == "already exists") e += " (use --force to replace it)";
+      return refuse(file.path, e);
     }
   }
-  for (const auto& [path, bytes] : outputs) {
-    if (std::string e = writeFileAtomically(path, bytes, options.force); !e.empty()) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), e.c_str());
-      return 1;
-    }
+
+  // The set is finished (or not) under the lock the interrupt takes: the summary is exact.
+  static std::atomic<bool> written{false};
+  host::cleanUpOnInterrupt([](int) {
+    std::fputs(
+        written ? "interrupted: the picture was written\n" : "interrupted: nothing written\n",
+        stderr);
+  });
+  host::WriteOptions write;
+  write.overwrite = options.force;
+  write.createFolders = true;
+  write.onFinished = [] { written = true; };
+  if (std::string e = host::writeFilesTogether(outputs, stale, write); !e.empty()) {
+    std::fprintf(stderr, "%s\n", shown(e).c_str());
+    return 1;
   }
-  for (const auto& [path, bytes] : outputs)
-    std::fprintf(stderr, "wrote %s (%zu bytes)\n", path.c_str(), bytes.size());
+  if (!options.quiet) {
+    for (const host::NewFile& file : outputs)
+      std::fprintf(stderr, "wrote %s (%zu bytes)\n", shown(file.path).c_str(), file.bytes.size());
+    for (const std::string& name : stale) std::fprintf(stderr, "removed %s\n", shown(name).c_str());
+  }
   return 0;
 }

@@ -1,13 +1,17 @@
 // planeconv: views, converts and writes GRA and Q pictures through the two import plug-ins.
 //
-//   planeconv info FILE...
-//   planeconv convert FILE... [-o OUT | -d DIR] [--format png|bmp] [-j N] [--force]
+//   planeconv info [-r] FILE...
+//   planeconv convert FILE... [-o OUT | -d DIR] [--format png|bmp] [-j N] [--force] [-r]
 //   planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--comment TEXT] [--force]
 //
 // Pictures are read only through the plug-ins' exports, chosen as a host chooses them
-// (IsSupported on the file's name and first bytes) unless --as names one.
+// (IsSupported on the file's name and first bytes) unless --as names one, and then only when
+// that plug-in's own checks take them. Files are read and written through the host library:
+// no more of a file is read than its format can describe, and outputs are written whole or
+// not at all.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,119 +41,209 @@ constexpr const char* kUsage =
     "\n"
     "Run 'planeconv COMMAND --help' for a command's options; 'planeconv --version'.\n";
 
-constexpr const char* kCommonOptions =
-    "  --as gra|q       read every file as this format, whatever its name\n"
-#ifdef _WIN32
-    "  --plugins DIR    load gradec.spi and qdec.spi from DIR (default: beside planeconv)\n"
-#endif
-    "  -h, --help       show this help\n";
-
 constexpr const char* kInfoUsage =
-    "usage: planeconv info [--as gra|q] FILE...\n"
+    "usage: planeconv info [--as gra|q] [-r] FILE...\n"
     "\n"
     "Shows each picture's format, size and colours, the comment of a Q picture, and which\n"
-    "companion files (.rgb palette, .e1 fourth plane) a GRA picture uses.\n"
+    "companion files (.rgb palette, .e1 fourth plane) a GRA picture uses. FILE - reads\n"
+    "standard input.\n"
     "\n"
-    "options:\n";
+    "options:\n"
+    "  --as gra|q         read every file as this format, whatever its name (the format's own\n"
+    "                     checks still apply)\n"
+    "  -r, --recursive    the pictures inside folders given\n"
+#ifdef _WIN32
+    "  --plugins DIR      load gradec.spi and qdec.spi from DIR (default: beside planeconv)\n"
+#endif
+    "  -h, --help         show this help\n";
 
 constexpr const char* kConvertUsage =
     "usage: planeconv convert FILE... [-o OUT | -d DIR] [--format png|bmp] [-j N] [--force]\n"
     "\n"
     "Writes each picture as a 4-bit palette PNG (nothing is lost) or as a BMP holding the\n"
-    "bitmap the plug-in hands over. Output goes beside each input with the new extension,\n"
-    "into DIR with -d, or to OUT with -o (one input only). Existing files are kept unless\n"
-    "--force is given; a failed conversion leaves no file behind.\n"
+    "bitmap the plug-in hands over, in the format -o's name ends in (.png, .bmp) unless\n"
+    "--format says. Output goes beside each input with the new extension, into DIR with -d\n"
+    "(folders are created when a file is written), or to OUT with -o (one input; - is\n"
+    "standard output). FILE - reads standard input. Existing files are kept unless --force is\n"
+    "given; only regular files are ever replaced, never an input or its companion files; a\n"
+    "failed or interrupted conversion leaves no file behind.\n"
     "\n"
     "options:\n"
-    "  -o OUT           output file (one input only)\n"
-    "  -d DIR           output folder\n"
-    "  --format FMT     png (default) or bmp\n"
-    "  -j N             convert on N threads (default: the number of cores)\n"
-    "  --force          replace existing output files\n";
+    "  -o OUT             output file (one input only); - for standard output\n"
+    "  -d DIR             output folder; with -r the folders below are mirrored in it\n"
+    "  --format FMT       png or bmp (default: from -o's name, else png)\n"
+    "  -j, --jobs N       convert on N threads, 1 to 1024 (default: the number of cores)\n"
+    "  --force            replace existing output files\n"
+    "  --keep-extension   name outputs after the whole input name: card.gra -> card.gra.png\n"
+    "  -r, --recursive    convert the pictures inside folders given\n"
+    "  --as gra|q         read every file as this format, whatever its name (the format's own\n"
+    "                     checks still apply)\n"
+    "  -q, --quiet        print nothing but errors\n"
+#ifdef _WIN32
+    "  --plugins DIR      load gradec.spi and qdec.spi from DIR (default: beside planeconv)\n"
+#endif
+    "  -h, --help         show this help\n";
 
 constexpr const char* kEncodeUsage =
     "usage: planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--comment TEXT] [--force]\n"
     "\n"
     "Writes a 640 x 400 PNG of at most 16 colours (8 with --colors 8), after reduction to 4\n"
     "bits per channel, as a GRA or Q picture, chosen by OUT's extension. A GRA picture's\n"
-    "palette goes into OUT.rgb and colours 8 to 15 into the fourth plane OUT.e1.\n"
+    "palette goes into OUT.rgb and colours 8 to 15 into the fourth plane OUT.e1; the files are\n"
+    "written together or not at all, and an 8-colour GRA picture's old OUT.e1 is removed\n"
+    "(with --force). A palette PNG keeps its colours' order where the format allows.\n"
     "\n"
     "options:\n"
-    "  --colors N       8 or 16 (default 16)\n"
-    "  --comment TEXT   the comment of a Q picture (up to 32 bytes)\n"
-    "  --force          replace existing output files\n";
+    "  --colors N         8 or 16 (default 16)\n"
+    "  --comment TEXT     the comment of a Q picture (up to 32 bytes)\n"
+    "  --force            replace existing output files\n"
+    "  -q, --quiet        print nothing but errors\n"
+    "  -h, --help         show this help\n";
 
 bool isHelp(const std::string& a) {
   return a == "-h" || a == "--help";
 }
 
-// Parses the options every command shares and the command's own; answers false with a message
-// on a usage error.
-bool parse(const std::vector<std::string>& args, Options& options, std::string& error) {
-  auto value = [&](std::size_t& i, std::string& into) {
-    if (i + 1 >= args.size()) {
-      error = args[i] + " needs a value";
-      return false;
-    }
-    into = args[++i];
-    return true;
-  };
+// An option: its names, whether it takes a value, and the commands that take it.
+struct OptionSpec {
+  const char* shortName;  // "-j", or nullptr
+  const char* longName;   // "--jobs", or nullptr
+  bool takesValue;
+  const char* commands;  // "ice": info, convert, encode
+};
+constexpr OptionSpec kOptions[] = {
+    {"-h", "--help", false, "ice"},     {nullptr, "--as", true, "ic"},
+    {nullptr, "--plugins", true, "ic"}, {"-r", "--recursive", false, "ic"},
+    {"-o", nullptr, true, "c"},         {"-d", nullptr, true, "c"},
+    {nullptr, "--format", true, "c"},   {"-j", "--jobs", true, "c"},
+    {nullptr, "--force", false, "ce"},  {nullptr, "--keep-extension", false, "c"},
+    {"-q", "--quiet", false, "ce"},     {nullptr, "--colors", true, "e"},
+    {nullptr, "--colours", true, "e"},  {nullptr, "--comment", true, "e"},
+};
+
+const OptionSpec* findOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptions) {
+    if ((spec.shortName && name == spec.shortName) || (spec.longName && name == spec.longName))
+      return &spec;
+  }
+  return nullptr;
+}
+
+// A whole number of threads, 1 to 1024, digits only.
+bool parseJobs(const std::string& text, int& jobs) {
+  if (text.empty() || text.size() > 4) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  jobs = std::stoi(text);
+  return jobs >= 1 && jobs <= 1024;
+}
+
+// Parses the command's options; answers false with a message on a usage error. "--" ends the
+// options; "-" alone is a file (standard input).
+bool parse(char command, const std::vector<std::string>& args, Options& options,
+           std::string& error) {
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    std::string v;
-    if (isHelp(a)) {
-      options.help = true;
-    } else if (a == "--as") {
-      if (!value(i, options.forcedFormat)) return false;
-      if (options.forcedFormat != "gra" && options.forcedFormat != "q") {
-        error = "--as takes gra or q, not '" + options.forcedFormat + "'";
-        return false;
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      options.files.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // --name=value, --name value, -xvalue, -x value
+    std::string name = a, value;
+    bool attached = false;
+    if (a[1] == '-') {
+      if (const std::size_t equals = a.find('='); equals != std::string::npos) {
+        name = a.substr(0, equals);
+        value = a.substr(equals + 1);
+        attached = true;
       }
-    } else if (a == "--plugins") {
-      if (!value(i, options.pluginFolder)) return false;
-    } else if (a == "-o") {
-      if (!value(i, options.output)) return false;
-    } else if (a == "-d") {
-      if (!value(i, options.outputFolder)) return false;
-    } else if (a == "--format") {
-      if (!value(i, options.format)) return false;
-      if (options.format != "png" && options.format != "bmp") {
-        error = "--format takes png or bmp, not '" + options.format + "'";
-        return false;
-      }
-    } else if (a == "-j") {
-      if (!value(i, v)) return false;
-      options.threads = std::atoi(v.c_str());
-      if (options.threads < 1) {
-        error = "-j takes a number of threads of 1 or more, not '" + v + "'";
-        return false;
-      }
-    } else if (a == "--force") {
-      options.force = true;
-    } else if (a == "--colors" || a == "--colours") {
-      if (!value(i, v)) return false;
-      options.colors = std::atoi(v.c_str());
-      if (options.colors != 8 && options.colors != 16) {
-        error = "--colors takes 8 or 16, not '" + v + "'";
-        return false;
-      }
-    } else if (a == "--comment") {
-      if (!value(i, options.comment)) return false;
-      options.hasComment = true;
-    } else if (a.size() > 1 && a[0] == '-') {
+    } else if (a.size() > 2) {
+      name = a.substr(0, 2);
+      value = a.substr(2);
+      attached = true;
+    }
+    const OptionSpec* spec = findOption(name);
+    if (!spec || (attached && !spec->takesValue && a[1] != '-')) {
       error = "unknown option " + a;
       return false;
-    } else {
-      options.files.push_back(a);
+    }
+    if (!std::strchr(spec->commands, command)) {
+      error = "this command takes no " + name + " option";
+      return false;
+    }
+    if (!spec->takesValue && attached) {
+      error = name + " takes no value";
+      return false;
+    }
+    if (spec->takesValue && !attached) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    const std::string key = spec->longName ? spec->longName : spec->shortName;
+    if (key == "--help") {
+      options.help = true;
+    } else if (key == "--as") {
+      if (value != "gra" && value != "q") {
+        error = "--as takes gra or q, not '" + value + "'";
+        return false;
+      }
+      options.forcedFormat = value;
+    } else if (key == "--plugins") {
+      options.pluginFolder = value;
+    } else if (key == "--recursive") {
+      options.recursive = true;
+    } else if (key == "-o") {
+      if (value.empty()) {
+        error = "-o needs a file name (- for standard output)";
+        return false;
+      }
+      options.output = value;
+    } else if (key == "-d") {
+      if (value.empty()) {
+        error = "-d needs a folder name";
+        return false;
+      }
+      options.outputFolder = value;
+    } else if (key == "--format") {
+      if (value != "png" && value != "bmp") {
+        error = "--format takes png or bmp, not '" + value + "'";
+        return false;
+      }
+      options.format = value;
+    } else if (key == "--jobs") {
+      if (!parseJobs(value, options.threads)) {
+        error = name + " takes a whole number of threads from 1 to 1024, not '" + value + "'";
+        return false;
+      }
+    } else if (key == "--force") {
+      options.force = true;
+    } else if (key == "--keep-extension") {
+      options.keepExtension = true;
+    } else if (key == "--quiet") {
+      options.quiet = true;
+    } else if (key == "--colors" || key == "--colours") {
+      if (value != "8" && value != "16") {
+        error = name + " takes 8 or 16, not '" + value + "'";
+        return false;
+      }
+      options.colors = value == "8" ? 8 : 16;
+    } else if (key == "--comment") {
+      options.comment = value;
+      options.hasComment = true;
     }
   }
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+int run(const std::vector<std::string>& args) {
   if (args.empty() || isHelp(args[0])) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
@@ -164,23 +258,37 @@ int main(int argc, char** argv) {
                       : command == "encode"  ? kEncodeUsage
                                              : nullptr;
   if (!usage) {
-    std::fprintf(stderr, "planeconv: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+    std::fprintf(stderr, "planeconv: unknown command '%s'\n\n%s", shown(command).c_str(), kUsage);
     return 2;
   }
   Options options;
   std::string error;
-  if (!parse(std::vector<std::string>(args.begin() + 1, args.end()), options, error)) {
+  if (!parse(command[0], std::vector<std::string>(args.begin() + 1, args.end()), options, error)) {
     std::fprintf(stderr, "planeconv %s: %s\n(see 'planeconv %s --help')\n", command.c_str(),
-                 error.c_str(), command.c_str());
+                 shown(error).c_str(), command.c_str());
     return 2;
   }
   if (options.help) {
-    std::printf("%s%s", usage,
-                command == "encode" ? "  -h, --help       show this help\n" : kCommonOptions);
+    std::fputs(usage, stdout);
     return 0;
   }
   options.terminal = isatty(fileno(stderr)) != 0;
+  options.outputTerminal = isatty(fileno(stdout)) != 0;
   if (command == "info") return runInfo(options);
   if (command == "convert") return runConvert(options);
   return runEncode(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // No input, however odd, may end the program by an uncaught exception.
+  try {
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "planeconv: failed (%s)\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "planeconv: failed\n");
+  }
+  return 1;
 }

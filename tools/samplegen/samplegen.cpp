@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "gra/writer/gra_writer.h"
+#include "host/files.h"
+#include "host/picture.h"
+#include "host/reasons.h"
 #include "q/writer/q_writer.h"
 
 namespace {
@@ -87,8 +89,8 @@ void drawGradient(Canvas canvas) {
   canvas.triangle(370, 310, 570, 310, 470, 130, 14);
 }
 
-std::array<QColor, 16> gradientColors() {
-  std::array<QColor, 16> colors{};
+std::array<Color4, 16> gradientColors() {
+  std::array<Color4, 16> colors{};
   for (int i = 0; i < 14; ++i)  // deep blue to warm white
     colors[i] = {static_cast<std::uint8_t>(i + 1 > 15 ? 15 : i + 1),
                  static_cast<std::uint8_t>(i * 15 / 13), static_cast<std::uint8_t>(15 - i / 2)};
@@ -107,15 +109,37 @@ void drawEight(Canvas canvas) {
 }
 
 bool save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
-    std::fprintf(stderr, "%s: cannot write\n", path.c_str());
+  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
     return false;
   }
   std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
   return true;
+}
+
+// Reads a written sample back as a host does, with its companions beside it, and compares its
+// colour indices with the drawing (masked to the planes the sample stores).
+bool check(const host::PluginSet& plugins, const std::string& path,
+           const std::array<std::uint8_t, kPictureWidth * kPictureHeight>& drawn,
+           std::uint8_t mask) {
+  host::PictureFile file{path, {}};
+  std::string error = host::readFile(path, file.bytes);
+  const host::Plugin* plugin = plugins.recognise(path, file.bytes);
+  if (error.empty() && !plugin) error = host::whyNotRecognised(plugins, path, file.bytes);
+  host::Picture picture;
+  if (error.empty()) {
+    if (host::Result r = host::decode(*plugin, file, picture); !r) error = r.reason;
+  }
+  if (error.empty()) {
+    for (std::size_t i = 0; i < drawn.size() && error.empty(); ++i) {
+      if (picture.indices[i] != (drawn[i] & mask)) {
+        error = "reads back differently at pixel " + std::to_string(i % kPictureWidth) + ", " +
+                std::to_string(i / kPictureWidth);
+      }
+    }
+  }
+  if (!error.empty()) std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+  return error.empty();
 }
 
 }  // namespace
@@ -131,10 +155,10 @@ int main(int argc, char** argv) {
   GraPicture card;
   drawCard(Canvas{card.pixels});
   for (int i = 0; i < 16; ++i) {  // a palette of its own: a hue wheel and greys
-    static const GraColor wheel[16] = {{0, 0, 0},  {0, 3, 9},   {15, 0, 0},  {15, 0, 15},
-                                       {0, 15, 0}, {0, 15, 15}, {15, 15, 0}, {15, 15, 15},
-                                       {15, 8, 0}, {8, 15, 0},  {0, 15, 8},  {0, 8, 15},
-                                       {8, 0, 15}, {15, 0, 8},  {9, 9, 9},   {5, 5, 5}};
+    static const Color4 wheel[16] = {{0, 0, 0},  {0, 3, 9},   {15, 0, 0},  {15, 0, 15},
+                                     {0, 15, 0}, {0, 15, 15}, {15, 15, 0}, {15, 15, 15},
+                                     {15, 8, 0}, {8, 15, 0},  {0, 15, 8},  {0, 8, 15},
+                                     {8, 0, 15}, {15, 0, 8},  {9, 9, 9},   {5, 5, 5}};
     card.colors[i] = wheel[i];
   }
   GraFiles cardFiles = writeGra(card);
@@ -161,13 +185,18 @@ int main(int argc, char** argv) {
   drawGradient(Canvas{gradient.pixels});
   gradient.palette = gradientColors();
   gradient.comment = "Dithered gradient with shapes";
-  ok &= save(dir + "gradient.q", writeQFile(gradient));
+  ok &= save(dir + "gradient.q", writeQ(gradient).picture);
 
   QPicture eight;
   drawEight(Canvas{eight.pixels});
   eight.eightColors = true;
   eight.comment = "Eight fixed colours";
-  ok &= save(dir + "eight.q", writeQFile(eight));
+  ok &= save(dir + "eight.q", writeQ(eight).picture);
 
+  host::PluginSet plugins;
+  ok = ok && check(plugins, dir + "card.gra", card.pixels, 0x0F) &&
+       check(plugins, dir + "plain.gra", plain.pixels, 0x07) &&
+       check(plugins, dir + "gradient.q", gradient.pixels, 0x0F) &&
+       check(plugins, dir + "eight.q", eight.pixels, 0x07);
   return ok ? 0 : 1;
 }

@@ -1,0 +1,54 @@
+// The companion files a plug-in uses beside a picture opened by name.
+//
+// A companion is found as the plug-in finds it: by the companion rule (framework/
+// companion_rule.h), and, where the exact name does not exist, whatever the letter case of its
+// name, as Windows' file system finds it (framework/native_names.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/plugin_set.h"
+
+namespace host {
+
+// Paths of the companions a picture uses; empty where it uses none.
+struct Companions {
+  std::string palette;      // a GRA picture's colours
+  std::string fourthPlane;  // a GRA picture's plane 3
+};
+
+// The names of the companions the plug-in of format looks for beside a picture at path (the
+// companion rule), whether or not they exist: for a host that gathers them itself, as a browser
+// page does with the files a user dropped. Empty where the format uses none.
+Companions companionNamesOf(PictureFormat format, const std::string& path);
+
+// The companions the plug-in of format uses beside the picture at path: the files it opens by
+// the companion rule (whatever their letter case), where they have exactly the size the format
+// asks for.
+Companions companionsOf(PictureFormat format, const std::string& path);
+
+// Every file the plug-in of format would open as a companion of the picture at path, whatever
+// its size: the files a host must never replace while the picture is its input.
+std::vector<std::string> companionFiles(PictureFormat format, const std::string& path);
+
+// The file the plug-ins would open for the name path: path itself when it exists, else the name
+// that differs from it in letter case only (the first in byte order of several); empty when
+// there is neither.
+std::string fileToOpen(const std::string& path);
+
+// Every file whose name differs from path's in letter case only, path's own included: those the
+// plug-ins could open for the name path, one after the other as each is removed.
+std::vector<std::string> filesNamedLike(const std::string& path);
+
+// When path names a companion file of a GRA picture lying beside it (the picture's name with
+// the extension "gra" in any letter case, of which path is the palette or fourth-plane file):
+// that picture's path and what the companion is to it ("palette file", "fourth-plane file").
+// Empty when path is no picture's companion.
+struct CompanionOwner {
+  std::string picture;
+  std::string role;
+};
+CompanionOwner ownerOfCompanion(const std::string& path);
+
+}  // namespace host

@@ -1,0 +1,245 @@
+#include "host/picture.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "framework/little_endian.h"
+#include "framework/platform.h"
+#include "gra/gra_format.h"
+#include "host/files.h"
+#include "host/reasons.h"
+#include "q/q_format.h"
+
+namespace host {
+
+namespace {
+
+// The contents of a block the host has been handed, which is then freed.
+Bytes takeBlock(BlockHandle handle) {
+  Bytes bytes(GlobalSize(handle));
+  if (const void* data = GlobalLock(handle)) {
+    std::memcpy(bytes.data(), data, bytes.size());
+    GlobalUnlock(handle);
+  } else {
+    bytes.clear();
+  }
+  GlobalFree(handle);
+  return bytes;
+}
+
+// A comment block: up to its first 0 byte, trailing spaces dropped.
+std::string takeText(BlockHandle handle) {
+  const Bytes block = takeBlock(handle);
+  std::string text(block.begin(), block.end());
+  text.resize(strnlen(text.c_str(), text.size()));
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+int PLUGIN_CALL relayProgress(int done, int total, HostValue userData) {
+  const auto& progress = *reinterpret_cast<const Progress*>(userData);
+  return progress(done, total) ? 1 : 0;
+}
+
+// The source arguments of an export call: the file by name, or its bytes in memory.
+struct Source {
+  const char* pointer;
+  HostLength length;
+  std::uint32_t flags;
+};
+Source byName(const PictureFile& file) {
+  return {file.path.c_str(), 0, kSourceIsFileName};
+}
+Source inMemory(const PictureFile& file) {
+  // The interface takes a 32-bit length; no picture of either format comes near it.
+  const auto length = static_cast<HostLength>(std::min<std::size_t>(file.bytes.size(), INT32_MAX));
+  return {reinterpret_cast<const char*>(file.bytes.data()), length, kSourceIsMemory};
+}
+
+// The bytes to word a failure with: those the host holds, else as much of the file as the
+// plug-in can have read.
+Bytes bytesOf(const PictureFile& file, PictureFormat format) {
+  if (!file.bytes.empty() || file.path.empty()) return file.bytes;
+  Bytes bytes;
+  InputFile in;
+  if (in.open(file.path).empty()) in.readUpTo(largestFile(format), bytes);
+  return bytes;
+}
+
+Result failure(const Plugin& plugin, LoaderResult code, const PictureFile& file) {
+  return {code, describeFailure(plugin, code, bytesOf(file, plugin.format))};
+}
+
+// The plug-in for a file's first bytes, or why there is none.
+void choosePlugin(const PluginSet& plugins, const std::string& name, bool named,
+                  const Plugin* chosen, OpenedPicture& opened) {
+  const Bytes& bytes = opened.file.bytes;
+  if (chosen) {
+    if (recognisesContent(*chosen, bytes)) {
+      opened.plugin = chosen;
+    } else {
+      opened.error = whyNotTaken(*chosen, bytes);
+    }
+  } else if (named) {
+    opened.plugin = plugins.recognise(name, bytes);
+    if (!opened.plugin) opened.error = whyNotRecognised(plugins, name, bytes);
+  } else {
+    opened.plugin = plugins.recogniseContent(bytes);
+    if (!opened.plugin) opened.error = whyNoneTakes(plugins, bytes);
+  }
+  if (!opened.plugin) {
+    opened.looksLike = plugins.recogniseContent(bytes);
+    if (opened.looksLike == chosen) opened.looksLike = nullptr;
+  }
+}
+
+// Reads the recognition block, chooses, then reads on to the format's largest file.
+OpenedPicture openFrom(const PluginSet& plugins, InputFile& in, const std::string& path,
+                       const Plugin* chosen) {
+  OpenedPicture opened;
+  Bytes& bytes = opened.file.bytes;
+  if (std::string error = in.readUpTo(kRecognitionBlockSize, bytes); !error.empty()) {
+    opened.error = error;
+    return opened;
+  }
+  const std::string name = std::filesystem::path(path).filename().string();
+  choosePlugin(plugins, name, !path.empty(), chosen, opened);
+  if (!opened.plugin) return opened;
+  if (std::string error = in.readUpTo(largestFile(opened.plugin->format), bytes); !error.empty()) {
+    opened.plugin = nullptr;
+    opened.error = error;
+    return opened;
+  }
+  if (in.regular()) opened.file.path = path;
+  return opened;
+}
+
+Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& source,
+                PictureInfo& info) {
+  PictureInfoRecord record{};
+  const LoaderResult r =
+      plugin.getPictureInfo(source.pointer, source.length, source.flags, &record);
+  if (r != LoaderResult::Ok) return failure(plugin, r, file);
+  info = PictureInfo{};
+  info.width = record.width;
+  info.height = record.height;
+  info.colorDepth = record.colorDepth;
+  if (record.textHandle) info.comment = takeText(record.textHandle);
+  if (source.flags == kSourceIsFileName) info.companions = companionsOf(plugin.format, file.path);
+  if (plugin.format == PictureFormat::Gra) {
+    info.colors = info.companions.fourthPlane.empty() ? 8 : 16;
+  } else {
+    Bytes header = file.bytes;
+    if (header.size() < qformat::kHeaderSize) header = bytesOf(file, plugin.format);
+    info.colors =
+        header.size() > qformat::kColorModeOffset && qformat::isEightColor(header.data()) ? 8 : 16;
+  }
+  return {};
+}
+
+// The call sequence on one source: the information, then the picture.
+Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& source,
+                  Picture& picture, const Progress& progress) {
+  if (Result r = infoFrom(plugin, file, source, picture.info); !r) return r;
+  BlockHandle info = 0, pixels = 0;
+  const LoaderResult r =
+      plugin.getPicture(source.pointer, source.length, source.flags, &info, &pixels,
+                        progress ? relayProgress : nullptr, reinterpret_cast<HostValue>(&progress));
+  if (r != LoaderResult::Ok) return failure(plugin, r, file);
+  picture.format = plugin.format;
+  picture.formatName = plugin.formatName();
+  picture.infoBlock = takeBlock(info);
+  picture.pixelBlock = takeBlock(pixels);
+  const Bytes& header = picture.infoBlock;
+  const bool sane = header.size() >= kInfoBlockSize &&
+                    readLe32(header.data() + 4) == kPictureWidth &&
+                    readLe32(header.data() + 8) == kPictureHeight &&
+                    picture.pixelBlock.size() >= static_cast<std::size_t>(kPixelBlockSize);
+  if (!sane) {
+    return {LoaderResult::BadData, "the plug-in handed over a bitmap of an unexpected shape"};
+  }
+  std::memcpy(picture.palette.data(), header.data() + kInfoHeaderSize, sizeof picture.palette);
+  picture.indices.resize(static_cast<std::size_t>(kPictureWidth) * kPictureHeight);
+  std::uint8_t* out = picture.indices.data();
+  for (int y = 0; y < kPictureHeight; ++y) {
+    const std::uint8_t* row = picture.packedRow(y);
+    for (int x = 0; x < kPictureWidth; x += 2) {
+      *out++ = row[x / 2] >> 4;
+      *out++ = row[x / 2] & 15;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::size_t largestFile(PictureFormat format) {
+  return format == PictureFormat::Gra ? kGraLargestFile : qformat::kLargestFile;
+}
+
+OpenedPicture openPicture(const PluginSet& plugins, const std::string& path, const Plugin* chosen) {
+  InputFile in;
+  if (std::string error = in.open(path); !error.empty()) {
+    OpenedPicture opened;
+    opened.error = error;
+    return opened;
+  }
+  return openFrom(plugins, in, path, chosen);
+}
+
+OpenedPicture openStandardInput(const PluginSet& plugins, const Plugin* chosen) {
+  InputFile in;
+  in.openStandardInput();
+  return openFrom(plugins, in, "", chosen);
+}
+
+const std::uint8_t* Picture::packedRow(int y) const {
+  const std::size_t rowBytes = (static_cast<std::size_t>(width()) + 1) / 2;
+  return pixelBlock.data() + static_cast<std::size_t>(height() - 1 - y) * rowBytes;
+}
+
+Bytes Picture::rgb() const {
+  Bytes out(indices.size() * 3);
+  std::uint8_t* to = out.data();
+  for (std::uint8_t i : indices) {
+    *to++ = palette[i].red;
+    *to++ = palette[i].green;
+    *to++ = palette[i].blue;
+  }
+  return out;
+}
+
+Bytes Picture::rgba() const {
+  Bytes out(indices.size() * 4);
+  std::uint8_t* to = out.data();
+  for (std::uint8_t i : indices) {
+    *to++ = palette[i].red;
+    *to++ = palette[i].green;
+    *to++ = palette[i].blue;
+    *to++ = 255;
+  }
+  return out;
+}
+
+Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info) {
+  if (file.path.empty()) return infoFrom(plugin, file, inMemory(file), info);
+  Result r = infoFrom(plugin, file, byName(file), info);
+  if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
+    r = infoFrom(plugin, file, inMemory(file), info);
+  }
+  return r;
+}
+
+Result decode(const Plugin& plugin, const PictureFile& file, Picture& picture,
+              const Progress& progress) {
+  if (file.path.empty()) return decodeFrom(plugin, file, inMemory(file), picture, progress);
+  Result r = decodeFrom(plugin, file, byName(file), picture, progress);
+  if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
+    r = decodeFrom(plugin, file, inMemory(file), picture, progress);
+  }
+  return r;
+}
+
+}  // namespace host

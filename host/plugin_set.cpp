@@ -1,0 +1,164 @@
+#include "host/plugin_set.h"
+
+#include <algorithm>
+#include <cctype>
+#include <type_traits>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "framework/plugin_exports.h"
+#include "gra/gra_loader.h"
+#include "q/q_loader.h"
+#endif
+
+namespace host {
+
+namespace {
+
+struct Wanted {
+  PictureFormat format;
+  const char* name;
+  const char* module;
+};
+constexpr Wanted kPlugins[] = {{PictureFormat::Gra, "gra", "gradec" PLUGIN_FILE_EXTENSION},
+                               {PictureFormat::Q, "q", "qdec" PLUGIN_FILE_EXTENSION}};
+
+#ifndef _WIN32
+template <class Loader>
+Plugin linkedPlugin(const Wanted& wanted) {
+  using Exports = PluginExports<Loader>;
+  return Plugin{wanted.format,           wanted.name,           wanted.module,
+                &Exports::getPluginInfo, &Exports::isSupported, &Exports::getPictureInfo,
+                &Exports::getPicture,    &Exports::getPreview};
+}
+#endif
+
+}  // namespace
+
+std::string Plugin::info(int n) const {
+  char text[256] = {};
+  getPluginInfo(n, text, sizeof text);
+  return text;
+}
+
+std::string Plugin::title() const {
+  return format == PictureFormat::Gra ? "GRA picture" : "Q picture";
+}
+
+std::string Plugin::extension() const {
+  const std::string pattern = info(2);  // "*.gra"
+  const std::size_t dot = pattern.rfind('.');
+  return dot == std::string::npos ? "" : pattern.substr(dot + 1);
+}
+
+#ifdef _WIN32
+
+PluginSet::PluginSet(const std::string& folder) {
+  std::string dir = folder;
+  if (dir.empty()) {
+    char self[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    dir.assign(self, length);
+    std::size_t slash = dir.find_last_of("\\/");
+    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+  }
+  for (const Wanted& w : kPlugins) {
+    std::string path = dir + "\\" + w.module;
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) {
+      error_ = path + ": cannot load the plug-in (error " + std::to_string(GetLastError()) + ")";
+      plugins_.clear();
+      return;
+    }
+    modules_.push_back(module);
+    Plugin p{w.format, w.name, w.module};
+    // GetProcAddress answers a generic function pointer; the export's real type is known.
+    auto entry = [module](const char* name, auto& into) {
+      into = reinterpret_cast<std::remove_reference_t<decltype(into)>>(
+          reinterpret_cast<void*>(GetProcAddress(module, name)));
+    };
+    entry("GetPluginInfo", p.getPluginInfo);
+    entry("IsSupported", p.isSupported);
+    entry("GetPictureInfo", p.getPictureInfo);
+    entry("GetPicture", p.getPicture);
+    entry("GetPreview", p.getPreview);
+    if (!p.getPluginInfo || !p.isSupported || !p.getPictureInfo || !p.getPicture || !p.getPreview) {
+      error_ = path + ": not an import plug-in (exports missing)";
+      plugins_.clear();
+      return;
+    }
+    plugins_.push_back(p);
+  }
+}
+
+PluginSet::~PluginSet() {
+  for (void* module : modules_) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+#else
+
+PluginSet::PluginSet(const std::string&) {
+  plugins_.push_back(linkedPlugin<GraLoader>(kPlugins[0]));
+  plugins_.push_back(linkedPlugin<QLoader>(kPlugins[1]));
+}
+
+PluginSet::~PluginSet() = default;
+
+#endif
+
+const Plugin* PluginSet::byName(const std::string& name) const {
+  for (const Plugin& p : plugins_)
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+const Plugin* PluginSet::byFormat(PictureFormat format) const {
+  for (const Plugin& p : plugins_)
+    if (p.format == format) return &p;
+  return nullptr;
+}
+
+const Plugin* PluginSet::byFileName(const std::string& fileName) const {
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos) return nullptr;
+  const std::string extension = lower(fileName.substr(dot + 1));
+  for (const Plugin& p : plugins_) {
+    if (lower(p.extension()) == extension) return &p;
+  }
+  return nullptr;
+}
+
+std::vector<std::uint8_t> recognitionBlock(std::span<const std::uint8_t> file) {
+  std::vector<std::uint8_t> block(kRecognitionBlockSize, 0);
+  std::copy_n(file.begin(), std::min(file.size(), block.size()), block.begin());
+  return block;
+}
+
+const Plugin* PluginSet::recognise(const std::string& fileName,
+                                   std::span<const std::uint8_t> file) const {
+  const std::vector<std::uint8_t> block = recognitionBlock(file);
+  for (const Plugin& p : plugins_) {
+    if (p.isSupported(fileName.c_str(), reinterpret_cast<HostValue>(block.data()))) return &p;
+  }
+  return nullptr;
+}
+
+const Plugin* PluginSet::recogniseContent(std::span<const std::uint8_t> file) const {
+  for (const Plugin& p : plugins_) {
+    if (recognisesContent(p, file)) return &p;
+  }
+  return nullptr;
+}
+
+bool recognisesContent(const Plugin& plugin, std::span<const std::uint8_t> file) {
+  const std::vector<std::uint8_t> block = recognitionBlock(file);
+  const std::string name = "picture." + plugin.extension();
+  return plugin.isSupported(name.c_str(), reinterpret_cast<HostValue>(block.data())) != 0;
+}
+
+}  // namespace host

@@ -1,0 +1,78 @@
+// The two plug-ins as a host sees them: five exports each, found by name.
+//
+// Natively the plug-ins' exports are linked in; on Windows the DLLs are loaded with
+// LoadLibrary and their exports found with GetProcAddress, as any host does. Either way a host
+// reaches the decoders only through these functions.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "framework/host_interface.h"
+
+namespace host {
+
+enum class PictureFormat { Gra, Q };
+
+struct Plugin {
+  PictureFormat format;
+  std::string name;        // "gra" or "q", as a user names the format
+  std::string moduleName;  // the DLL's file name, e.g. "gradec.spi" (".sph" when 64-bit)
+  GetPluginInfoFn getPluginInfo = nullptr;
+  IsSupportedFn isSupported = nullptr;
+  GetPictureInfoFn getPictureInfo = nullptr;
+  GetPictureFn getPicture = nullptr;
+  GetPreviewFn getPreview = nullptr;
+
+  // String n of the plug-in's table (GetPluginInfo): 0 the interface version, 1 the
+  // description, 2 the file name pattern ("*.gra"), 3 the format name ("GRA(4bit)").
+  std::string info(int n) const;
+  std::string formatName() const { return info(3); }
+  // "GRA picture" or "Q picture", for messages.
+  std::string title() const;
+  // The extension of the plug-in's file name pattern, without the dot: "gra".
+  std::string extension() const;
+};
+
+class PluginSet {
+ public:
+  // Natively: the linked-in plug-ins. On Windows: loads both DLLs from folder (the program's
+  // own folder when empty); error() says why when that fails, and the set is then empty.
+  explicit PluginSet(const std::string& folder = "");
+  ~PluginSet();
+  PluginSet(const PluginSet&) = delete;
+  PluginSet& operator=(const PluginSet&) = delete;
+
+  bool ready() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+  const std::vector<Plugin>& plugins() const { return plugins_; }
+  const Plugin* byName(const std::string& name) const;
+  const Plugin* byFormat(PictureFormat format) const;
+  // The plug-in whose extension a file name carries, letter case aside; null for none.
+  const Plugin* byFileName(const std::string& fileName) const;
+
+  // The plug-in that recognises a file, asked as a host asks: IsSupported with the file's name
+  // and its first bytes in a 16 KiB block (zeros after a shorter file). Null when none does.
+  const Plugin* recognise(const std::string& fileName, std::span<const std::uint8_t> file) const;
+  // The plug-in whose own checks take a file's first bytes whatever its name (see
+  // recognisesContent): what the contents look like. Null when none does.
+  const Plugin* recogniseContent(std::span<const std::uint8_t> file) const;
+
+ private:
+  std::vector<Plugin> plugins_;
+  std::vector<void*> modules_;
+  std::string error_;
+};
+
+// IsSupported of one plug-in on a file's first bytes, under a name that carries the plug-in's
+// own extension: for a host that has chosen the format already, so that only the plug-in's
+// signature and size checks decide.
+bool recognisesContent(const Plugin& plugin, std::span<const std::uint8_t> file);
+
+// The whole 16 KiB block IsSupported reads: the file's first bytes and zeros after them.
+std::vector<std::uint8_t> recognitionBlock(std::span<const std::uint8_t> file);
+
+}  // namespace host

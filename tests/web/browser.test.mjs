@@ -1,0 +1,223 @@
+// The viewer page end to end in Debian's chromium: opened from file://, the samples handed to its
+// file input and dropped on it, the canvas read back and held to planeconv's PNGs, the error of a
+// truncated picture, the keys, the zoom and "Save as PNG", and not one request beyond the page
+// itself.
+// Leaves a screenshot as PLANES_WEB_BUILD/viewer-screenshot.png.
+import assert from "node:assert/strict";
+import { copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { pathToFileURL } from "node:url";
+import { test } from "node:test";
+import puppeteer from "puppeteer-core";
+import { nativeDecode, samples, temporaryFolder, webBuild } from "./native.mjs";
+import { readPng } from "./png.mjs";
+
+const pageUrl = pathToFileURL(join(webBuild, "viewer.html")).href;
+
+async function launch(t) {
+  const profile = mkdtempSync(join(tmpdir(), "planes-chromium-"));
+  const browser = await puppeteer.launch({
+    executablePath: "/usr/bin/chromium",
+    headless: true,
+    args: [
+      "--headless",
+      "--no-sandbox",
+      "--disable-gpu",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--disable-sync",
+      "--no-first-run",
+      `--user-data-dir=${profile}`,
+    ],
+  });
+  t.after(async () => {
+    await browser.close();
+    rmSync(profile, { recursive: true, force: true });
+  });
+  return browser;
+}
+
+// The page's state after an action: what it shows, in words a test can compare.
+const shownState = (page) =>
+  page.evaluate(() => {
+    const text = (id) => document.getElementById(id).textContent;
+    const facts = {};
+    const terms = document.querySelectorAll("#facts dt");
+    for (const dt of terms) facts[dt.textContent] = dt.nextElementSibling.textContent;
+    return {
+      name: text("name"),
+      error: document.getElementById("error").hidden ? null : text("error"),
+      canvasShown: !document.getElementById("stage").hidden,
+      facts,
+      swatches: document.querySelectorAll("#palette li").length,
+      selected: [...document.querySelectorAll("#list li")].findIndex((li) => li.classList.contains("selected")),
+    };
+  });
+
+const canvasPixels = async (page) =>
+  Buffer.from(
+    await page.evaluate(() => {
+      const canvas = document.getElementById("picture");
+      const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+      let binary = "";
+      for (let i = 0; i < data.length; i += 0x8000) {
+        binary += String.fromCharCode(...data.subarray(i, i + 0x8000));
+      }
+      return btoa(binary);
+    }),
+    "base64",
+  );
+
+async function choose(page, name) {
+  const index = await page.evaluate(
+    (wanted) => [...document.querySelectorAll("#list .file")].findIndex((el) => el.textContent === wanted),
+    name,
+  );
+  assert.ok(index >= 0, `${name} is listed`);
+  await (await page.$$("#list li"))[index].click();
+  return shownState(page);
+}
+
+test("the viewer page shows what planeconv converts, from file:// and without a request", async (t) => {
+  const scratch = temporaryFolder(t);
+  // The picture's companions with other letter cases, a truncated Q picture and a stray file.
+  copyFileSync(join(samples, "card.gra"), join(scratch, "card.gra"));
+  copyFileSync(join(samples, "card.rgb"), join(scratch, "CARD.RGB"));
+  copyFileSync(join(samples, "card.e1"), join(scratch, "Card.E1"));
+  writeFileSync(join(scratch, "short.q"), readFileSync(join(samples, "gradient.q")).subarray(0, 9000));
+  const given = [
+    join(scratch, "card.gra"),
+    join(scratch, "CARD.RGB"),
+    join(scratch, "Card.E1"),
+    join(samples, "gradient.q"),
+    join(samples, "eight.q"),
+    join(samples, "plain.gra"),
+    join(samples, "window.gra"),
+    join(samples, "window.e1"),
+    join(scratch, "short.q"),
+    join(samples, "regenerate.sh"),
+  ];
+
+  const browser = await launch(t);
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1200, height: 780 });
+  const requests = [];
+  const problems = [];
+  page.on("request", (request) => requests.push(request.url()));
+  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+  page.on("console", (message) => {
+    if (message.type() === "error" || message.type() === "warning") problems.push(`console: ${message.text()}`);
+  });
+  await page.evaluateOnNewDocument(() =>
+    document.addEventListener("securitypolicyviolation", (e) =>
+      console.error(`blocked by ${e.violatedDirective}: ${e.blockedURI}`),
+    ),
+  );
+  await page.goto(pageUrl);
+  await page.waitForSelector("body[data-ready]", { timeout: 30000 });
+
+  const input = await page.$("#files");
+  await input.uploadFile(...given);
+  await page.waitForFunction(() => document.querySelectorAll("#list li").length === 6 && !document.body.dataset.busy);
+  assert.deepEqual(await page.$$eval("#list .file", (els) => els.map((el) => el.textContent)), [
+    "card.gra",
+    "eight.q",
+    "gradient.q",
+    "plain.gra",
+    "short.q",
+    "window.gra",
+  ]);
+  assert.match(await page.$eval("#others", (el) => el.textContent), /regenerate\.sh: not a GRA or Q picture/);
+
+  await t.test("a GRA picture with its companions, pixel for pixel", async () => {
+    const state = await choose(page, "card.gra");
+    // The same picture beside its companions named as the plug-in opens them.
+    const native = nativeDecode(join(samples, "card.gra"), scratch);
+    assert.equal(state.error, null);
+    assert.ok(state.canvasShown);
+    assert.equal(state.facts["Format"], native.formatName);
+    assert.equal(state.facts["Colours"], "16");
+    assert.equal(state.facts["Companions used"], "CARD.RGB, Card.E1");
+    assert.equal(state.swatches, 16);
+    assert.ok((await canvasPixels(page)).equals(Buffer.from(native.rgba)), "canvas = planeconv's PNG");
+    // The first picture is shown as soon as the files are read: leave the screenshot of it.
+    await page.screenshot({ path: join(webBuild, "viewer-screenshot.png") });
+  });
+
+  await t.test("a Q picture with its comment, pixel for pixel", async () => {
+    const state = await choose(page, "gradient.q");
+    const native = nativeDecode(join(samples, "gradient.q"), scratch);
+    assert.equal(state.facts["Comment"], Buffer.from(native.comment).toString("utf8"));
+    assert.equal(state.facts["Colours"], String(native.colors));
+    assert.equal(state.facts["Companions used"], undefined, "a Q picture has no companions");
+    assert.ok((await canvasPixels(page)).equals(Buffer.from(native.rgba)), "canvas = planeconv's PNG");
+  });
+
+  await t.test("a truncated picture shows the plug-in's reason instead of a picture", async () => {
+    const state = await choose(page, "short.q");
+    const native = nativeDecode(join(scratch, "short.q"), scratch);
+    assert.equal(state.error, `short.q cannot be shown: ${native.reason}`);
+    assert.equal(state.canvasShown, false);
+    assert.equal(await page.$eval("#save", (el) => el.disabled), true);
+  });
+
+  await t.test("arrow keys step through the list, zoom keeps pixels crisp", async () => {
+    await choose(page, "card.gra");
+    await page.keyboard.press("ArrowDown");
+    assert.equal((await shownState(page)).name, "eight.q");
+    await page.keyboard.press("ArrowRight");
+    assert.equal((await shownState(page)).name, "gradient.q");
+    await page.keyboard.press("ArrowUp");
+    await page.keyboard.press("ArrowUp");
+    await page.keyboard.press("ArrowUp");
+    assert.equal((await shownState(page)).selected, 0, "stays at the first");
+    await page.keyboard.press("End");
+    assert.equal((await shownState(page)).name, "window.gra");
+
+    const size = () => page.$eval("#picture", (c) => [c.clientWidth, c.clientHeight, getComputedStyle(c).imageRendering]);
+    await page.click('[data-zoom="2"]');
+    assert.deepEqual(await size(), [1280, 800, "pixelated"]);
+    await page.click('[data-zoom="fit"]');
+    const [width, height] = await size();
+    const room = await page.$eval("#stage", (el) => el.clientWidth);
+    assert.ok(width <= room && width > 640 && Math.abs(width / height - 1.6) < 0.01, `fit: ${width} x ${height}`);
+    await page.click('[data-zoom="1"]');
+    assert.deepEqual(await size(), [640, 400, "pixelated"]);
+  });
+
+  await t.test("Save as PNG saves the picture shown", async () => {
+    const downloads = temporaryFolder(t);
+    const session = await browser.target().createCDPSession();
+    await session.send("Browser.setDownloadBehavior", { behavior: "allow", downloadPath: downloads });
+    await choose(page, "gradient.q");
+    await page.click("#save");
+    const saved = join(downloads, "gradient.png");
+    for (let i = 0; i < 100 && !existsSync(saved); ++i) await new Promise((done) => setTimeout(done, 100));
+    const png = readPng(readFileSync(saved));
+    assert.deepEqual([png.width, png.height], [640, 400]);
+    const native = nativeDecode(join(samples, "gradient.q"), scratch);
+    assert.ok(Buffer.from(png.rgba).equals(Buffer.from(native.rgba)), "saved PNG = planeconv's PNG");
+  });
+
+  await t.test("dropped files join the list, their companions paired", async () => {
+    copyFileSync(join(samples, "window.gra"), join(scratch, "dropped.gra"));
+    copyFileSync(join(samples, "window.e1"), join(scratch, "DROPPED.E1"));
+    const data = { items: [], files: [join(scratch, "dropped.gra"), join(scratch, "DROPPED.E1")], dragOperationsMask: 1 };
+    const session = await page.createCDPSession();
+    for (const type of ["dragEnter", "dragOver", "drop"]) {
+      await session.send("Input.dispatchDragEvent", { type, x: 600, y: 300, data });
+    }
+    await page.waitForFunction(() => document.querySelectorAll("#list li").length === 7 && !document.body.dataset.busy);
+    const state = await shownState(page);
+    assert.equal(state.name, "dropped.gra", "the first dropped picture is shown");
+    assert.equal(state.facts["Companions used"], "DROPPED.E1");
+    const native = nativeDecode(join(samples, "window.gra"), scratch);
+    assert.ok((await canvasPixels(page)).equals(Buffer.from(native.rgba)), "canvas = planeconv's PNG");
+  });
+
+  await t.test("nothing was requested but the page, nothing blocked, no error", () => {
+    assert.deepEqual(requests, [pageUrl]);
+    assert.deepEqual(problems, []);
+  });
+});

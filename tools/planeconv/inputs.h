@@ -1,0 +1,36 @@
+// The files a command works on, found before any work starts: folders opened (with -r),
+// companion files set aside, repeated files dropped, and for convert each output named and
+// checked against every other output and every input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/files.h"
+#include "host/plugin_set.h"
+#include "tools/planeconv/commands.h"
+
+struct Input {
+  std::string path;    // as given or found in a folder; "-" for standard input
+  std::string below;   // with -r: the path below the output folder that mirrors it
+  std::string error;   // known before any work ("is a folder ...")
+  std::string output;  // convert: where the picture goes
+  host::FileId id;
+};
+
+struct InputList {
+  std::vector<Input> inputs;
+  std::vector<std::string> notes;  // said unless --quiet: companions passed over, empty folders
+};
+
+// The inputs of the command line, in order: folders opened with -r (their pictures in byte
+// order of their paths), reported as folders otherwise; companion files whose picture is an
+// input passed over quietly, others noted as companions; a file given twice taken once.
+InputList listInputs(const Options& options, const host::PluginSet& plugins);
+
+// Names each input's output (convert) with the extension of format ("png", "bmp"). Answers
+// why the command line cannot be carried out without losing a file, empty when it can: two
+// inputs that would be written to one output, or an output that is an input or a companion of
+// one.
+std::string nameOutputs(const Options& options, const host::PluginSet& plugins,
+                        const std::string& format, InputList& list);

@@ -1,0 +1,128 @@
+// The web module: the host library's calls for a browser page, by way of embind. It knows no
+// format of its own: the plug-ins, linked in through their five exports, decode, and the host
+// library recognises files and words every reason.
+//
+// Pictures are files in the module's in-memory file system, so that a GRA picture opened by
+// name finds its companions beside it as on disk. planes.mjs writes the dropped files there;
+// these calls read them by path:
+//
+//   examine(path)  which plug-in takes the file, why none does, which companion names its
+//                  plug-in looks for beside it;
+//   decode(path)   the picture as the plug-in hands it over, or the reason it cannot.
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <chrono>
+#include <string>
+
+#include "host/companions.h"
+#include "host/files.h"
+#include "host/picture.h"
+#include "host/plugin_set.h"
+#include "host/reasons.h"
+
+using emscripten::val;
+
+namespace {
+
+const host::PluginSet& plugins() {
+  static const host::PluginSet set;
+  return set;
+}
+
+std::string fileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A JavaScript copy of bytes in the module's memory, which stays valid after the memory grows
+// or the bytes are freed.
+val copyOut(const std::uint8_t* data, std::size_t size) {
+  return val::global("Uint8Array").new_(emscripten::typed_memory_view(size, data));
+}
+
+// The file at path and the plug-in that takes it, as a host asks: IsSupported with the file's
+// name and first bytes. reason says why there is none.
+struct Opened {
+  host::PictureFile file;
+  const host::Plugin* plugin = nullptr;
+  std::string reason;
+};
+
+Opened open(const std::string& path) {
+  Opened opened;
+  opened.file.path = path;
+  if (std::string error = host::readFile(path, opened.file.bytes); !error.empty()) {
+    opened.reason = error;
+    return opened;
+  }
+  const std::string name = fileNameOf(path);
+  opened.plugin = plugins().recognise(name, opened.file.bytes);
+  if (!opened.plugin) opened.reason = host::whyNotRecognised(plugins(), name, opened.file.bytes);
+  return opened;
+}
+
+val examine(const std::string& path) {
+  const Opened opened = open(path);
+  val out = val::object();
+  out.set("plugin", opened.plugin ? opened.plugin->name : std::string());
+  // A name with a format's extension is meant as a picture, whether or not it is one.
+  out.set("claimed", opened.plugin || plugins().byFileName(fileNameOf(path)));
+  out.set("reason", opened.reason);
+  val names = val::array();
+  if (opened.plugin) {
+    const host::Companions wanted = host::companionNamesOf(opened.plugin->format, fileNameOf(path));
+    for (const std::string& name : {wanted.palette, wanted.fourthPlane}) {
+      if (!name.empty()) names.call<void>("push", name);
+    }
+  }
+  out.set("companionNames", names);
+  return out;
+}
+
+val decode(const std::string& path) {
+  const Opened opened = open(path);
+  val out = val::object();
+  out.set("ok", false);
+  out.set("reason", opened.reason);
+  if (!opened.plugin) return out;
+  out.set("plugin", opened.plugin->name);
+
+  host::Picture picture;
+  const auto start = std::chrono::steady_clock::now();
+  const host::Result result = host::decode(*opened.plugin, opened.file, picture);
+  const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+  if (!result) {
+    out.set("reason", result.reason);
+    return out;
+  }
+  out.set("ok", true);
+  out.set("formatName", picture.formatName);
+  out.set("width", picture.width());
+  out.set("height", picture.height());
+  out.set("colors", picture.info.colors);
+  std::uint8_t palette[3 * kPaletteEntries];
+  for (int i = 0; i < kPaletteEntries; ++i) {
+    palette[3 * i] = picture.palette[i].red;
+    palette[3 * i + 1] = picture.palette[i].green;
+    palette[3 * i + 2] = picture.palette[i].blue;
+  }
+  out.set("palette", copyOut(palette, sizeof palette));
+  out.set("indices", copyOut(picture.indices.data(), picture.indices.size()));
+  const host::Bytes rgba = picture.rgba();
+  out.set("rgba", copyOut(rgba.data(), rgba.size()));
+  const std::string& comment = picture.info.comment;
+  out.set("comment",
+          copyOut(reinterpret_cast<const std::uint8_t*>(comment.data()), comment.size()));
+  out.set("paletteFile", picture.info.companions.palette);
+  out.set("fourthPlaneFile", picture.info.companions.fourthPlane);
+  out.set("milliseconds", took.count());
+  return out;
+}
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(planes) {
+  emscripten::function("examine", &examine);
+  emscripten::function("decode", &decode);
+}
