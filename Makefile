@@ -76,7 +76,8 @@ fuzz-merge: fuzz-build
 	@scripts/fuzz-merge.sh gra_fuzzer
 	@scripts/fuzz-merge.sh q_fuzzer
 
-test: test-native test-win32 test-win64 test-web test-asan test-valgrind fuzz-ci
+test: test-native test-win32 test-win64 test-web test-asan test-valgrind fuzz-ci test-dist \
+      test-package test-licence
 
 demo: native win32 web
 	@scripts/demo.sh
@@ -136,4 +137,31 @@ uninstall:
 	@scripts/uninstall.sh $(INSTALL_TREE) "$(PREFIX)"
 
 clean:
-	rm -rf build out
+	rm -rf build out dist
+
+# The release, into dist/ (see scripts/dist.sh): the Windows zip (x64 too once the win64 preset
+# exists), the Debian package, the viewer page, the source tarball and SHA256SUMS. The version
+# is the CMake project version (CMakeLists.txt), the one place it is set.
+.PHONY: dist dist-win64 test-dist test-package test-licence
+HAVE_WIN64_PRESET := $(shell grep -q '"name": *"win64"' CMakePresets.json && echo yes)
+
+dist-win64: deps
+	@cmake --preset win64 >/dev/null
+	@cmake --build --preset win64 -j $(JOBS) --target gradec qdec planeconv
+
+dist: win32 web $(if $(HAVE_WIN64_PRESET),dist-win64)
+	@scripts/dist.sh
+
+# dist/ as a user gets it, and its viewer page from file:// in chromium.
+test-dist: dist native
+	@tests/release/dist_check.sh
+	@PLANES_DIST_PAGE=$$(ls $(CURDIR)/dist/planeplugins-*-viewer.html) \
+	  node --test tests/web/dist_page.test.mjs
+
+# The Debian package installed with apt-get, used, purged (needs root; skipped without).
+test-package: dist
+	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb
+
+# Each source file carries its SPDX licence tag (scripts/spdx-tags.sh adds missing ones).
+test-licence:
+	@scripts/spdx-tags.sh --check

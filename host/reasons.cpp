@@ -95,7 +95,7 @@ std::string printable(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      if (c < 0x20 || c == 0x7F) {
+      if (c < 0x20 || c == 0x7F || c == '\\') {  // a backslash too, so that "\x" is unambiguous
         escape(c);
       } else {
         shown += static_cast<char>(c);

@@ -25,6 +25,7 @@ else
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
     clang libclang-rt-14-dev valgrind
     emscripten chromium
+    dpkg-dev debhelper lintian help2man zip unzip
   )
 fi
 

@@ -1,22 +1,23 @@
 // Makes the web build's JavaScript outputs from the compiled module:
 //
-//   node bundle.mjs SOURCE_DIR BUILD_DIR
+//   node bundle.mjs SOURCE_DIR BUILD_DIR VERSION
 //
 //   BUILD_DIR/planes_wasm.mjs  the WebAssembly of planes_core.wasm as base64, for planes.mjs
 //   BUILD_DIR/planes.mjs       the module's API (SOURCE_DIR/planes.mjs)
 //   BUILD_DIR/viewer.html      the viewer page as one file: the styles, and one inline script of
 //                              planes_core.mjs, the WebAssembly, planes.mjs and viewer.js, under
 //                              a Content-Security-Policy that allows those two inline blocks
-//                              (by hash) and WebAssembly, and no request of any kind.
+//                              (by hash) and WebAssembly, and no request of any kind; its
+//                              footer names the release VERSION (the CMake project version).
 //
 // Each output is written to a temporary name and renamed, so that none is ever half-written.
 import { createHash } from "node:crypto";
 import { readFileSync, renameSync, writeFileSync, unlinkSync } from "node:fs";
 import { join } from "node:path";
 
-const [sourceDir, buildDir] = process.argv.slice(2);
-if (!sourceDir || !buildDir) {
-  console.error("usage: node bundle.mjs SOURCE_DIR BUILD_DIR");
+const [sourceDir, buildDir, version] = process.argv.slice(2);
+if (!sourceDir || !buildDir || !version) {
+  console.error("usage: node bundle.mjs SOURCE_DIR BUILD_DIR VERSION");
   process.exit(2);
 }
 
@@ -82,7 +83,9 @@ const policy = [
 ].join("; ");
 
 let page = read(join(sourceDir, "viewer", "viewer.html"));
-// Functions as replacements, so that "$" in the inserted text stays as it is.
+// Functions as replacements, so that "$" in the inserted text stays as it is. The version
+// first, so that nothing inserted after it can hold its placeholder.
+page = replaceOnce(page, /@VERSION@/, () => version, "viewer.html");
 page = replaceOnce(page, /@CSP@/, () => policy, "viewer.html");
 page = replaceOnce(page, /@STYLE@/, () => style, "viewer.html");
 page = replaceOnce(page, /@SCRIPT@/, () => script, "viewer.html");

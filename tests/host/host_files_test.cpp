@@ -183,6 +183,7 @@ TEST(Printable, EscapesControlsAndBrokenCharacters) {
       {"overlong \xc0\x80 \xe0\x80\x80", "overlong \\xc0\\x80 \\xe0\\x80\\x80"},
       {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
       {"Shift-JIS \x83\x65\x83\x58", "Shift-JIS \\x83e\\x83X"},
+      {"C:\\x41", "C:\\x5cx41"},  // a backslash is escaped too, so \xNN always means a byte
   };
   for (const Case& c : cases) EXPECT_EQ(host::printable(c.text), c.shown) << c.shown;
 }

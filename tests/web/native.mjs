@@ -37,7 +37,8 @@ export function nativeDecode(path, scratch) {
     const line = run.stderr.toString("latin1").split("\n")[0];
     const prefix = `${path}: `;
     if (!line.startsWith(prefix)) throw new Error(`planeconv said: ${line}`);
-    return { reason: line.slice(prefix.length) };
+    // The host library's reason, without the hint planeconv adds about its own --as option.
+    return { reason: line.slice(prefix.length).replace(/ \(use --as \w+ to read it as one\)$/, "") };
   }
   const image = readPng(readFileSync(png));
   const info = execFileSync(planeconv, ["info", path]);
@@ -46,13 +47,24 @@ export function nativeDecode(path, scratch) {
     const match = text.match(new RegExp(`^  ${name}: +(.*)$`, "m"));
     return match ? match[1] : null;
   };
-  // The comment line holds the comment's bytes as they stand, between quotes.
+  // The comment line holds the comment between quotes, its bytes as they stand but for control
+  // characters, backslashes and bytes that are no UTF-8, which are written \xNN.
   let comment = Buffer.alloc(0);
   const start = info.indexOf(Buffer.from('  comment:   "'));
   if (start >= 0) {
     const from = start + '  comment:   "'.length;
     const end = info.indexOf(Buffer.from('"\n'), from);
-    comment = info.subarray(from, end);
+    const shown = info.subarray(from, end);
+    const bytes = [];
+    for (let i = 0; i < shown.length; ++i) {
+      if (shown[i] === 0x5c && shown[i + 1] === 0x78) {
+        bytes.push(parseInt(shown.subarray(i + 2, i + 4).toString("latin1"), 16));
+        i += 3;
+      } else {
+        bytes.push(shown[i]);
+      }
+    }
+    comment = Buffer.from(bytes);
   }
   return {
     indices: image.indices,

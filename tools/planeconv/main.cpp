@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "planes_version.h"
 #include "tools/planeconv/commands.h"
 
 #ifdef _WIN32
@@ -27,7 +28,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "planeconv 0.1.0";
+constexpr const char* kVersion = "planeconv " PLANES_VERSION;
 
 constexpr const char* kUsage =
     "usage: planeconv COMMAND [OPTIONS] FILE...\n"

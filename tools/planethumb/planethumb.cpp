@@ -34,6 +34,7 @@
 #include "host/picture.h"
 #include "host/plugin_set.h"
 #include "host/reasons.h"
+#include "planes_version.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ const char kHelp[] =
     "replaces a file of that name.\n"
     "\n"
     "Desktops run it through the thumbnailer entry planes.thumbnailer. Exit status: 0 written,\n"
-    "1 the picture could not be thumbnailed (standard error says why), 2 wrong usage.\n";
+    "1 the picture could not be thumbnailed (standard error says why), 2 wrong usage.\n"
+    "'planethumb --version' prints its version.\n";
 
 struct Options {
   int size = kDefaultSize;
@@ -80,6 +82,9 @@ int parseArguments(int argc, char** argv, Options& options) {
       optionsEnded = true;
     } else if (a == "-h" || a == "--help") {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::puts("planethumb " PLANES_VERSION);
       return 0;
     } else if (a == "-s" || a == "--size" || a.starts_with("--size=")) {
       std::string_view value;

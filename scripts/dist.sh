@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# make dist: the release files of this checkout's version (the CMake project version) in dist/:
+#   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins and
+#                                      planeconv.exe, README.txt (CRLF) and LICENSE.txt
+#   planeplugins_VERSION_ARCH.deb      the Debian package, built by dpkg-buildpackage from a copy
+#                                      of the checkout in build/deb (kept, so rebuilds are
+#                                      incremental) and checked by lintian (errors fail)
+#   planeplugins-VERSION-viewer.html   the single-file browser viewer (build/web/viewer.html)
+#   planeplugins-VERSION.tar.gz        the source of HEAD, as git archive gives it
+#   SHA256SUMS                         of all of the above
+# The builds it packs (win32, win64 when there, web) are made first by the Makefile.
+# Each file is made under a temporary name in dist/ and renamed, so none is ever half-written.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+version=$(sed -n 's/^project(planeplugins VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "dist: no project version in CMakeLists.txt" >&2; exit 1; }
+changelog=$(dpkg-parsechangelog -S Version)
+[ "$changelog" = "$version" ] ||
+  { echo "dist: debian/changelog is at $changelog, the project at $version: add an entry" >&2; exit 1; }
+
+win64=0
+grep -q '"name": *"win64"' CMakePresets.json && win64=1
+
+need() {
+  for f in "$@"; do
+    [ -f "$f" ] || { echo "dist: $f is missing (build it first: make dist builds it)" >&2; exit 1; }
+  done
+}
+need build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe \
+     build/web/viewer.html
+[ $win64 = 0 ] || need build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe
+
+mkdir -p dist
+scratch=$(mktemp -d "$root/build/dist-XXXXXX")
+trap 'rm -rf "$scratch"; rm -f "$root"/dist/.*.part' EXIT
+trap 'exit 130' INT TERM HUP
+
+# publish NAME FILE: moves FILE to dist/NAME through a temporary name in dist/.
+publish() {
+  cp "$2" "dist/.$1.part"
+  mv -f "dist/.$1.part" "dist/$1"
+}
+
+# Files of other versions go: dist/ holds one release.
+find dist -maxdepth 1 -type f ! -name "*$version*" -delete
+
+# The Windows zip.
+zipdir=$scratch/zip
+mkdir -p "$zipdir/x86"
+cp build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe "$zipdir/x86/"
+if [ $win64 = 1 ]; then
+  mkdir -p "$zipdir/x64"
+  cp build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe "$zipdir/x64/"
+fi
+sed "s/@VERSION@/$version/" scripts/windows-readme.txt | sed 's/$/\r/' >"$zipdir/README.txt"
+sed 's/$/\r/' LICENSE >"$zipdir/LICENSE.txt"
+touch -d "@$(git log -1 --format=%ct)" "$zipdir"/* "$zipdir"/*/*
+zip_name=planeplugins-$version-windows.zip
+(cd "$zipdir" && zip -q -X -r "$scratch/$zip_name" README.txt LICENSE.txt x86 $([ $win64 = 1 ] && echo x64))
+publish "$zip_name" "$scratch/$zip_name"
+
+# The Debian package, from a copy of the checkout's files (tracked and new, as they are now).
+debroot=build/deb
+debsrc=$debroot/planeplugins-$version
+mkdir -p "$debsrc"
+git ls-files -z --cached --others --exclude-standard |
+  tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$debsrc"
+arch=$(dpkg --print-architecture)
+deb_name=planeplugins_${version}_$arch.deb
+rm -f "$debroot/$deb_name"
+echo "dist: building $deb_name (log: $debroot/build.log)"
+if ! (cd "$debsrc" && dpkg-buildpackage -b -us -uc --no-pre-clean -j2) >"$debroot/build.log" 2>&1; then
+  tail -n 40 "$debroot/build.log" >&2
+  echo "dist: dpkg-buildpackage failed (whole log: $debroot/build.log)" >&2
+  exit 1
+fi
+echo "dist: lintian $deb_name"
+lintian --fail-on error --tag-display-limit 0 "$debroot/$deb_name" | tee "$debroot/lintian.log" || {
+  echo "dist: lintian found errors" >&2; exit 1
+}
+publish "$deb_name" "$debroot/$deb_name"
+
+# The viewer page and the source.
+publish "planeplugins-$version-viewer.html" build/web/viewer.html
+tar_name=planeplugins-$version.tar.gz
+git archive --format=tar.gz --prefix="planeplugins-$version/" -o "$scratch/$tar_name" HEAD
+publish "$tar_name" "$scratch/$tar_name"
+
+(cd dist && sha256sum "$zip_name" "$deb_name" "planeplugins-$version-viewer.html" "$tar_name" \
+   >.SHA256SUMS.part && mv -f .SHA256SUMS.part SHA256SUMS)
+echo "dist: $(cd dist && ls | tr '\n' ' ')in $root/dist"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The Debian package on this machine, as a user gets it: installed with apt-get, then
+#   - planeconv and planethumb at the package's version, planeconv info on a sample;
+#   - the installed thumbnailer entry's command on a GRA picture with its palette and
+#     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
+#   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
+#     them exactly, gio naming both MIME types;
+# then purged: no file of it left, the loader cache without the modules, the types gone.
+# Needs root (skipped without); refuses to run when the package is installed already, and
+# purges it on the way out whatever happened, so the machine is left as it was.
+# Usage: package_test.sh PACKAGE.deb
+set -euo pipefail
+deb=$(realpath "$1")
+source_dir=$(realpath "$(dirname "$0")/../..")
+if [ "$(id -u)" -ne 0 ]; then
+  echo "test-package: SKIPPED: installing and purging the Debian package needs root"
+  exit 0
+fi
+name=$(dpkg-deb -f "$deb" Package)
+version=$(dpkg-deb -f "$deb" Version)
+if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
+  echo "test-package: $name is installed on this machine already; not touching it" >&2
+  exit 1
+fi
+cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
+scratch=$(mktemp -d)
+export DEBIAN_FRONTEND=noninteractive
+purge() { apt-get purge -y -qq "$name" >/dev/null 2>&1 || true; }
+trap 'purge; rm -rf "$scratch"' EXIT
+trap 'exit 130' INT TERM HUP
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
+dpkg -L "$name" >"$scratch/files"
+
+[ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
+[ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
+[ -f "/usr/share/doc/$name/copyright" ] && grep -q "^License: Expat" "/usr/share/doc/$name/copyright" ||
+  fail "no licence in /usr/share/doc/$name/copyright"
+
+# A picture with its companions, in a folder with a space, and the same picture alone.
+mkdir -p "$scratch/with companions" "$scratch/alone"
+cp "$source_dir"/samples/card.{gra,rgb,e1} "$scratch/with companions/"
+cp "$source_dir/samples/card.gra" "$scratch/alone/"
+cp "$source_dir/samples/gradient.q" "$scratch/"
+picture="$scratch/with companions/card.gra"
+
+info=$(planeconv info "$picture") || fail "planeconv info failed: $info"
+grep -q "640 x 400" <<<"$info" && grep -q "card.rgb" <<<"$info" || fail "planeconv info said: $info"
+
+# The entry's Exec line, its %s %u %o filled in as a file manager does (size 640: the picture
+# itself), run as it stands.
+entry=/usr/share/thumbnailers/planes.thumbnailer
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+uri=$(python3 -c 'import pathlib,sys; print(pathlib.Path(sys.argv[1]).as_uri())' "$picture")
+read -r -a words <<<"$exec_line"
+command=()
+for word in "${words[@]}"; do
+  case "$word" in
+    %s) command+=(640) ;;
+    %u) command+=("$uri") ;;
+    %o) command+=("$scratch/thumbnail.png") ;;
+    *) command+=("$word") ;;
+  esac
+done
+"${command[@]}" || fail "the entry's command (${command[*]}) failed"
+planeconv convert "$picture" -o "$scratch/reference.png" >/dev/null 2>&1 || fail "planeconv convert card.gra failed"
+planeconv convert "$scratch/alone/card.gra" -o "$scratch/alone.png" >/dev/null 2>&1 || fail "planeconv convert of the lone card.gra failed"
+
+# same_pixels A B: whether two PNGs hold the same RGB pixels (tests/web/png.mjs reads them).
+same_pixels() {
+  node --input-type=module -e '
+    import { readFileSync } from "node:fs";
+    import { readPng } from "'"$source_dir"'/tests/web/png.mjs";
+    const [a, b] = process.argv.slice(1).map((p) => readPng(readFileSync(p)));
+    const same = a.width === b.width && a.height === b.height &&
+      a.rgba.every((v, i) => v === b.rgba[i]);
+    process.exit(same ? 0 : 1);' "$1" "$2"
+}
+if [ -f "$scratch/thumbnail.png" ]; then
+  same_pixels "$scratch/thumbnail.png" "$scratch/reference.png" ||
+    fail "the thumbnail's pixels are not planeconv's"
+  ! same_pixels "$scratch/alone.png" "$scratch/reference.png" ||
+    fail "the companions change nothing in card.gra: the thumbnail check proves nothing"
+fi
+
+# The loader modules through gdk-pixbuf's own cache and thumbnailer.
+for module in libpixbufloader-gra.so libpixbufloader-q.so; do
+  grep -q "/$module\"" "$cache" || fail "$cache does not list $module"
+done
+planeconv convert "$scratch/gradient.q" -o "$scratch/q-reference.png" >/dev/null 2>&1 || fail "planeconv convert gradient.q failed"
+if gdk-pixbuf-thumbnailer -s 640 "$scratch/gradient.q" "$scratch/q-thumbnail.png"; then
+  same_pixels "$scratch/q-thumbnail.png" "$scratch/q-reference.png" ||
+    fail "gdk-pixbuf-thumbnailer's pixels of gradient.q are not planeconv's"
+else
+  fail "gdk-pixbuf-thumbnailer could not read gradient.q"
+fi
+
+content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard::content-type: //p'; }
+[ "$(content_type "$picture")" = image/x-gra ] || fail "gio: card.gra is $(content_type "$picture")"
+[ "$(content_type "$scratch/gradient.q")" = image/x-q-picture ] ||
+  fail "gio: gradient.q is $(content_type "$scratch/gradient.q")"
+
+# Purged: nothing of it left, the caches without it.
+apt-get purge -y -qq "$name" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
+! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed || fail "$name is still installed"
+while read -r path; do
+  [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after purge"
+done <"$scratch/files"
+for module in libpixbufloader-gra.so libpixbufloader-q.so; do
+  ! grep -q "/$module\"" "$cache" || fail "$cache still lists $module after purge"
+done
+[ ! -e /usr/share/mime/image/x-gra.xml ] || fail "the MIME database still knows image/x-gra after purge"
+
+[ $failed = 0 ] && echo "test-package: $name $version installed, used and purged: all checks passed"
+exit $failed
