@@ -1,11 +1,11 @@
 # The two commands a fresh machine needs: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native win32 web test test-native test-win32 test-web demo clean
+.PHONY: all deps native win32 win64 web test test-native test-win32 test-win64 test-web demo clean
 .PHONY: install install-build install-files uninstall
 .PHONY: asan test-asan test-valgrind sanitize fuzz-build fuzz fuzz-ci fuzz-merge
 
-all: native win32
+all: native win32 win64
 
 deps:
 	@scripts/install-deps.sh
@@ -18,6 +18,10 @@ win32: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32 -j $(JOBS)
 
+win64: deps
+	@cmake --preset win64 >/dev/null
+	@cmake --build --preset win64 -j $(JOBS)
+
 # The browser viewer: the plug-ins and the host library as WebAssembly, the page
 # build/web/viewer.html (emscripten; see web/).
 web: deps
@@ -29,6 +33,10 @@ test-native: native win32
 
 test-win32: win32 native
 	ctest --preset win32
+
+# The 64-bit DLLs under 64-bit Wine, against the native build's answers and PNGs.
+test-win64: win64 native
+	ctest --preset win64
 
 # The web module under node and the viewer page in chromium, both against the native planeconv.
 test-web: web native
@@ -68,8 +76,8 @@ fuzz-merge: fuzz-build
 	@scripts/fuzz-merge.sh gra_fuzzer
 	@scripts/fuzz-merge.sh q_fuzzer
 
-test: test-native test-win32 test-web test-asan test-valgrind fuzz-ci test-dist test-package \
-      test-licence
+test: test-native test-win32 test-win64 test-web test-asan test-valgrind fuzz-ci test-dist \
+      test-package test-licence
 
 demo: native win32 web
 	@scripts/demo.sh

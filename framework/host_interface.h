@@ -3,6 +3,7 @@
 // layer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/interface_types.h"
@@ -47,7 +48,9 @@ constexpr const char* resultName(LoaderResult r) {
 // loader to stop.
 using ProgressCallback = int(PLUGIN_CALL*)(int done, int total, HostValue userData);
 
-// The record GetPictureInfo fills: packed, little-endian, 26 bytes.
+// The record GetPictureInfo fills: packed, little-endian; 22 bytes of fields, then the text
+// handle: 26 bytes where handles are 32-bit (the 32-bit DLLs, the native build), 30 in 64-bit
+// builds.
 #pragma pack(push, 1)
 struct PictureInfoRecord {
   std::int32_t left;
@@ -61,8 +64,15 @@ struct PictureInfoRecord {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(PictureInfoRecord) == 26, "the host record is 26 packed bytes");
-static_assert(sizeof(BlockHandle) == 4, "global handles are 32-bit values on every build");
+constexpr std::size_t kPictureInfoFieldBytes = 22;  // the record up to its text handle
+constexpr std::size_t kPictureInfoRecordSize = kPictureInfoFieldBytes + sizeof(BlockHandle);
+
+#ifdef _WIN32
+static_assert(sizeof(BlockHandle) == sizeof(void*), "Windows handles are pointer-sized");
+#else
+static_assert(sizeof(BlockHandle) == 4, "the native stand-in's handles are 32-bit values");
+#endif
+static_assert(sizeof(PictureInfoRecord) == kPictureInfoRecordSize, "the record is packed");
 
 // Source kinds in the low 3 bits of the flag word of GetPictureInfo, GetPicture, GetPreview.
 constexpr std::uint32_t kSourceKindMask = 0x7;
@@ -74,15 +84,25 @@ constexpr std::uint32_t kSourceIsMemory = 1;
 constexpr HostValue kFirstMemoryAddress = 0x10000;
 constexpr std::int32_t kRecognitionBlockSize = 16384;
 
+// The file name extension of the plug-in DLLs that a host of this build loads: a 32-bit host
+// loads gradec.spi and qdec.spi, a 64-bit host the 64-bit builds gradec.sph and qdec.sph. (The
+// native build links the plug-ins in and names them as the 32-bit files.) A string literal, so
+// that names can be joined to it: "gradec" PLUGIN_FILE_EXTENSION.
+#ifdef _WIN64
+#define PLUGIN_FILE_EXTENSION ".sph"
+#else
+#define PLUGIN_FILE_EXTENSION ".spi"
+#endif
+
 // The string table: GetPluginInfo(n) answers string kFirstInfoStringId + n.
 constexpr unsigned kFirstInfoStringId = 1024;
 
 // The exports as a host calls them.
 using GetPluginInfoFn = int(PLUGIN_CALL*)(int infoNumber, char* buffer, int bufferLength);
 using IsSupportedFn = int(PLUGIN_CALL*)(const char* fileName, HostValue source);
-using GetPictureInfoFn = LoaderResult(PLUGIN_CALL*)(const char* source, std::int32_t length,
+using GetPictureInfoFn = LoaderResult(PLUGIN_CALL*)(const char* source, HostLength length,
                                                     std::uint32_t flags, PictureInfoRecord* info);
-using GetPictureFn = LoaderResult(PLUGIN_CALL*)(const char* source, std::int32_t length,
+using GetPictureFn = LoaderResult(PLUGIN_CALL*)(const char* source, HostLength length,
                                                 std::uint32_t flags, BlockHandle* infoOut,
                                                 BlockHandle* pixelsOut, ProgressCallback progress,
                                                 HostValue userData);

@@ -1,5 +1,6 @@
 #include "framework/image_loader.h"
 
+#include <climits>
 #include <cstring>
 
 ImageLoader::~ImageLoader() {
@@ -36,13 +37,29 @@ LoaderResult ImageLoader::decodePixels() {
   return LoaderResult::NotProvided;
 }
 
-LoaderResult ImageLoader::selectSource(const void* source, std::int32_t length,
-                                       std::uint32_t flags) {
+namespace {
+
+// A memory source's length as the loader keeps it: 32-bit. A length of a 64-bit host beyond
+// that range is clamped to it: more than 2 GiB promises more bytes than any picture of these
+// formats can use, and a negative length gives no bytes either way. Lengths within the range,
+// and every length of a 32-bit host, are kept as they are.
+std::int32_t memoryLength(HostLength length) {
+#ifdef _WIN64
+  static_assert(sizeof(HostLength) > sizeof(std::int32_t));
+  if (length > INT32_MAX) return INT32_MAX;
+  if (length < INT32_MIN) return INT32_MIN;
+#endif
+  return static_cast<std::int32_t>(length);
+}
+
+}  // namespace
+
+LoaderResult ImageLoader::selectSource(const void* source, HostLength length, std::uint32_t flags) {
   switch (flags & kSourceKindMask) {
     case kSourceIsFileName:
       return openByName(static_cast<const char*>(source));
     case kSourceIsMemory:
-      return attachMemory(source, length);
+      return attachMemory(source, memoryLength(length));
     default:
       return LoaderResult::NotProvided;
   }

@@ -30,7 +30,7 @@ class ImageLoader {
   virtual LoaderResult decodePixels();
 
   // Byte sources. Exactly one is attached per loader.
-  LoaderResult selectSource(const void* source, std::int32_t length, std::uint32_t flags);
+  LoaderResult selectSource(const void* source, HostLength length, std::uint32_t flags);
   LoaderResult openByName(const char* name);
   LoaderResult attachHandle(HFILE handle);
   LoaderResult attachMemory(const void* block, std::int32_t size);

@@ -29,6 +29,19 @@ using BlockHandle = std::uint32_t;
 
 #endif
 
+// The widths of the host interface. Handles (BlockHandle) and pointer-or-handle values
+// (HostValue) are pointer-sized on Windows; the length of a memory source (HostLength) is
+// pointer-sized and signed in 64-bit Windows builds, where it is the size of a memory block, and
+// 32-bit elsewhere. Every other value of the interface (flags, line counts, results, the
+// record's fields) is 32-bit or narrower on every build.
+
 // A pointer-or-handle value of the host interface (IsSupported's source, the user value of the
 // progress function): pointer-sized.
 using HostValue = std::uintptr_t;
+
+// The length of a memory source of GetPictureInfo, GetPicture and GetPreview.
+#ifdef _WIN64
+using HostLength = std::intptr_t;
+#else
+using HostLength = std::int32_t;
+#endif

@@ -40,7 +40,7 @@ class PluginExports {
     return loader.checkFormat(fileName, source) == LoaderResult::Ok ? 1 : 0;
   }
 
-  static LoaderResult getPictureInfo(const char* source, std::int32_t length, std::uint32_t flags,
+  static LoaderResult getPictureInfo(const char* source, HostLength length, std::uint32_t flags,
                                      PictureInfoRecord* info) {
     Loader loader;
     LoaderResult r = loader.selectSource(source, length, flags);
@@ -49,7 +49,7 @@ class PluginExports {
     return r;
   }
 
-  static LoaderResult getPicture(const char* source, std::int32_t length, std::uint32_t flags,
+  static LoaderResult getPicture(const char* source, HostLength length, std::uint32_t flags,
                                  HGLOBAL* infoOut, HGLOBAL* pixelsOut, ProgressCallback progress,
                                  HostValue userData) {
     Loader loader;
@@ -68,7 +68,7 @@ class PluginExports {
     return r;
   }
 
-  static LoaderResult getPreview(const char* source, std::int32_t length, std::uint32_t flags,
+  static LoaderResult getPreview(const char* source, HostLength length, std::uint32_t flags,
                                  HGLOBAL* /*infoOut*/, HGLOBAL* /*pixelsOut*/,
                                  ProgressCallback progress, HostValue userData) {
     Loader loader;

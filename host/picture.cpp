@@ -46,7 +46,7 @@ int PLUGIN_CALL relayProgress(int done, int total, HostValue userData) {
 // The source arguments of an export call: the file by name, or its bytes in memory.
 struct Source {
   const char* pointer;
-  std::int32_t length;
+  HostLength length;
   std::uint32_t flags;
 };
 Source byName(const PictureFile& file) {
@@ -54,8 +54,7 @@ Source byName(const PictureFile& file) {
 }
 Source inMemory(const PictureFile& file) {
   // The interface takes a 32-bit length; no picture of either format comes near it.
-  const auto length =
-      static_cast<std::int32_t>(std::min<std::size_t>(file.bytes.size(), INT32_MAX));
+  const auto length = static_cast<HostLength>(std::min<std::size_t>(file.bytes.size(), INT32_MAX));
   return {reinterpret_cast<const char*>(file.bytes.data()), length, kSourceIsMemory};
 }
 

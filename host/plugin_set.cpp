@@ -21,8 +21,8 @@ struct Wanted {
   const char* name;
   const char* module;
 };
-constexpr Wanted kPlugins[] = {{PictureFormat::Gra, "gra", "gradec.spi"},
-                               {PictureFormat::Q, "q", "qdec.spi"}};
+constexpr Wanted kPlugins[] = {{PictureFormat::Gra, "gra", "gradec" PLUGIN_FILE_EXTENSION},
+                               {PictureFormat::Q, "q", "qdec" PLUGIN_FILE_EXTENSION}};
 
 #ifndef _WIN32
 template <class Loader>

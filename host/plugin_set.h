@@ -19,7 +19,7 @@ enum class PictureFormat { Gra, Q };
 struct Plugin {
   PictureFormat format;
   std::string name;        // "gra" or "q", as a user names the format
-  std::string moduleName;  // the DLL's file name, e.g. "gradec.spi"
+  std::string moduleName;  // the DLL's file name, e.g. "gradec.spi" (".sph" when 64-bit)
   GetPluginInfoFn getPluginInfo = nullptr;
   IsSupportedFn isSupported = nullptr;
   GetPictureInfoFn getPictureInfo = nullptr;

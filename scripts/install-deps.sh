@@ -19,6 +19,7 @@ else
     cmake make g++ pkg-config
     libgtest-dev googletest libbenchmark-dev libpng-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libunicorn-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
@@ -62,6 +63,15 @@ if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine32:i3
     echo "warning: 32-bit Wine could not be installed; the Wine-run host tests will be skipped" >&2
 fi
 
+# 64-bit Wine runs the tests of the 64-bit DLLs; unlike 32-bit Wine it needs no 32-bit support
+# from the kernel. PLANES_NO_WINE=1 skips it too.
+if [ "${PLANES_NO_WINE:-0}" != "1" ] && ! dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q "ok installed"; then
+  echo "Installing 64-bit Wine"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends wine64 >/dev/null ||
+    echo "warning: 64-bit Wine could not be installed; the wine64-run tests will be skipped" >&2
+fi
+
 # puppeteer-core for the viewer page's browser test, at the version the lock file pins. It drives
 # Debian's chromium and downloads no browser.
 web_tests="$(dirname "$0")/../tests/web"
@@ -71,5 +81,5 @@ if [ ! -f "$web_tests/node_modules/.package-lock.json" ] ||
   (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 
-# libpng's source, for the Windows build of planeconv.
+# libpng's source, for the Windows builds of planeconv.
 "$(dirname "$0")/fetch-libpng-source.sh"

@@ -14,16 +14,18 @@ std::string describe(const std::vector<ProgressCall>& calls) {
 }
 
 // Where two byte strings first differ.
-std::string compareBytes(const char* what, const Bytes& emulated, const Bytes& native) {
+std::string compareBytes(const char* what, const Bytes& emulated, const Bytes& native,
+                         const Sides& sides) {
   if (emulated == native) return {};
   std::ostringstream out;
   out << what << ": ";
   if (emulated.size() != native.size())
-    out << emulated.size() << " bytes emulated, " << native.size() << " natively; ";
+    out << emulated.size() << " bytes " << sides.first << ", " << native.size() << " "
+        << sides.second << "; ";
   for (std::size_t i = 0; i < std::min(emulated.size(), native.size()); ++i) {
     if (emulated[i] != native[i]) {
-      out << "first difference at byte " << i << ": " << int{emulated[i]} << " emulated, "
-          << int{native[i]} << " natively";
+      out << "first difference at byte " << i << ": " << int{emulated[i]} << " " << sides.first
+          << ", " << int{native[i]} << " " << sides.second;
       break;
     }
   }
@@ -55,19 +57,23 @@ std::string describe(const PictureInfoOutcome& o) {
   return out.str();
 }
 
-std::string difference(const PictureOutcome& emulated, const PictureOutcome& native) {
+std::string difference(const PictureOutcome& emulated, const PictureOutcome& native,
+                       const Sides& sides) {
   if (emulated == native) return {};
-  std::string text = "emulated: " + describe(emulated) + "\nnative:   " + describe(native) + "\n";
-  text += compareBytes("information block", emulated.info, native.info);
-  text += compareBytes("pixel block", emulated.pixels, native.pixels);
+  std::string text = std::string(sides.first) + ": " + describe(emulated) + "\n" + sides.second +
+                     ": " + describe(native) + "\n";
+  text += compareBytes("information block", emulated.info, native.info, sides);
+  text += compareBytes("pixel block", emulated.pixels, native.pixels, sides);
   return text;
 }
 
-std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native) {
+std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native,
+                       const Sides& sides) {
   if (emulated == native) return {};
-  std::string text = "emulated: " + describe(emulated) + "\nnative:   " + describe(native) + "\n";
+  std::string text = std::string(sides.first) + ": " + describe(emulated) + "\n" + sides.second +
+                     ": " + describe(native) + "\n";
   text += compareBytes("record", Bytes(emulated.fields.begin(), emulated.fields.end()),
-                       Bytes(native.fields.begin(), native.fields.end()));
-  text += compareBytes("text block", emulated.textBytes, native.textBytes);
+                       Bytes(native.fields.begin(), native.fields.end()), sides);
+  text += compareBytes("text block", emulated.textBytes, native.textBytes, sides);
   return text;
 }

@@ -35,7 +35,7 @@ struct PictureSource {
 struct ProgressCall {
   std::int32_t done;
   std::int32_t total;
-  std::uint32_t userData;
+  std::uint64_t userData;  // 32-bit values from a 32-bit DLL, 64-bit ones from a 64-bit DLL
   friend bool operator==(const ProgressCall&, const ProgressCall&) = default;
 };
 
@@ -58,7 +58,7 @@ struct PictureOutcome {
 struct PictureInfoOutcome {
   enum class Text { Untouched, None, Block };
   LoaderResult result = LoaderResult::NotProvided;
-  std::array<std::uint8_t, 22> fields{};  // the record up to its text handle
+  std::array<std::uint8_t, kPictureInfoFieldBytes> fields{};  // the record up to its text handle
   Text text = Text::Untouched;
   Bytes textBytes;               // the text block's contents
   std::string contractFailures;  // as in PictureOutcome
@@ -74,6 +74,12 @@ std::ostream& operator<<(std::ostream& out, LoaderResult result);
 // A readable account of an outcome, for failure messages.
 std::string describe(const PictureOutcome& outcome);
 std::string describe(const PictureInfoOutcome& outcome);
-// Where two outcomes differ, in words; empty when they are equal.
-std::string difference(const PictureOutcome& emulated, const PictureOutcome& native);
-std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native);
+// Where two outcomes differ, in words, each side named as sides says; empty when they are equal.
+struct Sides {
+  const char* first = "emulated";
+  const char* second = "natively";
+};
+std::string difference(const PictureOutcome& emulated, const PictureOutcome& native,
+                       const Sides& sides = {});
+std::string difference(const PictureInfoOutcome& emulated, const PictureInfoOutcome& native,
+                       const Sides& sides = {});

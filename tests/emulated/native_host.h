@@ -22,7 +22,7 @@ struct ProgressState {
 inline ProgressState progressState;
 
 inline int WINAPI recordProgress(int done, int total, HostValue userData) {
-  const ProgressCall call{done, total, static_cast<std::uint32_t>(userData)};
+  const ProgressCall call{done, total, userData};
   progressState.calls->push_back(call);
   return (*progressState.script)(static_cast<int>(progressState.calls->size()) - 1, call);
 }
@@ -70,7 +70,7 @@ class NativeHost {
   }
 
   static PictureOutcome getPicture(const PictureSource& source, const ProgressScript& progress = {},
-                                   std::uint32_t userData = 0) {
+                                   HostValue userData = 0) {
     return pictureCall("GetPicture", &Exports::getPicture, source, progress, userData);
   }
 
@@ -78,12 +78,12 @@ class NativeHost {
   static inline platform::OperationCounts lastOperationCounts;
 
   static PictureOutcome getPreview(const PictureSource& source, const ProgressScript& progress = {},
-                                   std::uint32_t userData = 0) {
+                                   HostValue userData = 0) {
     return pictureCall("GetPreview", &Exports::getPreview, source, progress, userData);
   }
 
  private:
-  using PictureCall = LoaderResult (*)(const char*, std::int32_t, std::uint32_t, HGLOBAL*, HGLOBAL*,
+  using PictureCall = LoaderResult (*)(const char*, HostLength, std::uint32_t, HGLOBAL*, HGLOBAL*,
                                        ProgressCallback, HostValue);
 
   static const char* sourcePointer(const PictureSource& source) {
@@ -91,7 +91,7 @@ class NativeHost {
   }
 
   static PictureOutcome pictureCall(const char* name, PictureCall call, const PictureSource& source,
-                                    const ProgressScript& progress, std::uint32_t userData) {
+                                    const ProgressScript& progress, HostValue userData) {
     PictureOutcome outcome;
     native_host::progressState = {&progress, &outcome.progress};
     HGLOBAL info = kUntouchedHandle;

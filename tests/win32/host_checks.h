@@ -1,7 +1,7 @@
-// The checks a host makes of a plug-in DLL, written once for two hosts: the real Win32 host
-// (host_tests.exe, which loads the DLLs with LoadLibrary and runs under Wine) and the emulated
-// host (tests/emulated, under GoogleTest). Each check is a function template over the host; a
-// host provides:
+// The checks a host makes of a plug-in DLL, written once for two hosts: the real Windows host
+// (host_tests.exe, which loads the DLLs with LoadLibrary and runs under Wine, 32- or 64-bit)
+// and the emulated host (tests/emulated, under GoogleTest). Each check is a function template over
+// the host; a host provides:
 //
 //   bool exports(const char* name);                 // found by name, as GetProcAddress finds it
 //   int stackLeftByCallOf(const char* name);        // bytes a call of the export leaves on the
@@ -106,14 +106,19 @@ struct PluginDll {
 };
 
 inline const PluginDll& gradecDll() {
-  static const PluginDll dll{"gradec.spi", "GRA to DIB filter", "*.gra",
-                             "GRA(4bit)",  "GRA to DI",         Bytes(16 + 200, 0)};
+  static const PluginDll dll{"gradec" PLUGIN_FILE_EXTENSION,
+                             "GRA to DIB filter",
+                             "*.gra",
+                             "GRA(4bit)",
+                             "GRA to DI",
+                             Bytes(16 + 200, 0)};
   return dll;
 }
 
 inline const PluginDll& qdecDll() {
-  static const PluginDll dll{"qdec.spi", "Q to DIB filter", "*.q",
-                             "Q(4bit)",  "Q to DIB ",       Bytes(134 + 400, 0)};
+  static const PluginDll dll{
+      "qdec" PLUGIN_FILE_EXTENSION, "Q to DIB filter", "*.q", "Q(4bit)", "Q to DIB ",
+      Bytes(134 + 400, 0)};
   return dll;
 }
 

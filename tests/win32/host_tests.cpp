@@ -1,21 +1,23 @@
 // The plug-ins as a Windows host sees them: loaded with LoadLibrary from the folder of this
 // program, their exports found by name with GetProcAddress and called with the WINAPI
-// convention. Runs the shared host checks (host_checks.h) for both DLLs and exits 0 when all
+// convention. Runs the shared host checks (host_checks.h) for both DLLs, and in the 64-bit build
+// the checks of the 64-bit interface too (tests/win64/wide_host_checks.h); exits 0 when all
 // pass.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
-#include <utility>
 
 #include "framework/host_interface.h"
-#include "tests/support/host_contract.h"
 #include "tests/win32/host_checks.h"
+#include "tests/win32/windows_host.h"
+#ifdef _WIN64
+#include "tests/win64/wide_host_checks.h"
+#endif
 
 namespace {
 
+#ifndef _WIN64
 // Calls fn with the given 32-bit arguments pushed right to left and answers how many bytes of
 // arguments the call left on the stack: 0 when the callee removed them (stdcall).
 std::uint32_t stackLeftBy(void* fn, const std::uint32_t* args, std::uint32_t count) {
@@ -43,64 +45,27 @@ std::uint32_t stackLeftBy(void* fn, const std::uint32_t* args, std::uint32_t cou
 std::uint32_t u32(const void* pointer) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
 }
+#endif
 
-HGLOBAL untouchedHandle() {
-  return reinterpret_cast<HGLOBAL>(static_cast<std::uintptr_t>(kUntouchedHandle));
-}
-
-// The progress calls of the call in progress, answered with 0.
-std::vector<ProgressCall>* progressCalls = nullptr;
-
-int WINAPI recordProgress(int done, int total, HostValue userData) {
-  progressCalls->push_back({done, total, static_cast<std::uint32_t>(userData)});
-  return 0;
-}
-
-// Windows' view of blocks for the host contract (host_contract.h): a block's lock count comes
-// from GlobalFlags. Windows keeps no count of the blocks and files a DLL holds that a host could
-// ask for, so the contract's checks of what is held are left out here.
-struct WindowsBlocks {
-  using Handle = HGLOBAL;
-
-  std::optional<host_contract::Holdings> holdings() const { return std::nullopt; }
-
-  host_contract::TakenBlock take(Handle handle) const {
-    host_contract::TakenBlock taken;
-    const UINT flags = handle ? GlobalFlags(handle) : GMEM_INVALID_HANDLE;
-    taken.isBlock = flags != GMEM_INVALID_HANDLE;
-    if (!taken.isBlock) return taken;
-    taken.locked = (flags & GMEM_LOCKCOUNT) != 0;
-    taken.size = GlobalSize(handle);
-    const auto* data = static_cast<const std::uint8_t*>(GlobalLock(handle));
-    taken.read = data != nullptr;
-    if (data) {
-      taken.bytes.assign(data, data + taken.size);
-      GlobalUnlock(handle);
-    }
-    taken.freed = GlobalFree(handle) == nullptr;
-    return taken;
-  }
-};
-
-// The host contract after a call, its failures collected into the outcome, which the host
-// checks report.
-host_contract::Checker<WindowsBlocks, host_contract::CollectedReport> contract(
-    std::string& failures) {
-  return {WindowsBlocks{}, host_contract::CollectedReport{&failures}};
-}
-
-class Win32Host {
+// The host of the shared checks. Its picture calls pass a progress function that answers 0.
+class Win32Host : public WindowsHost {
  public:
-  explicit Win32Host(const std::string& path) : module_(LoadLibraryA(path.c_str())) {}
-  ~Win32Host() {
-    if (module_) FreeLibrary(module_);
+  using WindowsHost::WindowsHost;
+
+  PictureOutcome getPicture(const PictureSource& source) {
+    return WindowsHost::getPicture(source, kGoOn);
   }
-  Win32Host(const Win32Host&) = delete;
-  Win32Host& operator=(const Win32Host&) = delete;
+  PictureOutcome getPreview(const PictureSource& source) {
+    return WindowsHost::getPreview(source, kGoOn);
+  }
 
-  bool loaded() const { return module_ != nullptr; }
-  bool exports(const char* name) { return entry(name) != nullptr; }
-
+#ifdef _WIN64
+  // x86-64 has one calling convention, in which the caller removes the arguments: main() leaves
+  // out the check that would call this.
+  int stackLeftByCallOf(const std::string&) {
+    return -1;
+  }
+#else
   // Calls with a missing file name and room for every output.
   int stackLeftByCallOf(const std::string& name) {
     char buffer[80];
@@ -118,86 +83,11 @@ class Win32Host {
     if (name == "GetPictureInfo") return static_cast<int>(stackLeftBy(fn, pictureInfo, 4));
     return static_cast<int>(stackLeftBy(fn, picture, 7));
   }
-
-  int getPluginInfo(int infoNumber, char* buffer, int bufferLength) {
-    return get<GetPluginInfoFn>("GetPluginInfo")(infoNumber, buffer, bufferLength);
-  }
-
-  int isSupported(const std::string& fileName, const Bytes& firstBytes) {
-    Bytes block(kRecognitionBlockSize, 0);
-    std::copy_n(firstBytes.begin(), std::min(firstBytes.size(), block.size()), block.begin());
-    return get<IsSupportedFn>("IsSupported")(fileName.c_str(),
-                                             reinterpret_cast<HostValue>(block.data()));
-  }
-
-  PictureInfoOutcome getPictureInfo(const PictureSource& source) {
-    PictureInfoRecord record;
-    std::memset(&record, kRecordFill, sizeof record);
-    PictureInfoOutcome outcome;
-    outcome.result = get<GetPictureInfoFn>("GetPictureInfo")(sourcePointer(source), source.length,
-                                                             source.flags, &record);
-    std::memcpy(outcome.fields.data(), &record, outcome.fields.size());
-    HGLOBAL untouched;
-    std::memset(&untouched, kRecordFill, sizeof untouched);
-    const HGLOBAL text = record.textHandle;
-    outcome.text = text == untouched ? PictureInfoOutcome::Text::Untouched
-                   : text == nullptr ? PictureInfoOutcome::Text::None
-                                     : PictureInfoOutcome::Text::Block;
-    outcome.textBytes =
-        contract(outcome.contractFailures).afterPictureInfo(outcome.result, text, untouched);
-    return outcome;
-  }
-
-  PictureOutcome getPicture(const PictureSource& source) {
-    return pictureCall("GetPicture", source);
-  }
-  PictureOutcome getPreview(const PictureSource& source) {
-    return pictureCall("GetPreview", source);
-  }
-
-  bool hasResource(std::uint32_t type, std::uint32_t name, std::uint32_t language) {
-    return FindResourceExA(module_, MAKEINTRESOURCEA(type), MAKEINTRESOURCEA(name),
-                           static_cast<WORD>(language)) != nullptr;
-  }
+#endif
 
  private:
-  void* entry(const char* name) const {
-    return module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
-  }
-  template <class Fn>
-  Fn get(const char* name) const {
-    return reinterpret_cast<Fn>(entry(name));
-  }
-  static const char* sourcePointer(const PictureSource& source) {
-    return source.isName ? source.name.c_str() : reinterpret_cast<const char*>(source.bytes.data());
-  }
-
-  PictureOutcome pictureCall(const char* name, const PictureSource& source) {
-    PictureOutcome outcome;
-    progressCalls = &outcome.progress;
-    HGLOBAL info = untouchedHandle();
-    HGLOBAL pixels = untouchedHandle();
-    outcome.result = get<GetPictureFn>(name)(sourcePointer(source), source.length, source.flags,
-                                             &info, &pixels, recordProgress, 0);
-    progressCalls = nullptr;
-    host_contract::HandedPicture handed =
-        contract(outcome.contractFailures)
-            .afterPicture(name, outcome.result, info, pixels, untouchedHandle());
-    outcome.info = std::move(handed.info);
-    outcome.pixels = std::move(handed.pixels);
-    return outcome;
-  }
-
-  HMODULE module_;
+  static inline const ProgressScript kGoOn = [](int, const ProgressCall&) { return 0; };
 };
-
-// The folder of this program, where the build puts the DLLs too.
-std::string programFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
 
 }  // namespace
 
@@ -213,7 +103,7 @@ int main() {
 
   int failedChecks = 0;
   for (const PluginDll* dll : {&gradecDll(), &qdecDll()}) {
-    const std::string path = programFolder() + dll->file;
+    const std::string path = windows_host::programFolder() + dll->file;
     Win32Host host(path);
     if (!host.loaded()) {
       std::cout << "[  FAILED  ] cannot load " << path << " (error " << GetLastError() << ")\n";
@@ -221,6 +111,9 @@ int main() {
       continue;
     }
     for (const NamedCheck& check : checks) {
+#ifdef _WIN64
+      if (std::strcmp(check.name, "everyExportRemovesItsOwnArguments") == 0) continue;
+#endif
       const int before = host_checks::failures;
       std::cout << "[ RUN      ] " << check.name << "/" << dll->file << "\n";
       check.run(host, *dll);
@@ -230,6 +123,9 @@ int main() {
                 << "\n";
     }
   }
+#ifdef _WIN64
+  failedChecks += runWideHostChecks();
+#endif
   std::cout << (failedChecks == 0 ? "All host checks passed\n"
                                   : std::to_string(failedChecks) + " host checks failed\n");
   return failedChecks == 0 ? 0 : 1;

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# planeconv.exe under Wine converts every sample, through the real gradec.spi and qdec.spi
-# beside it, to the same PNG bytes as the native planeconv. Skipped (77) where Wine cannot run.
+# planeconv.exe under Wine converts every sample, through the real plug-in DLLs beside it, to the
+# same PNG bytes as the native planeconv. Skipped (77) where Wine cannot run.
+#   planeconv_under_wine.sh PLANECONV.EXE NATIVE_PLANECONV SAMPLES [RUNNER]
+# RUNNER runs a Windows program under the right Wine: run_under_wine.sh (32-bit) by default.
 set -uo pipefail
 exe="$1"
 native="$2"
 samples="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
+runner="${4:-$here/run_under_wine.sh}"
 
 if [ ! -x "$native" ]; then
   echo "the native planeconv is missing: $native (build the native preset first)" >&2
@@ -16,7 +19,7 @@ trap 'rm -rf "$work"' EXIT
 cp "$samples"/*.gra "$samples"/*.q "$samples"/*.rgb "$samples"/*.e1 "$work"/
 cd "$work" || exit 1
 
-"$here/run_under_wine.sh" "$exe" convert ./*.gra ./*.q -d windows
+"$runner" "$exe" convert ./*.gra ./*.q -d windows
 status=$?
 [ $status -eq 77 ] && exit 77
 [ $status -eq 0 ] || { echo "planeconv.exe failed ($status)" >&2; exit 1; }
