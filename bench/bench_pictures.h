@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pictures the decoding benchmark runs on, and the three ways it produces their pixel block:
 // the plug-ins' GetPicture as a host calls it, libpng on the same picture kept as a 4-bit
 // palette PNG, and the floor that any decoder of this output must pay.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // convert_split: where `planeconv convert` spends its time, stage by stage.
 //
 //   convert_split [COUNT]        (default 1000)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // decode_bench: how fast the plug-ins decode, against the floor and against libpng, in one run.
 //
 //   decode_bench [Google Benchmark flags]        (make bench builds and runs it)

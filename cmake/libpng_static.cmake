@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # libpng for the Windows builds: no MinGW package provides it, so it is built here from its
 # source tree (scripts/fetch-libpng-source.sh), over MinGW's zlib, as the static library
 # png_static. Nothing is defined when the source or zlib is missing.

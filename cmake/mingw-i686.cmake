@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling the plug-ins and their Windows tools with i686 MinGW-w64; tests run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling the 64-bit plug-ins and their Windows tools with x86-64 MinGW-w64; tests run
 # under 64-bit Wine. The tools use the Windows thread functions themselves, so the compilers of
 # the win32 thread model serve, as in the i686 build.

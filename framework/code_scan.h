@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding code bytes among plain bytes.
 //
 // Both formats code their runs with a few code bytes chosen per picture (GRA) or per chunk (Q)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Companion files beside a picture opened by name. Only the GRA plug-in uses them; the Q
 // plug-in is built without this file.
 #include <cstring>

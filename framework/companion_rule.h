@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The companion-file rule, stated once for the plug-in that opens companions (GraLoader, through
 // ImageLoader::openCompanion) and for the hosts that report which companions a picture used.
 //

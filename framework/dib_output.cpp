@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DIB output: the information block, the common picture-information fields, the pixel block
 // and the plane writer.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported functions of a plug-in DLL and its entry point. Each plug-in's DLL source
 // includes its loader's header, defines PLUGIN_LOADER as the loader class, then includes this.
 #pragma once

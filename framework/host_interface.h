@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the host and a plug-in exchange: result codes, the picture-information record, the
 // progress function and the five exports' signatures. Hosts include this, never the platform
 // layer.

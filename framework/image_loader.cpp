@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "framework/image_loader.h"
 
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ImageLoader: the base class of both format loaders.
 //
 // One loader object serves exactly one export call. It holds the byte source the picture is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform types the host interface is made of, and nothing else of the platform layer.
 //
 // Hosts see the plug-in interface through host_interface.h, which includes only this header:

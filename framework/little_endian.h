@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian numbers in byte arrays: the fields of the DIB information block, the Q header's
 // chunk lengths and file size, and whatever else a tool or test reads or writes byte by byte.
 #pragma once

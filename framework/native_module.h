@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The native stand-in for a plug-in's string-table resource. A plug-in's native module source
 // includes its strings header and then this one, which defines NativeModuleOf<PLUGIN_LOADER>.
 #pragma once

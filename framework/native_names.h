@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the native stand-in finds a file by name as Windows does, whose file system ignores the
 // letter case of names: _lopen opens the exact name when it exists, otherwise the entry of the
 // same folder whose name matches it ignoring the case of ASCII letters. Hosts that report which

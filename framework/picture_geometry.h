@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The picture geometry both formats share, and the DIB they are handed over as.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform layer: the only code that knows whether it runs on Windows.
 //
 // On Windows this is <windows.h> itself: global memory, the _l* file calls and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Native stand-in for the Windows calls the plug-ins use. See platform.h.
 #ifndef _WIN32
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five host entry points, written once for both plug-ins.
 //
 // PluginExports<Loader> holds the exports of the plug-in whose format loader is Loader. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the picture writers (gra/writer, q/writer) share: the 4-bit colour of a picture's own
 // colours, and the one error both throw.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host for fuzzing one plug-in: it drives the plug-in's exports as a viewer does, steered by
 // the last bytes of the input, and checks after every call what the plug-in promises a host.
 //

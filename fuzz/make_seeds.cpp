@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed inputs of the fuzz targets: small pictures stored with the writers so that
 // every coding path of each format is in some seed, each followed by a few steering tails (see
 // fuzz_host.h) so that every way of calling the plug-in is in some seed too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target of the Q plug-in: every export, as a host calls it (see fuzz_host.h).
 #include "fuzz/fuzz_host.h"
 #include "q/q_loader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays inputs through a fuzz target without the fuzzer: every file named, and every file in
 // every folder named (but hidden ones), once each. A failed check aborts, naming the input last
 // started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GRA file layout, shared by the reader (GraLoader) and the writer. The format itself is
 // described at the top of gra_loader.cpp.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GraLoader: reads GRA pictures.
 //
 // A GRA picture is 640 x 400 pixels of 16 colours, kept as four bit planes: planes 0 to 2 are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GraLoader: the format loader of the GRA plug-in.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GRA plug-in DLL: its exports and entry point.
 #include "gra/gra_loader.h"
 #define PLUGIN_LOADER GraLoader

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GRA plug-in's string table for the native build.
 #include "gra/gra_loader.h"
 #include "gra/gradec_strings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string table of the GRA plug-in, read by its resource script and by the native build.
 #pragma once
 #define PLUGIN_STRING_1024 "00IN"

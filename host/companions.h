@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The companion files a plug-in uses beside a picture opened by name.
 //
 // A companion is found as the plug-in finds it: by the companion rule (framework/

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files read and written as a host that users trust with their files must: no more of a file is
 // read than the host asks for; an output appears only when complete, under a temporary name
 // in its folder until then; only regular files are ever replaced; an interrupted run leaves no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/image_files.h"
 
 #include <png.h>

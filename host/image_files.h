@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Picture files besides the plug-ins' formats, for hosts that write or read them: PNG (through
 // libpng) and BMP.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A picture as a host gets it from a plug-in, and the calls that get it.
 //
 //   host::PluginSet plugins;

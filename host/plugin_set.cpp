@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/plugin_set.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two plug-ins as a host sees them: five exports each, found by name.
 //
 // Natively the plug-ins' exports are linked in; on Windows the DLLs are loaded with

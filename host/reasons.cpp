@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/reasons.h"
 
 #include "gra/gra_format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a file is refused, in words: every reason a host shows a user comes from here, and the
 // formats' own header descriptions (gra/gra_format.h, q/q_format.h) supply what the bytes
 // showed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libpixbufloader-gra.so: the gdk-pixbuf loader module of GRA pictures.
 #include "pixbuf/pixbuf_module.h"
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes a gdk-pixbuf loader cache that lists the system's own modules and the freshly built
 # ones, so that programs started with GDK_PIXBUF_MODULE_FILE pointing at it open every format
 # they did before and GRA and Q pictures besides.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixbuf/pixbuf_module.h"
 
 #include <sys/stat.h>

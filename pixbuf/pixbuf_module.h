@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gdk-pixbuf loader modules of both formats: every program built on gdk-pixbuf (image
 // viewers, file choosers, thumbnailers) then opens GRA and Q pictures.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libpixbufloader-q.so: the gdk-pixbuf loader module of Q pictures.
 #include "pixbuf/pixbuf_module.h"
 

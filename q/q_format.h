@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers of the Q file layout, shared by the loader and the writer. The layout itself is
 // described at the top of q_loader.cpp.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Q picture loader.
 //
 // A Q file holds one 640 x 400 picture of 16 colours (4 bit planes) or 8 colours (3 planes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QLoader: the format loader of the Q plug-in.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Decoding as WebAssembly against the native build, in one run on the same pictures (the
 # samples and decode_bench's busy and noisy pictures, which it writes out for this):
 #   native  decode_bench's medians of GetPicture (CPU time, 9 repetitions)

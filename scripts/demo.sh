@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The demo: converts every bundled sample to PNG under out/ with planeconv and prints a table.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"

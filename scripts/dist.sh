@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # make dist: the release files of this checkout's version (the CMake project version) in dist/:
 #   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins and
 #                                      planeconv.exe, README.txt (CRLF) and LICENSE.txt

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows build of planeconv links libpng, which no package provides for MinGW: this fetches
 # Debian's libpng source package once and unpacks it into build/deps/libpng.
 set -euo pipefail

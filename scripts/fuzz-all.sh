@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs both fuzz targets side by side (scripts/fuzz.sh), one process each, and sums up.
 #
 #   scripts/fuzz-all.sh SECONDS ci|long

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Adds to a target's committed corpus (fuzz/corpus/TARGET) the inputs of the last runs
 # (build/fuzz/corpus/TARGET) and of the seeds that reach code or features the corpus does not,
 # minimised: the fewest inputs that keep all the coverage (a greedy set cover).

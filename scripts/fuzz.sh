@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs one fuzz target of build/fuzz for a while.
 #
 #   scripts/fuzz.sh TARGET SECONDS [ci|long]

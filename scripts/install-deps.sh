@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the builds and tests need, with apt, when it is missing. Quiet and quick when
 # everything is there already.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Removes exactly what `make install` put in place: the files `make install` recorded in the
 # build folder (installed_COMPONENT.txt, one per component: the paths of cmake --install's
 # manifest with DESTDIR in front), then the records. Folders stay, and so does anything at a

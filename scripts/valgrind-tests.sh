@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every native test program of a build once under Valgrind memcheck: each GoogleTest
 # program with all its tests, every other test with its arguments. Fails when any run reports
 # a memory error or a leak.

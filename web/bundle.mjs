@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes the web build's JavaScript outputs from the compiled module:
 //
 //   node bundle.mjs SOURCE_DIR BUILD_DIR VERSION

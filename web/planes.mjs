@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GRA and Q pictures in JavaScript, decoded by the project's own plug-ins compiled to
 // WebAssembly (planes_core.mjs). This module knows no format: it places files where the
 // plug-ins look for them and hands back what they decoded, or the reason they could not.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web module: the host library's calls for a browser page, by way of embind. It knows no
 // format of its own: the plug-ins, linked in through their five exports, decode, and the host
 // library recognises files and words every reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GRA writer. The file layout is told at the top of gra/gra_loader.cpp; this file follows
 // it from the other side: it keeps the same three plane lines a reader keeps, and for each
 // line pair writes the shortest changes that turn them into the pair's planes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GRA writer: stores a 640 x 400 picture of 16 colours as a GRA file, with its "rgb"
 // palette file and its "e1" fourth-plane file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Q writer. The file layout and the token codes are described at the top of
 // q/q_loader.cpp; the writer produces exactly what the loader reads.
 #include "q/writer/q_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Q writer: makes a Q file from a picture of colour indices.
 //
 // A picture of 640 x 400 indices becomes 200 line pairs of 4 (16 colours) or 3 (8 colours) bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DLLs against the native build: for many inputs, the emulated gradec.spi and qdec.spi must
 // give the host exactly what PluginExports<GraLoader> and PluginExports<QLoader> give it: the
 // result codes, the information and pixel blocks, the picture-information record with its text

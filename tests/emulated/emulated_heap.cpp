@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/emulated_heap.h"
 
 #include <iterator>

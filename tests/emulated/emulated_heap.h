@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Blocks of emulated memory for the runtime's malloc, the process heap and global memory. Each
 // block is followed by guard bytes, checked when it is freed, so that a write past the end of a
 // block is caught; fresh blocks are filled with a pattern unless asked for zeros, so that bytes

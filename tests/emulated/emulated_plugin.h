@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // EmulatedPlugin: a minimal Windows host for a plug-in DLL, running the real DLL file in an
 // emulated 32-bit x86 process.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/host_calls.h"
 
 #include <sstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a host passes to a plug-in's picture calls and what it gets back, in a form that both the
 // emulated DLL and the native build fill, so that the two can be compared byte for byte.
 #pragma once

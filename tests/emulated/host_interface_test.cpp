@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plug-in DLLs as a Windows host sees them: loaded like LoadLibrary into an emulated 32-bit
 // process, their exports found by name and called with the stdcall convention.
 #define HOST_CHECKS_WITH_GTEST

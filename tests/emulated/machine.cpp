@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/machine.h"
 
 #include <unicorn/unicorn.h>

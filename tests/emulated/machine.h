@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A 32-bit x86 CPU and its address space, emulated: the ground the plug-in DLLs run on.
 #pragma once
 

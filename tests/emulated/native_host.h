@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The native build of a plug-in driven the way EmulatedPlugin drives the DLL, filling the same
 // outcome records, so that the two can be compared byte for byte.
 #pragma once

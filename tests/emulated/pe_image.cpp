@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/pe_image.h"
 
 #include <algorithm>

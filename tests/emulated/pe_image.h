@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A 32-bit Windows DLL laid out as a Windows loader maps it: headers and sections at their
 // relative addresses, base relocations applied for the address it is loaded at, its imports,
 // exports, thread-local storage and resources found through the data directories.

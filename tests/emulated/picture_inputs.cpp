@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/picture_inputs.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inputs for comparing the emulated DLLs with the native build: pseudo-random bytes behind
 // plausible headers, shaped like the formats' coded data so that decoding goes deep, files cut
 // short, and pictures from the format writers when they are built in. Every input is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cross-built plug-in DLLs that the emulated host tests load, from the folder the build
 // names in PLUGIN_DLL_DIR.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/emulated/windows_services.h"
 
 #include <fcntl.h>

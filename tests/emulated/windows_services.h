@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows services an emulated plug-in DLL imports, as native implementations.
 //
 // Every import is bound to a trap slot: a code address at which the machine stops and calls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures from the format writers, for the comparison of the emulated DLLs with the native
 // build. The build defines HAVE_GRA_WRITER and HAVE_Q_WRITER when the writer libraries exist;
 // without one, its list is empty and the random inputs carry the comparison alone.

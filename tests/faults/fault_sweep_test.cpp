@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every allocation, lock and open of whole GetPicture and GetPictureInfo calls failing in turn,
 // for both plug-ins: a GRA picture by name with its palette and fourth-plane files, and Q
 // pictures of 8 and 16 colours with comments, by name and from memory. Each failure must give

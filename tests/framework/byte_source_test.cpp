@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte sources and companion files of ImageLoader.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the next code byte a word at a time must find what a byte-by-byte search finds, and
 // copying or XORing up to it must apply what lies before it.
 #include "framework/code_scan.h"

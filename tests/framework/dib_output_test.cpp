@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plane writer, the information block and the common picture-information fields.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five exports: their sequences, result codes, hand-over rules and clean-up on every path.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The little-endian helpers: low byte first, every byte in its place, no sign from the top
 // byte, and nothing written past the number's width.
 #include "framework/little_endian.h"

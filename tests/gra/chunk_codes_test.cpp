@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chunk codes that change one plane line.
 #include <algorithm>
 

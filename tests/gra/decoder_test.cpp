@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line-pair decoder: pair flags, windows, the fourth plane, progress and short data.
 #include "tests/gra/gra_test_support.h"
 

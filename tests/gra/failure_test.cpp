@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failures: short sources at every length, and every allocation, lock and open failing.
 #include "tests/gra/gra_test_support.h"
 

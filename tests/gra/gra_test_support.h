@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the GRA tests: decoding through the exports, hand-made files, progress logs and
 // what a reader is expected to show of a written picture.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recognition, the header, the palette file and the picture information.
 #include "tests/gra/gra_test_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures written by the writer come back unchanged through GetPicture.
 #include <set>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host library's files: bounded reading of picture files, outputs that never replace what
 // is not a regular file, sets written all or nothing, companions found as the plug-in finds
 // them, text made printable, PNGs read with their stored values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host library: reasons in words, companions, recognition and decoded pictures, through the
 // plug-ins' exports as any host reaches them.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # make install and make uninstall: planeconv is installed into PREFIX/bin under a staging
 # DESTDIR and recorded; uninstall removes exactly what was installed and nothing else. And the
 # tree make install builds (PLANES_TESTS=OFF) holds no test, benchmark or fuzz target.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the desktop tests, which stand on GLib: whole files, programs run to their end,
 // GLib's string lists.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # make install's desktop part, staged into a scratch DESTDIR under another prefix: the two
 # modules, the MIME package, the thumbnailer and its entry land where they belong, the entry
 # names the thumbnailer where the prefix puts it (not where DESTDIR stages it), and with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gdk-pixbuf loader modules in the system's gdk-pixbuf: registration and MIME types, every
 // sample loaded by file name and in small pieces and compared with the PNG planeconv writes,
 // the file name recovered for companions, a Q picture's comment, the README's route without

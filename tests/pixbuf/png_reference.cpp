@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/pixbuf/png_reference.h"
 
 #include "host/image_files.h"

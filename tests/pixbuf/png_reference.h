@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PNGs planeconv writes, read back with libpng: the pictures the modules must match. Kept
 // apart from the tests' own source, which includes glib (glib and the platform layer under
 // planeconv both claim the names TRUE and FALSE).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The README's route without installing, as written: its two export lines, taken from the
 # README itself and run in the project root, then its checks by hand, and what the route must
 # keep within reach: the system's own gdk-pixbuf modules and GSettings schemas.

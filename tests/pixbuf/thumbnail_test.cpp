@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop component as installed, and its thumbnails as a file manager makes them.
 //
 // The environment installs the component desktop into a scratch prefix as `make install

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planeconv reads what users have, exactly: every kind of PNG with its stored values and palette
 // order, companions whatever their letter case, --as under the plug-in's own checks, standard
 // input, no more of a file than its format can describe, text from files shown safely, and

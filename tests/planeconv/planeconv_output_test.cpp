@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planeconv never replaces or damages what the user did not ask to replace: outputs that are
 // not regular files, inputs and their companions, two inputs to one output, a GRA picture's
 // set written whole; errors give their first cause; odd inputs and options as users type them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planeconv on a terminal and when interrupted, run on a pseudo-terminal. A fifo among the
 // inputs holds planeconv at a known point (it waits to read it) until the test feeds it, so
 // nothing here depends on timing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planeconv end to end: the commands as a user runs them, their files, messages and exit codes.
 #include <gtest/gtest.h>
 #include <sys/wait.h>

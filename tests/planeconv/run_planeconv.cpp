@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/planeconv/run_planeconv.h"
 
 #include <fcntl.h>

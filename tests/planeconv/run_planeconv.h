@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs planeconv as a user does: with arguments (no shell), standard input from bytes or a
 // file, standard output and standard error kept apart, or on a pseudo-terminal of a given size.
 #pragma once

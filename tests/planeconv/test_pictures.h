@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures for the planeconv tests: busy GRA and Q pictures from the writers, and PNGs of every
 // kind written with libpng.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chunk decoder: tokens, lines, the history of earlier lines, progress and cancelling.
 #include <gtest/gtest.h>
 

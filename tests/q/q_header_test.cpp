@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recognition, the header and table block, and the picture information with its comment.
 #include <gtest/gtest.h>
 

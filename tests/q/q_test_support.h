@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the Q tests: hand-made files, decoding through the exports, reading lines back out
 // of the pixel block, and test pictures for the writer.
 #pragma once

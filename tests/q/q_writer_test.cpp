@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writer round trips through the exports, what the writer chooses, truncated files and
 // failing allocations, locks and opens.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What make dist wrote, as a user receives it: the files of the project's version and no others,
 # SHA256SUMS matching them, the zip's exact file list, each DLL's machine type and version
 # resource, README.txt and LICENSE.txt with CRLF line ends, the source tarball's contents, the

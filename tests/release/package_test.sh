@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Debian package on this machine, as a user gets it: installed with apt-get, then
 #   - planeconv and planethumb at the package's version, planeconv info on a sample;
 #   - the installed thumbnailer entry's command on a GRA picture with its palette and

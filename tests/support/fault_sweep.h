@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault sweeps: every allocation, lock and open that a successful export call makes, failing
 // in turn. Each failure must give its own code, or Ok where the plug-in does without what
 // failed; after each call the host contract must hold: nothing handed over on failure, nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a plug-in promises its host after every export call, checked the same way by every test
 // host: the native tests and fault sweeps, the fuzz targets, the emulated Windows process that
 // runs the real DLLs, and the Win32 host program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The native build's view of blocks and resources for the host contract (host_contract.h): the
 // platform stand-in counts what is allocated, locked and open, and its global blocks are taken
 // over with GlobalSize, GlobalLock, GlobalUnlock and GlobalFree, as a host does.

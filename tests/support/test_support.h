@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the native tests: scratch folders, files, and the host contract over the
 // platform stand-in.
 #pragma once

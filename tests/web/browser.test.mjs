@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The viewer page end to end in Debian's chromium: opened from file://, the samples handed to its
 // file input and dropped on it, the canvas read back and held to planeconv's PNGs, the error of a
 // truncated picture, the keys, the zoom and "Save as PNG", and not one request beyond the page

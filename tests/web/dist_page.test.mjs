@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The viewer page as make dist ships it (PLANES_DIST_PAGE, dist/planeplugins-VERSION-viewer.html),
 // opened from file:// in Debian's chromium: a GRA picture with its companions shown pixel for
 // pixel as planeconv converts it, the footer naming the release's version, and no request beyond

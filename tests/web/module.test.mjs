@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web module under node: every sample and the writers' pictures decode to what the native
 // planeconv makes of them (indices, palette, comment, colours, format), companions pair up by
 // name whatever the letter case, and refused files carry the native build's reasons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the native build says of a picture, for the web tests to hold the WebAssembly build to:
 // planeconv's PNG (indices and palette), its info (format, colours, comment) and its reasons.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small PNG reader for the web tests: the palette PNGs planeconv writes (indices and palette
 // as stored) and the RGB or RGBA PNGs a browser saves, as 8-bit RGBA pixels.
 import { inflateSync } from "node:zlib";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // writer_pictures FOLDER: pictures made with the writers, for the web tests to decode both as
 // WebAssembly and with the native planeconv. Fixed seeds: the same files every run.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks a plug-in DLL as a host's loader sees it: a 32-bit (PE32) or, with 64 as the second
 # argument, a 64-bit (PE32+, x86-64) DLL whose exports are exactly the five undecorated names,
 # which carries a resource section, and which imports system DLLs only.

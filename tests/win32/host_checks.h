@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The checks a host makes of a plug-in DLL, written once for two hosts: the real Windows host
 // (host_tests.exe, which loads the DLLs with LoadLibrary and runs under Wine, 32- or 64-bit)
 // and the emulated host (tests/emulated, under GoogleTest). Each check is a function template over

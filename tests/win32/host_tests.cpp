@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plug-ins as a Windows host sees them: loaded with LoadLibrary from the folder of this
 // program, their exports found by name with GetProcAddress and called with the WINAPI
 // convention. Runs the shared host checks (host_checks.h) for both DLLs, and in the 64-bit build

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # planeconv.exe under Wine converts every sample, through the real plug-in DLLs beside it, to the
 # same PNG bytes as the native planeconv. Skipped (77) where Wine cannot run.
 #   planeconv_under_wine.sh PLANECONV.EXE NATIVE_PLANECONV SAMPLES [RUNNER]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a 32-bit Windows test program under Wine. Where 32-bit Wine cannot run (not installed,
 # or a kernel without 32-bit program support, where its loader fails to start), exits 77,
 # which CTest reports as a skipped test.

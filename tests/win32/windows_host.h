@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Windows host of one plug-in DLL, for the test programs that run under Wine: loads the DLL
 // with LoadLibrary, finds its exports by name with GetProcAddress and calls them as the host
 // interface of this build says (32- or 64-bit), filling the same outcome records as the

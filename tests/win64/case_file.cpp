@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/win64/case_file.h"
 
 #include <istream>

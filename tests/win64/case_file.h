@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The differential run of the 64-bit DLLs against the native build, in two halves joined by a
 // folder: the native program write_cases makes every call of every case through the native
 // build and writes the inputs and what each call gave to a case file (and the pictures that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows half of the differential run of the 64-bit DLLs (see case_file.h): reads the
 // cases that the native build answered and makes every call again through gradec.sph and
 // qdec.sph, loaded from this program's folder; each answer must equal the native one byte for

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The differential run of the 64-bit DLLs against the native build: the native write_cases
 # writes the cases with the native build's answers to a scratch folder, and compare_cases.exe
 # makes the same calls through gradec.sph and qdec.sph under 64-bit Wine. Skipped (77) where

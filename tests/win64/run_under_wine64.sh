@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a 64-bit Windows test program under 64-bit Wine (Debian's wine64), in the Wine prefix
 # that WINEPREFIX names, which must be one of 64-bit Wine's own: a prefix made by 32-bit Wine
 # stays 32-bit. Where 64-bit Wine cannot run, exits 77, which CTest reports as a skipped test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/win64/wide_host_checks.h"
 
 #include <cstdint>

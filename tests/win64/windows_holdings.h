@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a plug-in left held in a real Windows process, as far as its host can see: blocks of the
 // process heap, where global memory blocks and the plug-ins' own small blocks live, and files
 // still open.

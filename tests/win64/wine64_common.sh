@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts that run 64-bit Wine for the tests (sourced): finds 64-bit Wine and its
 # server, or exits 77 (a skipped test) where it cannot run: not installed, or a loader that
 # fails to start.

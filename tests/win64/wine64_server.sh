@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Starts and stops the Wine server of the test run's 64-bit prefix (WINEPREFIX), so that each
 # test program under 64-bit Wine starts in well under a second instead of about 3 seconds.
 #   wine64_server.sh start   # makes the prefix when it is missing (about 10 s), starts the server

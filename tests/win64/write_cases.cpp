@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The native half of the differential run of the 64-bit DLLs (see case_file.h): makes the
 // cases, makes every call of each through the native build and writes FOLDER/cases.bin, with
 // the pictures that are opened by name (and their companion files) beside it.

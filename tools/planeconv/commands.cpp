@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // info and convert.
 #include "tools/planeconv/commands.h"
 

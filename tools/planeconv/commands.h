@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands of planeconv and the options they take.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // encode: a PNG becomes a GRA or Q picture, through the project's writers.
 #include <algorithm>
 #include <atomic>

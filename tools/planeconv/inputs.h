@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files a command works on, found before any work starts: folders opened (with -r),
 // companion files set aside, repeated files dropped, and for convert each output named and
 // checked against every other output and every input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planeconv: views, converts and writes GRA and Q pictures through the two import plug-ins.
 //
 //   planeconv info [-r] FILE...

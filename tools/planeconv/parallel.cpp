@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/planeconv/parallel.h"
 
 #include <new>

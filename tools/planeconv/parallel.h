@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The little threading planeconv needs, on both builds: run a function on N threads, a lock,
 // a pause, the number of cores. Natively the standard library's threads; on Windows the
 // system's own (this MinGW's standard library has no threads).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress bar of a conversion on a terminal.
 #pragma once
 

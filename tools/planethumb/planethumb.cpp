@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // planethumb: the thumbnailer of GRA and Q pictures on Linux desktops.
 //
 //   planethumb [-s SIZE] INPUT OUTPUT

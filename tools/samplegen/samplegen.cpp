@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // samplegen: draws the bundled sample pictures and stores them with the project's writers.
 //
 //   samplegen DIR

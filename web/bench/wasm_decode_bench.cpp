@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wasm_decode_bench: how fast the plug-ins decode as WebAssembly, timed as decode_bench times
 // them natively, so that the two can be set side by side (scripts/bench-web.sh does).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The viewer page: files in (file input, folder input, drag and drop), a list of thumbnails,
 // the chosen picture at its natural size with its palette and facts. Everything a picture
 // shows or a failure says comes from planes.mjs, that is from the plug-ins and the host library.
