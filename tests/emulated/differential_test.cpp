@@ -16,6 +16,7 @@
 #include "tests/emulated/native_host.h"
 #include "tests/emulated/picture_inputs.h"
 #include "tests/emulated/plugin_files.h"
+#include "tests/emulated/plugin_inputs.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -26,30 +27,12 @@ constexpr int kRandomInputs = 80;
 constexpr int kFileInputs = 16;
 constexpr int kCancelledInputs = 2;
 
-struct Gradec {
-  using Loader = GraLoader;
+struct Gradec : GradecInputs {
   static constexpr const char* kDll = "gradec.spi";
-  static constexpr const char* kExtension = "gra";
-  static std::vector<PictureCase> randomCases(int count, std::uint64_t seed) {
-    return randomGraCases(count, seed);
-  }
-  static std::vector<PictureCase> fileCases(int count, std::uint64_t seed) {
-    return randomGraCasesWithCompanions(count, seed);
-  }
-  static std::vector<PictureCase> writerCases() { return graWriterCases(); }
 };
 
-struct Qdec {
-  using Loader = QLoader;
+struct Qdec : QdecInputs {
   static constexpr const char* kDll = "qdec.spi";
-  static constexpr const char* kExtension = "q";
-  static std::vector<PictureCase> randomCases(int count, std::uint64_t seed) {
-    return randomQCases(count, seed);
-  }
-  static std::vector<PictureCase> fileCases(int count, std::uint64_t seed) {
-    return randomQCases(count, seed);
-  }
-  static std::vector<PictureCase> writerCases() { return qWriterCases(); }
 };
 
 // A script that answers 0 to every call but the one numbered cancelAt.

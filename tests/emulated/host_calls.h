@@ -44,6 +44,19 @@ struct ProgressCall {
 // passes no progress function.
 using ProgressScript = std::function<std::int32_t(int index, const ProgressCall& call)>;
 
+// The script and record of the progress calls of a host's call in progress, and what a host's
+// progress function does with each call: records it and answers as the script says (0 without
+// one).
+struct ProgressState {
+  const ProgressScript* script = nullptr;
+  std::vector<ProgressCall>* calls = nullptr;
+
+  int answer(const ProgressCall& call) const {
+    calls->push_back(call);
+    return script && *script ? (*script)(static_cast<int>(calls->size()) - 1, call) : 0;
+  }
+};
+
 // What GetPicture (or GetPreview) did, as the host sees it. Each host checks the host contract
 // (tests/support/host_contract.h) after the call and takes the blocks over with it.
 struct PictureOutcome {

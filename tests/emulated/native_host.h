@@ -15,17 +15,11 @@
 
 namespace native_host {
 
-// The script and record of the progress calls of the call in progress.
-struct ProgressState {
-  const ProgressScript* script = nullptr;
-  std::vector<ProgressCall>* calls = nullptr;
-};
+// The progress calls of the call in progress.
 inline ProgressState progressState;
 
 inline int WINAPI recordProgress(int done, int total, HostValue userData) {
-  const ProgressCall call{done, total, userData};
-  progressState.calls->push_back(call);
-  return (*progressState.script)(static_cast<int>(progressState.calls->size()) - 1, call);
+  return progressState.answer(ProgressCall{done, total, userData});
 }
 
 // The host contract after a call, its failures collected into an outcome.

@@ -21,19 +21,11 @@
 
 namespace windows_host {
 
-// The script and record of the progress calls of the call in progress.
-struct ProgressState {
-  const ProgressScript* script = nullptr;
-  std::vector<ProgressCall>* calls = nullptr;
-};
+// The progress calls of the call in progress.
 inline ProgressState progressState;
 
 inline int WINAPI recordProgress(int done, int total, HostValue userData) {
-  const ProgressCall call{done, total, userData};
-  progressState.calls->push_back(call);
-  return progressState.script && *progressState.script
-             ? (*progressState.script)(static_cast<int>(progressState.calls->size()) - 1, call)
-             : 0;
+  return progressState.answer(ProgressCall{done, total, userData});
 }
 
 inline HGLOBAL untouchedHandle() {

@@ -17,6 +17,7 @@
 #include "q/q_loader.h"
 #include "tests/emulated/native_host.h"
 #include "tests/emulated/picture_inputs.h"
+#include "tests/emulated/plugin_inputs.h"
 #include "tests/win64/case_file.h"
 
 static_assert(sizeof(HostValue) == 8, "the cases carry 64-bit user values");
@@ -32,30 +33,12 @@ using cases::CallKind;
 using cases::Case;
 using cases::Progress;
 
-struct Gradec {
-  using Loader = GraLoader;
+struct Gradec : GradecInputs {
   static constexpr cases::Plugin kPlugin = cases::Plugin::Gradec;
-  static constexpr const char* kExtension = "gra";
-  static std::vector<PictureCase> randomCases(int count, std::uint64_t seed) {
-    return randomGraCases(count, seed);
-  }
-  static std::vector<PictureCase> fileCases(int count, std::uint64_t seed) {
-    return randomGraCasesWithCompanions(count, seed);
-  }
-  static std::vector<PictureCase> writerCases() { return graWriterCases(); }
 };
 
-struct Qdec {
-  using Loader = QLoader;
+struct Qdec : QdecInputs {
   static constexpr cases::Plugin kPlugin = cases::Plugin::Qdec;
-  static constexpr const char* kExtension = "q";
-  static std::vector<PictureCase> randomCases(int count, std::uint64_t seed) {
-    return randomQCases(count, seed);
-  }
-  static std::vector<PictureCase> fileCases(int count, std::uint64_t seed) {
-    return randomQCases(count, seed);
-  }
-  static std::vector<PictureCase> writerCases() { return qWriterCases(); }
 };
 
 Call makeCall(CallKind kind, std::int32_t progress = static_cast<std::int32_t>(Progress::None),
