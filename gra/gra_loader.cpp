@@ -274,7 +274,8 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
       planeLine[current++] ^= code;
       const unsigned stop = std::min(unsigned{length}, consumed + kPlaneLineBytes - current);
       const auto end = static_cast<unsigned>(escapes.applyUntilCode<CodeScan::Apply::Xor>(
-          chunk, static_cast<int>(consumed), static_cast<int>(stop), planeLine + current));
+          chunk, static_cast<int>(consumed), static_cast<int>(stop), length + kGraChunkPadding,
+          planeLine + current));
       current += end - consumed;
       consumed = end;
     } else if (code == skipCode) {

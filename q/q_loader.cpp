@@ -250,7 +250,8 @@ int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, s
       // The copy may read into the chunk buffer's padding and write into the line's slack.
       line[fill++] = first;
       const int end = startsCode.applyUntilCode<CodeScan::Apply::Copy>(
-          chunk, at, std::min<int>(length, at + kLineBytes - fill), line + fill);
+          chunk, at, std::min<int>(length, at + kLineBytes - fill), length + kChunkPadding,
+          line + fill);
       fill += end - at;
       at = end;
     } else if (first == codes.zeroRunCode) {
