@@ -67,16 +67,12 @@ WidePath processorWidePath() {
 #endif
 }
 
-WidePath widePath() {
-  // Threads that meet an unset value each choose, and all choose alike: a plain atomic is
-  // enough, and needs none of the runtime's guarded statics.
-  static std::atomic<int> chosen{-1};
-  int path = chosen.load(std::memory_order_relaxed);
-  if (path < 0) {
-    path = static_cast<int>(choosePath());
-    chosen.store(path, std::memory_order_relaxed);
-  }
-  return static_cast<WidePath>(path);
+std::atomic<int> wide_paths_detail::chosen{-1};
+
+WidePath wide_paths_detail::choose() {
+  const WidePath path = choosePath();
+  chosen.store(static_cast<int>(path), std::memory_order_relaxed);
+  return path;
 }
 
 std::optional<WidePath> widePathNamed(const char* name) {

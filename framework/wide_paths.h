@@ -11,14 +11,15 @@
 // one is. An unknown name changes nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
 enum class WidePath : int { Portable = 0, Sse2 = 1, Avx2 = 2 };
 
 // The path the decoders take in this process: the processor's widest, narrowed by
-// PLANES_WIDE_PATH. Read at first use; safe to call from any thread.
-WidePath widePath();
+// PLANES_WIDE_PATH. Chosen at first use; safe to call from any thread, and cheap once chosen.
+inline WidePath widePath();
 
 // The widest path this processor runs (the portable one on other processors than x86).
 WidePath processorWidePath();
@@ -38,3 +39,15 @@ WidePath widestPathOf(const ProcessorFacts& facts);
 std::optional<WidePath> widePathNamed(const char* name);
 // The name of a path, as PLANES_WIDE_PATH takes it.
 const char* widePathName(WidePath path);
+
+// The choice, once made (-1 before): threads that find none each make it, and all make the
+// same, so a plain atomic is enough and needs none of the runtime's guarded statics.
+namespace wide_paths_detail {
+extern std::atomic<int> chosen;
+WidePath choose();
+}  // namespace wide_paths_detail
+
+inline WidePath widePath() {
+  const int path = wide_paths_detail::chosen.load(std::memory_order_relaxed);
+  return path >= 0 ? static_cast<WidePath>(path) : wide_paths_detail::choose();
+}
