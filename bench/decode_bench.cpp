@@ -21,10 +21,18 @@
 //
 //   decode_bench --write-pictures FOLDER         writes the pictures' files instead (for the
 //                                                WebAssembly side of scripts/bench-web.sh)
+//
+//   decode_bench --export=FOLDER [flags]
+//
+// also writes to FOLDER what the Windows benchmark (dll_bench.exe, bench/dll_bench.cpp) needs
+// to time the DLLs on the same pictures and hold them against this run: the pictures decoded
+// from memory and the pixels each must give (listed in pictures.txt), and the medians of this
+// run (native.txt), once it has run.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -84,6 +92,9 @@ class MedianReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // The medians of this run, in microseconds, by benchmark name.
+  const std::map<std::string, double>& medians() const { return medians_; }
+
   // The table of this run: a missing entry (filtered out or failed) shows as "-".
   void printRatios(const std::vector<BenchPicture>& pictures) const {
     auto median = [&](const std::string& name) {
@@ -115,6 +126,47 @@ class MedianReporter : public benchmark::ConsoleReporter {
  private:
   std::map<std::string, double> medians_;
 };
+
+// The file name a picture is exported under: its label with a dash for the slash.
+std::string exportName(const BenchPicture& picture) {
+  return picture.kind + "-" + picture.name;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  if (std::string error = host::writeFileAtomically(path, Bytes(text.begin(), text.end()), true);
+      !error.empty())
+    throw std::runtime_error(path + ": " + error);
+}
+
+// The pictures decoded from memory, each with the pixels it must give, and pictures.txt, one
+// line per picture: its label, its file and its pixel file.
+void exportPictures(const std::string& folder, const std::vector<BenchPicture>& pictures) {
+  std::filesystem::create_directories(folder);
+  std::string index;
+  for (const BenchPicture& p : pictures) {
+    if (!p.path.empty()) continue;  // decoded by name, beside its companion files
+    const std::string file = exportName(p) + (p.kind == "gra" ? ".gra" : ".q");
+    const std::string pixels = exportName(p) + ".pixels";
+    for (const auto& [name, bytes] : {std::pair{file, &p.file}, std::pair{pixels, &p.expected}}) {
+      if (std::string error = host::writeFileAtomically(folder + "/" + name, *bytes, true);
+          !error.empty())
+        throw std::runtime_error(folder + "/" + name + ": " + error);
+    }
+    index += p.label() + " " + file + " " + pixels + "\n";
+  }
+  writeText(folder + "/pictures.txt", index);
+}
+
+// native.txt: one line per benchmark of this run, its name and its median in microseconds.
+void exportMedians(const std::string& folder, const std::map<std::string, double>& medians) {
+  std::string text;
+  for (const auto& [name, median] : medians) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %.3f\n", name.c_str(), median);
+    text += line;
+  }
+  writeText(folder + "/native.txt", text);
+}
 
 }  // namespace
 
@@ -168,7 +220,15 @@ int main(int argc, char** argv) {
                                        "--benchmark_min_time=0.1"};
   std::vector<char*> args{argv[0]};
   for (std::string& flag : defaults) args.push_back(flag.data());
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  std::string exportFolder;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--export=", 0) == 0) {
+      exportFolder = arg.substr(9);
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
@@ -176,6 +236,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<BenchPictures> pictures;
   try {
     pictures = std::make_unique<BenchPictures>(BENCH_SAMPLES_FOLDER);
+    if (!exportFolder.empty()) exportPictures(exportFolder, pictures->all());
   } catch (const std::exception& error) {
     std::fprintf(stderr, "decode_bench: %s\n", error.what());
     return 1;
@@ -195,5 +256,15 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.printRatios(all);
   benchmark::Shutdown();
+  if (!exportFolder.empty()) {
+    try {
+      exportMedians(exportFolder, reporter.medians());
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "decode_bench: %s\n", error.what());
+      return 1;
+    }
+    std::printf("\nThe pictures and these medians are in %s, for dll_bench.exe.\n",
+                exportFolder.c_str());
+  }
   return 0;
 }

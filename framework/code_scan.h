@@ -1,93 +1,100 @@
 // SPDX-License-Identifier: MIT
-// Finding code bytes among plain bytes.
+// Finding code bytes among plain bytes, and the other steps the decoders take on a line.
 //
 // Both formats code their runs with a few code bytes chosen per picture (GRA) or per chunk (Q)
 // and store every other byte as it is. In busy pictures such plain bytes come in long
 // stretches, and a decoder handles a whole stretch at once when it can find where the next
-// code byte is: CodeScan looks at a machine word (or an SSE2 register) of bytes at a time.
+// code byte is: CodeScan<false> looks at a machine word of bytes at a time (the portable
+// path), CodeScan<true> at a 16-byte block in an SSE2 register (the wider paths of
+// wide_paths.h; stretches between codes are short, and the AVX2 path scans in SSE2 blocks too).
+// On the same path they XOR the stretches and the runs into a line, as both formats apply
+// them, and copy lines.
+//
+// A decoder picks the class once per chunk and runs its whole loop with it: a test of the
+// path at every stretch costs more than the stretch itself in a busy picture. The steps of
+// CodeScan<true> are compiled for SSE2 alone, and inline only into code compiled for SSE2: a
+// decoder runs its loop with CodeScan<true> in a function of its own marked WITH_SSE2_STEPS
+// and [[gnu::flatten]], which takes them all in (the 32-bit Windows build assumes no SSE2
+// anywhere else).
 #pragma once
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "framework/wide_paths.h"
+
+#if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
+#define CODE_SCAN_HAS_SSE2 1
+#define WITH_SSE2_STEPS __attribute__((target("sse2")))
+#else
+#define WITH_SSE2_STEPS
 #endif
 
+// How far past a stretch CodeScan<true> may read its bytes, and read and write its line.
+constexpr int kCodeScanRoom = 15;
+
+template <bool kWide>
 class CodeScan {
  public:
   // Up to four code bytes; repeat one to give fewer.
-  CodeScan(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) : codes_{a, b, c, d} {}
+  CodeScan(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
+      : codes_{a, b, c, d}, spread_{spreadOf(a), spreadOf(b), spreadOf(c), spreadOf(d)} {}
 
   // The position of the first code byte in bytes[from] to bytes[to - 1], or to when there is
   // none. Reads nothing outside that range.
   int find(const std::uint8_t* bytes, int from, int to) const {
-#if defined(__SSE2__)
-    int at = findBy16(bytes, from, to);
-#else
-    int at = findByWords<std::uintptr_t>(bytes, from, to);
+#if defined(CODE_SCAN_HAS_SSE2)
+    if constexpr (kWide) return findByBytes(bytes, findBy16(bytes, from, to), to);
 #endif
-    return findByBytes(bytes, at, to);
+    return findByBytes(bytes, findByWords<std::uintptr_t>(bytes, from, to), to);
   }
 
-  // What a stretch of plain bytes does to the line it goes to: Q copies it, GRA XORs it in.
-  enum class Apply { Copy, Xor };
-
-  // Copies bytes[from] onwards to out, or XORs them into out, until the first code byte or
-  // to, and returns where it stopped (as find does). Where SSE2 is at hand it works on whole
-  // 16-byte blocks, scanning and applying in one pass: it may read up to 15 bytes past
-  // bytes[to - 1] and, when copying, write up to 15 bytes past the copy; when XORing, it reads
-  // and writes back up to 15 bytes past the stretch without changing them. Both buffers need
-  // that much room.
-  template <Apply kApply>
-  int applyUntilCode(const std::uint8_t* bytes, int from, int to, std::uint8_t* out) const {
-#if defined(__SSE2__)
-    const __m128i c0 = _mm_set1_epi8(static_cast<char>(codes_[0]));
-    const __m128i c1 = _mm_set1_epi8(static_cast<char>(codes_[1]));
-    const __m128i c2 = _mm_set1_epi8(static_cast<char>(codes_[2]));
-    const __m128i c3 = _mm_set1_epi8(static_cast<char>(codes_[3]));
-    auto* block = reinterpret_cast<__m128i*>(out);
-    for (int at = from; at < to; at += 16, ++block) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-      const __m128i equal =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, c3)));
-      // Where the stretch stops within this block, if it does: at a code byte or at to.
-      unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(equal));
-      if (to - at < 16) stop |= ~0u << (to - at);
-      if constexpr (kApply == Apply::Copy) {
-        _mm_storeu_si128(block, v);
-      } else {
-        if (stop) {
-          // Only the bytes before the stop: the others XOR with 0.
-          const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-          const auto count = static_cast<char>(std::countr_zero(stop));
-          v = _mm_and_si128(v, _mm_cmplt_epi8(index, _mm_set1_epi8(count)));
-        }
-        _mm_storeu_si128(block, _mm_xor_si128(_mm_loadu_si128(block), v));
-      }
-      if (stop) return at + std::countr_zero(stop);
-    }
-    return to;
-#else
-    const int end = find(bytes, from, to);
-    const int count = end - from;
-    if constexpr (kApply == Apply::Copy) {
-      std::memcpy(out, bytes + from, static_cast<std::size_t>(count));
-    } else {
-      int i = 0;
-      for (; i + 4 <= count; i += 4) {
-        std::uint32_t word, other;
-        std::memcpy(&word, out + i, 4);
-        std::memcpy(&other, bytes + from + i, 4);
-        word ^= other;
-        std::memcpy(out + i, &word, 4);
-      }
-      for (; i < count; ++i) out[i] ^= bytes[from + i];
-    }
-    return end;
+  // XORs the plain bytes from bytes[from] on into out, until the first code byte or to, and
+  // returns where it stopped (as find does). CodeScan<true> takes the bytes in whole 16-byte
+  // blocks, scanning and applying in one pass: it reads up to kCodeScanRoom bytes past
+  // bytes[to - 1], and reads and writes back unchanged up to as many past the stretch in out.
+  int xorUntilCode(const std::uint8_t* bytes, int from, int to, std::uint8_t* out) const {
+#if defined(CODE_SCAN_HAS_SSE2)
+    if constexpr (kWide) return xorBy16(bytes, from, to, out);
 #endif
+    const int stop = find(bytes, from, to);
+    const int count = stop - from;
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+      std::uint32_t word, other;
+      std::memcpy(&word, out + i, 4);
+      std::memcpy(&other, bytes + from + i, 4);
+      word ^= other;
+      std::memcpy(out + i, &word, 4);
+    }
+    for (; i < count; ++i) out[i] ^= bytes[from + i];
+    return stop;
+  }
+
+  // XORs count bytes at out with value: the runs of both formats, which are mostly short. A
+  // word at a time on every path: a 16-byte block would load bytes that the steps before have
+  // just stored, and wait for them.
+  void xorRun(std::uint8_t* out, std::uint8_t value, int count) const {
+    using Word = std::uintptr_t;
+    const Word spread = value * (~Word{0} / 0xFF);
+    int i = 0;
+    for (; i + static_cast<int>(sizeof(Word)) <= count; i += sizeof(Word)) {
+      Word word;
+      std::memcpy(&word, out + i, sizeof word);
+      word ^= spread;
+      std::memcpy(out + i, &word, sizeof word);
+    }
+    for (; i < count; ++i) out[i] ^= value;
+  }
+
+  // Copies count bytes, a multiple of 16, from in to out (which do not overlap).
+  void copyBlocks(std::uint8_t* out, const std::uint8_t* in, int count) const {
+#if defined(CODE_SCAN_HAS_SSE2)
+    if constexpr (kWide) return copyBy16(out, in, count);
+#endif
+    std::memcpy(out, in, static_cast<std::size_t>(count));
   }
 
   bool isCode(std::uint8_t b) const {
@@ -126,26 +133,76 @@ class CodeScan {
     return at;
   }
 
-#if defined(__SSE2__)
+#if defined(CODE_SCAN_HAS_SSE2)
   // The same with 16 bytes in an SSE2 register.
-  int findBy16(const std::uint8_t* bytes, int from, int to) const {
-    const __m128i c0 = _mm_set1_epi8(static_cast<char>(codes_[0]));
-    const __m128i c1 = _mm_set1_epi8(static_cast<char>(codes_[1]));
-    const __m128i c2 = _mm_set1_epi8(static_cast<char>(codes_[2]));
-    const __m128i c3 = _mm_set1_epi8(static_cast<char>(codes_[3]));
+  WITH_SSE2_STEPS int findBy16(const std::uint8_t* bytes, int from, int to) const {
+    const Codes16 codes = codes16();
     int at = from;
     for (; to - at >= 16; at += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-      const __m128i equal =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, c3)));
-      const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(equal));
+      const unsigned found = codes.match(load16(bytes + at));
       if (found) return at + std::countr_zero(found);
     }
     return at;
   }
+
+ private:
+  // xorUntilCode in 16-byte blocks.
+  WITH_SSE2_STEPS int xorBy16(const std::uint8_t* bytes, int from, int to,
+                              std::uint8_t* out) const {
+    const Codes16 codes = codes16();
+    for (int at = from; at < to; at += 16, out += 16) {
+      __m128i v = load16(bytes + at);
+      // Where the stretch stops within this block, if it does: at a code byte or at to.
+      unsigned stop = codes.match(v);
+      if (to - at < 16) stop |= ~0u << (to - at);
+      if (stop) {
+        // Only the bytes before the stop: the others XOR with 0.
+        const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const auto count = static_cast<char>(std::countr_zero(stop));
+        v = _mm_and_si128(v, _mm_cmplt_epi8(index, _mm_set1_epi8(count)));
+      }
+      store16(out, _mm_xor_si128(load16(out), v));
+      if (stop) return at + std::countr_zero(stop);
+    }
+    return to;
+  }
+
+  WITH_SSE2_STEPS void copyBy16(std::uint8_t* out, const std::uint8_t* in, int count) const {
+    for (int i = 0; i < count; i += 16) store16(out + i, load16(in + i));
+  }
+
+  // The four codes in every byte of a register each, and the test of a block against them.
+  struct Codes16 {
+    __m128i c0, c1, c2, c3;
+    // One bit per byte of v, set where the byte is a code.
+    WITH_SSE2_STEPS unsigned match(__m128i v) const {
+      const __m128i equal =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, c3)));
+      return static_cast<unsigned>(_mm_movemask_epi8(equal));
+    }
+  };
+  // From 32-bit words: a compiler may build a vector of one byte value by storing the byte
+  // and loading a wider word over it, which waits for the store.
+  WITH_SSE2_STEPS Codes16 codes16() const {
+    return {set1(spread_[0]), set1(spread_[1]), set1(spread_[2]), set1(spread_[3])};
+  }
+  WITH_SSE2_STEPS static __m128i set1(std::uint32_t word) {
+    return _mm_set1_epi32(static_cast<int>(word));
+  }
+  WITH_SSE2_STEPS static __m128i load16(const std::uint8_t* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  }
+  WITH_SSE2_STEPS static void store16(std::uint8_t* at, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
+  }
 #endif
 
  private:
+  static std::uint32_t spreadOf(std::uint8_t code) {
+    return code * 0x01010101u;
+  }
+
   std::uint8_t codes_[4];
+  std::uint32_t spread_[4];  // each code in every byte of a word
 };

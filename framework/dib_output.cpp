@@ -5,10 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__)
+#if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
 #endif
 
 #include "framework/image_loader.h"
@@ -48,60 +46,114 @@ void mergePlaneBytes(int plane, int count, const std::uint8_t* planeBytes, std::
 
 namespace {
 
-// mergeLinePair works on a word of plane bytes of every plane at once: 16 bytes in an SSE2
-// register where the compiler offers one, else a 32-bit integer. Words are loaded and stored
-// with memcpy in the byte order of the machine, which is little-endian on every target.
-#if defined(__SSE2__)
-using PlaneWord = std::uint32_t __attribute__((vector_size(16)));
-#else
-using PlaneWord = std::uint32_t;
-#endif
-constexpr int kWordBytes = sizeof(PlaneWord);
+// mergeLinePair works on a word of plane bytes of every plane at once: 4 bytes in a 32-bit
+// integer on the portable path, 16 bytes in an SSE2 register, 32 in an AVX2 register. The
+// bytes of plane p hold bit p of 8 pixels each (a 4-pixel group of the upper and of the lower
+// line); the block wants the 4 bits of each pixel side by side, so every step is the same bit
+// transpose of the words of the four planes, then an interleaving of the words that hold the
+// first and the second block byte of each group. Pixel k of a group is bit 7 - k (upper line)
+// and 3 - k (lower line) of a plane byte. Words are loaded and stored in the byte order of the
+// machine, which is little-endian on every target.
 static_assert(std::endian::native == std::endian::little);
+using Lines = const std::uint8_t* const (&)[kMaxPlanes];
 
-PlaneWord loadWord(const std::uint8_t* at) {
-  PlaneWord word;
+std::uint32_t load4(const std::uint8_t* at) {
+  std::uint32_t word;
   std::memcpy(&word, at, sizeof word);
   return word;
 }
 
-void orWord(std::uint8_t* at, PlaneWord bits) {
-  PlaneWord word = loadWord(at);
-  word |= bits;
+void orInto4(std::uint8_t* at, std::uint32_t bits) {
+  const std::uint32_t word = load4(at) | bits;
   std::memcpy(at, &word, sizeof word);
-}
-
-// The same 8-bit mask in every byte of a word.
-PlaneWord everyByte(std::uint32_t mask) {
-  return PlaneWord{} + mask * 0x01010101u;
 }
 
 // Exchanges, in every byte, the bits of low that mask selects with the bits of high that lie
 // shift places above them. Bits moved across a byte edge by the shift fall outside mask.
-void swapBits(PlaneWord& high, PlaneWord& low, int shift, PlaneWord mask) {
-  PlaneWord t = ((high >> shift) ^ low) & mask;
+void swapBits4(std::uint32_t& high, std::uint32_t& low, int shift, std::uint32_t mask) {
+  const std::uint32_t t = ((high >> shift) ^ low) & mask;
   low ^= t;
   high ^= t << shift;
 }
 
-// ORs the bytes of first and second into 2 x kWordBytes bytes at out, alternately: first[0],
-// second[0], first[1], second[1], ...
-void orInterleaved(std::uint8_t* out, PlaneWord first, PlaneWord second) {
-#if defined(__SSE2__)
-  const auto a = reinterpret_cast<__m128i>(first);
-  const auto b = reinterpret_cast<__m128i>(second);
-  orWord(out, reinterpret_cast<PlaneWord>(_mm_unpacklo_epi8(a, b)));
-  orWord(out + kWordBytes, reinterpret_cast<PlaneWord>(_mm_unpackhi_epi8(a, b)));
-#else
+// ORs the bytes of first and second into 8 bytes at out, alternately: first[0], second[0],
+// first[1], second[1], ...
+void orInterleaved4(std::uint8_t* out, std::uint32_t first, std::uint32_t second) {
   auto spread = [](std::uint32_t x) { return (x & 0xFF) | (x & 0xFF00) << 8; };  // x0 0 x1 0
-  orWord(out, spread(first & 0xFFFF) | spread(second & 0xFFFF) << 8);
-  orWord(out + kWordBytes, spread(first >> 16) | spread(second >> 16) << 8);
-#endif
+  orInto4(out, spread(first & 0xFFFF) | spread(second & 0xFFFF) << 8);
+  orInto4(out + 4, spread(first >> 16) | spread(second >> 16) << 8);
 }
 
-#if defined(__x86_64__)
-// The same transpose over 32 plane bytes at a time in AVX2 registers, for processors that have
-// them (chosen at run time; the build itself assumes only SSE2).
+// The steps over whole words from plane byte i on: each answers where it stopped, and the
+// plane bytes from there on are left to the narrower steps.
+int mergeWords4(Lines line, int i, int count, std::uint8_t* upper, std::uint8_t* lower) {
+  for (; i + 4 <= count; i += 4) {
+    std::uint32_t w0 = load4(line[0] + i), w1 = load4(line[1] + i);
+    std::uint32_t w2 = load4(line[2] + i), w3 = load4(line[3] + i);
+    // Planes 0 and 1, 2 and 3 trade alternate bits: w0 and w2 then hold pixels 1 and 3, w1
+    // and w3 pixels 0 and 2, as 2-bit values (the lower plane in the lower bit).
+    swapBits4(w0, w1, 1, 0x55555555);
+    swapBits4(w2, w3, 1, 0x55555555);
+    // They trade bit pairs: wg holds pixel 3 - g as 4-bit values, upper line in the high
+    // nibble, lower line in the low nibble.
+    swapBits4(w0, w2, 2, 0x33333333);
+    swapBits4(w1, w3, 2, 0x33333333);
+    // They trade nibbles: w3 and w2 become the first block byte of each group (pixels 0 and
+    // 1) of the upper and the lower line, w1 and w0 the second (pixels 2 and 3).
+    swapBits4(w2, w3, 4, 0x0F0F0F0F);
+    swapBits4(w0, w1, 4, 0x0F0F0F0F);
+    orInterleaved4(upper + 2 * i, w3, w1);
+    orInterleaved4(lower + 2 * i, w2, w0);
+  }
+  return i;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// The same transpose in SSE2 and AVX2 registers, compiled for those instruction sets alone and
+// taken only on processors that have them.
+#define SSE2_STEP __attribute__((target("sse2"), always_inline)) inline
+
+SSE2_STEP __m128i load16(const std::uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+SSE2_STEP void orInto16(std::uint8_t* at, __m128i bits) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(load16(at), bits));
+}
+
+template <int kShift>
+SSE2_STEP void swapBits16(__m128i& high, __m128i& low, __m128i mask) {
+  const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi32(high, kShift), low), mask);
+  low = _mm_xor_si128(low, t);
+  high = _mm_xor_si128(high, _mm_slli_epi32(t, kShift));
+}
+
+SSE2_STEP void orInterleaved16(std::uint8_t* out, __m128i first, __m128i second) {
+  orInto16(out, _mm_unpacklo_epi8(first, second));
+  orInto16(out + 16, _mm_unpackhi_epi8(first, second));
+}
+
+__attribute__((target("sse2"))) int mergeWords16(Lines line, int i, int count, std::uint8_t* upper,
+                                                 std::uint8_t* lower) {
+  const __m128i m1 = _mm_set1_epi8(0x55);
+  const __m128i m2 = _mm_set1_epi8(0x33);
+  const __m128i m4 = _mm_set1_epi8(0x0F);
+  for (; i + 16 <= count; i += 16) {
+    __m128i w0 = load16(line[0] + i), w1 = load16(line[1] + i);
+    __m128i w2 = load16(line[2] + i), w3 = load16(line[3] + i);
+    swapBits16<1>(w0, w1, m1);
+    swapBits16<1>(w2, w3, m1);
+    swapBits16<2>(w0, w2, m2);
+    swapBits16<2>(w1, w3, m2);
+    swapBits16<4>(w2, w3, m4);
+    swapBits16<4>(w0, w1, m4);
+    orInterleaved16(upper + 2 * i, w3, w1);
+    orInterleaved16(lower + 2 * i, w2, w0);
+  }
+  return i;
+}
+#undef SSE2_STEP
+
 #define AVX2_STEP __attribute__((target("avx2"), always_inline)) inline
 
 AVX2_STEP __m256i load32(const std::uint8_t* at) {
@@ -112,7 +164,6 @@ AVX2_STEP void orInto32(std::uint8_t* at, __m256i bits) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_or_si256(load32(at), bits));
 }
 
-// swapBits for 32 bytes.
 template <int kShift>
 AVX2_STEP void swapBits32(__m256i& high, __m256i& low, __m256i mask) {
   const __m256i t = _mm256_and_si256(_mm256_xor_si256(_mm256_srli_epi32(high, kShift), low), mask);
@@ -120,8 +171,8 @@ AVX2_STEP void swapBits32(__m256i& high, __m256i& low, __m256i mask) {
   high = _mm256_xor_si256(high, _mm256_slli_epi32(t, kShift));
 }
 
-// orInterleaved for 32 bytes: the byte unpacks work within each 128-bit half, so the halves of
-// their results are put back in order.
+// The byte unpacks work within each 128-bit half, so the halves of their results are put back
+// in order.
 AVX2_STEP void orInterleaved32(std::uint8_t* out, __m256i first, __m256i second) {
   const __m256i low = _mm256_unpacklo_epi8(first, second);
   const __m256i high = _mm256_unpackhi_epi8(first, second);
@@ -129,14 +180,11 @@ AVX2_STEP void orInterleaved32(std::uint8_t* out, __m256i first, __m256i second)
   orInto32(out + 32, _mm256_permute2x128_si256(low, high, 0x31));
 }
 
-// Returns where it stopped: the plane bytes from there on are left to the narrower loops.
-__attribute__((target("avx2"))) int mergeWords32(const std::uint8_t* const (&line)[kMaxPlanes],
-                                                 int count, std::uint8_t* upper,
+__attribute__((target("avx2"))) int mergeWords32(Lines line, int i, int count, std::uint8_t* upper,
                                                  std::uint8_t* lower) {
   const __m256i m1 = _mm256_set1_epi8(0x55);
   const __m256i m2 = _mm256_set1_epi8(0x33);
   const __m256i m4 = _mm256_set1_epi8(0x0F);
-  int i = 0;
   for (; i + 32 <= count; i += 32) {
     __m256i w0 = load32(line[0] + i), w1 = load32(line[1] + i);
     __m256i w2 = load32(line[2] + i), w3 = load32(line[3] + i);
@@ -152,52 +200,32 @@ __attribute__((target("avx2"))) int mergeWords32(const std::uint8_t* const (&lin
   return i;
 }
 #undef AVX2_STEP
-
-bool hasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 #endif
 
 }  // namespace
 
-MergeWidth mergeWidth = MergeWidth::Widest;
-
 void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
                    std::uint8_t* rowPair) {
+  mergeLinePairOn(widePath(), planeLines, count, rowPair);
+}
+
+void mergeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
+                     std::uint8_t* rowPair) {
   std::uint8_t* lower = rowPair;
   std::uint8_t* upper = rowPair + kRowBytes;
-  // An absent plane reads as zeros, so that the loop below loads every plane alike.
+  // An absent plane reads as zeros, so that the steps load every plane alike.
   static constexpr std::uint8_t kNoPlane[kPlaneLineBytes] = {};
   const std::uint8_t* line[kMaxPlanes];
   for (int p = 0; p < kMaxPlanes; ++p) line[p] = planeLines[p] ? planeLines[p] : kNoPlane;
   int i = 0;
-#if defined(__x86_64__)
-  if (mergeWidth == MergeWidth::Widest && hasAvx2()) i = mergeWords32(line, count, upper, lower);
+#if defined(__i386__) || defined(__x86_64__)
+  if (path == WidePath::Avx2) i = mergeWords32(line, i, count, upper, lower);
+  if (path >= WidePath::Sse2) i = mergeWords16(line, i, count, upper, lower);
+#else
+  static_cast<void>(path);
 #endif
-  // A bit transpose over kWordBytes plane bytes (4-pixel groups) of all planes at once. The
-  // byte of plane p holds bit p of the 8 pixels of a group (4 upper, 4 lower); the block wants
-  // the 4 bits of each pixel side by side. Pixel k of a group is bit 7 - k (upper line) and
-  // 3 - k (lower line) of a plane byte.
-  for (; i + kWordBytes <= count; i += kWordBytes) {
-    PlaneWord w[kMaxPlanes] = {loadWord(line[0] + i), loadWord(line[1] + i), loadWord(line[2] + i),
-                               loadWord(line[3] + i)};
-    // Planes 0 and 1, 2 and 3 trade alternate bits: w[0] and w[2] then hold pixels 1 and 3,
-    // w[1] and w[3] pixels 0 and 2, as 2-bit values (the lower plane in the lower bit).
-    swapBits(w[0], w[1], 1, everyByte(0x55));
-    swapBits(w[2], w[3], 1, everyByte(0x55));
-    // They trade bit pairs: w[g] holds pixel 3 - g as 4-bit values, upper line in the high
-    // nibble, lower line in the low nibble.
-    swapBits(w[0], w[2], 2, everyByte(0x33));
-    swapBits(w[1], w[3], 2, everyByte(0x33));
-    // They trade nibbles: w[3] and w[2] become the first block byte of each group (pixels 0
-    // and 1) of the upper and the lower line, w[1] and w[0] the second (pixels 2 and 3).
-    swapBits(w[2], w[3], 4, everyByte(0x0F));
-    swapBits(w[0], w[1], 4, everyByte(0x0F));
-    orInterleaved(upper + 2 * i, w[3], w[1]);
-    orInterleaved(lower + 2 * i, w[2], w[0]);
-  }
-  // The last count % kWordBytes plane bytes, plane by plane.
+  i = mergeWords4(line, i, count, upper, lower);
+  // The last count % 4 plane bytes, plane by plane.
   for (int p = 0; p < kMaxPlanes; ++p) {
     if (planeLines[p]) mergePlaneBytes(p, count - i, planeLines[p] + i, rowPair + 2 * i);
   }

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "framework/host_interface.h"
-#include "framework/platform.h"
 #include "framework/picture_geometry.h"
+#include "framework/platform.h"
 
 class ImageLoader {
  public:
@@ -42,6 +42,9 @@ class ImageLoader {
   // Reads up to count bytes forward from the source and answers how many it delivered. Every
   // caller treats a shortfall as BadData.
   int readBytes(void* destination, std::int32_t count);
+  // From a memory source: the next count bytes where they lie in the block; moves past them.
+  // Null from a file, and when fewer than count bytes remain.
+  const std::uint8_t* bytesInPlace(std::int32_t count);
 
   // Companion files beside a picture opened by name (the GRA plug-in only): opens the file
   // named like the picture with its 1- to 3-letter extension replaced, when it is exactly

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "framework/wide_paths.h"
+
 // Every picture of both formats is 640 x 400 pixels, handed over as 4-bit rows.
 constexpr int kPictureWidth = 640;
 constexpr int kPictureHeight = 400;
@@ -78,16 +80,16 @@ inline void packPlaneLine(int plane, int count, const std::uint8_t* upperLine,
 
 // mergeLinePair ORs up to four planes of one line pair into the pixel block in one pass over
 // the two rows: the same bytes as mergePlaneBytes(p, count, planeLines[p], rowPair) for every
-// plane p whose planeLines[p] is not null, in a fraction of the time. count is at most
-// kPlaneLineBytes. The decoders use it.
+// plane p whose planeLines[p] is not null, in a fraction of the time, on the path widePath()
+// chooses. count is at most kPlaneLineBytes. The decoders use it.
 constexpr int kMaxPlanes = 4;
 void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
                    std::uint8_t* rowPair);
 
-// How wide a word mergeLinePair may use: the widest the processor has (the default), or the
-// widest the build assumes, so that the tests can hold every width against mergePlaneBytes.
-enum class MergeWidth { Widest, Baseline };
-extern MergeWidth mergeWidth;
+// mergeLinePair on the given path instead of widePath(), which the processor must run: the
+// tests hold every path against mergePlaneBytes.
+void mergeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
+                     std::uint8_t* rowPair);
 
 // The address of line pair k's lower row in a bottom-up pixel block of kPictureHeight rows.
 inline std::uint8_t* linePairRow(std::uint8_t* pixels, int pair) {

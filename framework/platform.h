@@ -11,7 +11,8 @@
 //     whatever its letter case, as on Windows (framework/native_names.h);
 //   - a private heap (HeapAlloc/HeapFree) for small plain blocks;
 //   - string tables: LoadStringA/FindResourceA/SizeofResource over a module descriptor that
-//     each plug-in defines (see NativeModule).
+//     each plug-in defines (see NativeModule);
+//   - GetEnvironmentVariableA over the process environment.
 // The stand-in counts live blocks, locked blocks and open files, and can be told to fail the
 // N-th allocation, lock or open (see platform::FaultPlan), so that tests can prove that every
 // path frees what it took.
@@ -91,6 +92,10 @@ HFILE _lclose(HFILE file);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferMax);
 HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
+
+// The value's length when it fits with its terminator, else the size it needs; 0 when the
+// variable is not set.
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 
 // Natively no system loads the plug-ins and calls their entry points: each plug-in defines its
 // stand-in module (its string table) as NativeModuleOf<its loader class>::module.

@@ -244,6 +244,15 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
   return bytes;
 }
 
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  const char* value = std::getenv(name);
+  if (!value) return 0;
+  const DWORD length = static_cast<DWORD>(std::strlen(value));
+  if (length >= size) return length + 1;
+  std::memcpy(buffer, value, length + 1);
+  return length;
+}
+
 namespace platform {
 
 namespace {

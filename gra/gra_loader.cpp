@@ -73,8 +73,10 @@ namespace {
 // Window edges in columns become pixel-block offsets of 4 bytes (8 pixels of 4 bits).
 constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
 
-// A chunk and the zeros after it.
+// A chunk and the zeros after it, which the wide steps of CodeScan may read.
 constexpr int kChunkBufferSize = kGraMaxChunkLength + kGraChunkPadding;
+static_assert(kGraChunkPadding >= kCodeScanRoom &&
+              kGraPlaneLineRoom >= kPlaneLineBytes + kCodeScanRoom);
 
 // The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
 // from the file at once: a whole picture's in four reads (each read is a system call, which
@@ -92,20 +94,6 @@ void fourthPlaneLine(const std::uint8_t* rows, std::uint8_t* planeLine) {
     planeLine[2 * j] = static_cast<std::uint8_t>((upper[j] & 0xF0) | lower[j] >> 4);
     planeLine[2 * j + 1] = static_cast<std::uint8_t>(upper[j] << 4 | (lower[j] & 0x0F));
   }
-}
-
-// XOR a stretch of a plane line with a byte value, a 64-bit word at a time (words loaded and
-// stored with memcpy), then byte by byte.
-void xorWithValue(std::uint8_t* line, std::uint8_t value, unsigned count) {
-  const std::uint64_t spread = value * 0x0101010101010101u;
-  unsigned i = 0;
-  for (; i + 8 <= count; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, line + i, 8);
-    word ^= spread;
-    std::memcpy(line + i, &word, 8);
-  }
-  for (; i < count; ++i) line[i] ^= value;
 }
 
 // The coded data, read from the source in blocks: a line pair takes up to seven small reads
@@ -253,17 +241,21 @@ LoaderResult GraLoader::buildBitmapInfo() {
   return buildBitmapInfoFrom(palette);
 }
 
-void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
-                                std::uint16_t length) const {
+namespace {
+
+// applyPlaneChunk on the path of CodeScan<kWide>.
+template <bool kWide>
+inline void applyChunkWith(const GraHeader& header, std::uint8_t* planeLine,
+                           const std::uint8_t* chunk, std::uint16_t length) {
   const std::uint8_t skipCode = header.skipCode;
   const std::uint8_t invertCode = header.invertCode;
   const std::uint8_t xorRunCode = header.xorRunCode;
-  const CodeScan escapes(skipCode, invertCode, xorRunCode, xorRunCode);
+  const CodeScan<kWide> escapes(skipCode, invertCode, xorRunCode, xorRunCode);
   // XORs count bytes from the current one with value, as far as the line reaches.
   unsigned current = chunk[0];
   auto xorRun = [&](unsigned count, std::uint8_t value) {
     unsigned end = current + count < kPlaneLineBytes ? current + count : kPlaneLineBytes;
-    if (current < end) xorWithValue(planeLine + current, value, end - current);
+    if (current < end) escapes.xorRun(planeLine + current, value, static_cast<int>(end - current));
     current += count;
   };
   unsigned consumed = 1;
@@ -272,11 +264,11 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
     if (!escapes.isCode(code)) {
       // A plain byte XORs the current byte. So do the plain bytes after it, up to the next
       // escape byte, as far as the line reaches: one stretch, XORed whole.
-      planeLine[current++] ^= code;
-      const unsigned stop = std::min(unsigned{length}, consumed + kPlaneLineBytes - current);
-      const auto end = static_cast<unsigned>(escapes.applyUntilCode<CodeScan::Apply::Xor>(
-          chunk, static_cast<int>(consumed), static_cast<int>(stop), planeLine + current));
-      current += end - consumed;
+      const unsigned from = consumed - 1;
+      const unsigned stop = std::min(unsigned{length}, from + kPlaneLineBytes - current);
+      const auto end = static_cast<unsigned>(escapes.xorUntilCode(
+          chunk, static_cast<int>(from), static_cast<int>(stop), planeLine + current));
+      current += end - from;
       consumed = end;
     } else if (code == skipCode) {
       std::uint8_t count = chunk[consumed++];
@@ -300,6 +292,24 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
         xorRun(chunk[consumed++], value);
       }
     }
+  }
+}
+
+[[gnu::flatten]] WITH_SSE2_STEPS void applyChunkWide(const GraHeader& header,
+                                                     std::uint8_t* planeLine,
+                                                     const std::uint8_t* chunk,
+                                                     std::uint16_t length) {
+  applyChunkWith<true>(header, planeLine, chunk, length);
+}
+
+}  // namespace
+
+void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
+                                std::uint16_t length) const {
+  if (widePath() != WidePath::Portable) {
+    applyChunkWide(header, planeLine, chunk, length);
+  } else {
+    applyChunkWith<false>(header, planeLine, chunk, length);
   }
 }
 

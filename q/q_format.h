@@ -60,10 +60,6 @@ constexpr int kProgressLinePairs = 16;  // progress is reported every 16 line pa
 
 // Chunk tokens. With literal mode on, this operand turns a run code into the code byte itself.
 constexpr std::uint8_t kLiteralOperand = 255;
-// The chunk buffer holds this many bytes more than the largest chunk, set to 0 after each
-// chunk: a token cut short by the chunk's end reads zero operands, and the decoder copies
-// plain bytes in 16-byte blocks, which may read up to 15 bytes past the chunk.
-constexpr int kChunkPadding = 16;
 
 // The five code bytes of one chunk.
 struct EscapeRecord {

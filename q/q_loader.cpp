@@ -52,6 +52,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "framework/code_scan.h"
 
@@ -174,114 +175,152 @@ LoaderResult QLoader::buildBitmapInfo() {
 }
 
 LoaderResult QLoader::decodePixels() {
-  int largest = 0;
-  for (int k = 0; k < kChunkCount; ++k) {
-    if (chunkLength(k) > largest) largest = chunkLength(k);
-  }
-
   std::uint8_t* pixels = nullptr;
   LoaderResult r = preparePixelBlock(pixels);
   if (r != LoaderResult::Ok) return r;
 
-  HGLOBAL chunkHandle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(largest + kChunkPadding));
-  if (!chunkHandle) {
-    GlobalUnlock(pixelHandle);
-    return LoaderResult::NoMemory;
+  // From a memory block a chunk is decoded where it lies when the block holds kCodeScanRoom
+  // bytes more, which the wide steps may read. Every chunk of a file, and from memory a chunk
+  // without that room after it (as a rule the last), is read into a buffer that has it.
+  auto inPlace = [&](int length) {
+    return file < 0 && memorySize - memoryPosition - length >= kCodeScanRoom;
+  };
+  int buffered = -1;  // the largest chunk read into the buffer
+  const std::int32_t start = memoryPosition;
+  for (int k = 0; k < kChunkCount; ++k) {
+    if (!inPlace(chunkLength(k))) buffered = std::max<int>(buffered, chunkLength(k));
+    memoryPosition += chunkLength(k);
   }
-  auto* chunk = static_cast<std::uint8_t*>(GlobalLock(chunkHandle));
-  if (!chunk) {
-    GlobalFree(chunkHandle);
-    GlobalUnlock(pixelHandle);
-    return LoaderResult::LockFailed;
+  memoryPosition = start;
+  HGLOBAL bufferHandle = 0;
+  std::uint8_t* buffer = nullptr;
+  if (buffered >= 0) {
+    bufferHandle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(buffered + kCodeScanRoom));
+    if (!bufferHandle) {
+      GlobalUnlock(pixelHandle);
+      return LoaderResult::NoMemory;
+    }
+    buffer = static_cast<std::uint8_t*>(GlobalLock(bufferHandle));
+    if (!buffer) {
+      GlobalFree(bufferHandle);
+      GlobalUnlock(pixelHandle);
+      return LoaderResult::LockFailed;
+    }
   }
 
   reportProgress(0);  // never cancels
   for (int k = 0; k < kChunkCount && r == LoaderResult::Ok; ++k) {
     const std::uint16_t length = chunkLength(k);
-    if (readBytes(chunk, length) != length) {
+    const std::uint8_t* chunk = nullptr;
+    if (inPlace(length)) {
+      chunk = bytesInPlace(length);
+    } else if (readBytes(buffer, length) == length) {
+      // What lies past the chunk does not change the result; zeros keep it defined.
+      std::memset(buffer + length, 0, kCodeScanRoom);
+      chunk = buffer;
+    }
+    if (!chunk) {
       r = LoaderResult::BadData;
       break;
     }
-    // Both bytes a token cut short at the chunk's end can reach read as 0, and so does the
-    // rest of the padding, which the copying of plain bytes may read.
-    std::memset(chunk + length, 0, kChunkPadding);
     if (decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) r = LoaderResult::Cancelled;
   }
   // A line pair the chunks left unfinished shows the planes it has.
-  if (lineNumber < kLinePairs * bitsPerPixel && lineNumber % bitsPerPixel != 0) {
-    mergeCompletedPlanes(lineNumber / bitsPerPixel, lineNumber % bitsPerPixel, pixels);
-  }
+  if (linePair < kLinePairs && pairPlane != 0) mergeCompletedPlanes(linePair, pairPlane, pixels);
   reportProgress(height);  // made whatever the result, and never cancels
 
-  GlobalUnlock(chunkHandle);
-  GlobalFree(chunkHandle);
+  if (bufferHandle) {
+    GlobalUnlock(bufferHandle);
+    GlobalFree(bufferHandle);
+  }
   GlobalUnlock(pixelHandle);
   return r;
 }
 
 int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, std::uint16_t length,
                          std::uint8_t* pixels) {
-  // Runs are written in whole blocks of kRunBlock bytes, which may reach past the run into
-  // this slack: bytes past the fill are written again before the line is complete.
-  constexpr int kRunBlock = 16;
-  std::uint8_t line[kLineBytes + kRunBlock];
-  int fill = 0;
+  if (widePath() != WidePath::Portable) return decodeChunkWide(chunk, codes, length, pixels);
+  return decodeChunkWith<false>(chunk, codes, length, pixels);
+}
+
+[[gnu::flatten]] int QLoader::decodeChunkWide(const std::uint8_t* chunk, const EscapeRecord& codes,
+                                              std::uint16_t length, std::uint8_t* pixels) {
+  return decodeChunkWith<true>(chunk, codes, length, pixels);
+}
+
+template <bool kWide>
+inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecord& codes,
+                                    std::uint16_t length, std::uint8_t* pixels) {
   const bool literalMode = codes.literalMode != 0;
 
   // The bytes that start a code; any other byte is a plain byte of the line. In a busy
-  // picture plain bytes come in long stretches, which are copied whole rather than token by
+  // picture plain bytes come in long stretches, which are applied whole rather than token by
   // token.
-  const CodeScan startsCode(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
-                            literalMode ? codes.zeroRunCode : codes.endOfLineCode);
+  const CodeScan<kWide> steps(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
+                              literalMode ? codes.zeroRunCode : codes.endOfLineCode);
+
+  // A line starts as a copy of the history line it names, and every token is XORed into it,
+  // so that it is complete as soon as it is full, and a run of 0x00 only moves on. A line
+  // beyond the picture is decoded and dropped: it starts as it may.
+  auto startLine = [&] {
+    std::uint8_t* line = lineBuffers[spareBuffer];
+    if (lineNumber < kLinePairs * bitsPerPixel) {
+      steps.copyBlocks(line, lineBuffers[slotBuffer[referenceIndex[lineNumber]]], kLineBytes);
+    }
+    return line;
+  };
+  std::uint8_t* line = startLine();
+  int fill = 0;
 
   // Operands past the chunk's end read as 0, whatever the caller's buffer holds there.
   auto operandAt = [&](int at) -> std::uint8_t { return at < length ? chunk[at] : 0; };
-  // Appends a run, as much of it as fits in the line.
-  auto append = [&](std::uint8_t value, int count) {
-    if (count > kLineBytes - fill) count = kLineBytes - fill;
-    for (int i = 0; i < count; i += kRunBlock) std::memset(line + fill + i, value, kRunBlock);
+  // Applies a run, as much of it as fits in the line.
+  auto run = [&](std::uint8_t value, int count) {
+    count = std::min(count, kLineBytes - fill);
+    if (value != 0) steps.xorRun(line + fill, value, count);
     fill += count;
   };
 
   int at = 0;
   while (at < length) {
     const std::uint8_t first = chunk[at++];
-    if (!startsCode.isCode(first)) {
-      // A plain byte, and the plain bytes after it as far as the line has room.
-      // The copy may read into the chunk buffer's padding and write into the line's slack.
-      line[fill++] = first;
-      const int end = startsCode.applyUntilCode<CodeScan::Apply::Copy>(
-          chunk, at, std::min<int>(length, at + kLineBytes - fill), line + fill);
-      fill += end - at;
+    if (!steps.isCode(first)) {
+      // A plain byte, and the plain bytes after it as far as the line has room, XORed in
+      // together (a byte stored on its own just before would hold up the wider load).
+      const int from = at - 1;
+      const int end = steps.xorUntilCode(
+          chunk, from, std::min<int>(length, from + kLineBytes - fill), line + fill);
+      fill += end - from;
       at = end;
     } else if (first == codes.zeroRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        line[fill++] = first;
+        line[fill++] ^= first;
       } else {
-        append(0x00, count);
+        run(0x00, count);
       }
     } else if (first == codes.ffRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        line[fill++] = first;
+        line[fill++] ^= first;
       } else {
-        append(0xFF, count);
+        run(0xFF, count);
       }
     } else if (first == codes.fillRunCode) {
       const std::uint8_t value = operandAt(at++);
       if (literalMode && value == kLiteralOperand) {
-        line[fill++] = first;
+        line[fill++] ^= first;
       } else {
-        append(value, operandAt(at++));
+        run(value, operandAt(at++));
       }
-    } else {  // endOfLineCode, literal mode off
-      append(0x00, kLineBytes - fill);
+    } else {  // endOfLineCode, literal mode off: 0x00 to the line's end
+      fill = kLineBytes;
     }
 
     if (fill == kLineBytes) {
       fill = 0;
-      if (completeLine(line, pixels)) return 1;
+      if (completeLine(pixels)) return 1;
+      line = startLine();
     }
   }
   return 0;  // an unfinished line is dropped
@@ -290,35 +329,24 @@ int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, s
 void QLoader::mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const {
   const std::uint8_t* lines[kMaxPlanes] = {};
   for (int plane = 0; plane < planes; ++plane) {
-    lines[plane] = historyRing[(pair * bitsPerPixel + plane) % kHistorySlots];
+    lines[plane] = lineBuffers[slotBuffer[(pair * bitsPerPixel + plane) % kHistorySlots]];
   }
   mergeLinePair(lines, kLineBytes, linePairRow(pixels, pair));
 }
 
-bool QLoader::completeLine(const std::uint8_t* line, std::uint8_t* pixels) {
+bool QLoader::completeLine(std::uint8_t* pixels) {
   const int number = lineNumber++;
   if (number >= kLinePairs * bitsPerPixel) return false;  // beyond the picture: dropped
 
-  // Sixteen bytes at a time; a line naming its own slot reads each block before replacing it.
-  using Block = std::uint8_t __attribute__((vector_size(16)));
-  std::uint8_t* output = historyRing[number % kHistorySlots];
-  const std::uint8_t* reference = historyRing[referenceIndex[number]];
-  for (int i = 0; i < kLineBytes; i += sizeof(Block)) {
-    Block block, referenceBlock;
-    std::memcpy(&block, line + i, sizeof block);
-    std::memcpy(&referenceBlock, reference + i, sizeof block);
-    block ^= referenceBlock;
-    std::memcpy(output + i, &block, sizeof block);
-  }
+  // The line's buffer becomes its slot's, and the slot's old buffer the spare.
+  std::swap(slotBuffer[number % kHistorySlots], spareBuffer);
 
   // The planes of a line pair are merged together when its last plane is complete; the
   // history still holds the others (a pair has at most 4 of the 32 slots).
-  if (number % bitsPerPixel == bitsPerPixel - 1) {
-    mergeCompletedPlanes(number / bitsPerPixel, bitsPerPixel, pixels);
-  }
-
-  const int completed = number + 1;
-  if (completed % (kProgressLinePairs * bitsPerPixel) != 0) return false;
-  const int done = completed * 2 / bitsPerPixel;
-  return done > 0 && done < height && reportProgress(done) != 0;
+  if (++pairPlane < bitsPerPixel) return false;
+  pairPlane = 0;
+  mergeCompletedPlanes(linePair, bitsPerPixel, pixels);
+  ++linePair;
+  const int done = 2 * linePair;
+  return linePair % kProgressLinePairs == 0 && done < height && reportProgress(done) != 0;
 }

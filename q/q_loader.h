@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "framework/code_scan.h"
 #include "framework/image_loader.h"
 #include "q/q_format.h"
 
@@ -26,7 +27,9 @@ class QLoader : public ImageLoader {
   LoaderResult decodePixels() override;
 
   // Decodes one chunk of length bytes with its escape record into the locked pixel block.
-  // Answers 1 when the host cancelled through progress, else 0 when the chunk is used up.
+  // The chunk is followed by kCodeScanRoom bytes that may be read (what they hold does not
+  // change the result). Answers 1 when the host cancelled through progress, else 0 when the
+  // chunk is used up.
   int decodeChunk(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
                   std::uint16_t length, std::uint8_t* pixels);
 
@@ -37,18 +40,40 @@ class QLoader : public ImageLoader {
 
   std::array<std::uint8_t, qformat::kHeaderSize> header{};  // filled by readHeader
   Palette palette = DefaultPalette;
-  std::uint8_t historyRing[qformat::kHistorySlots][qformat::kLineBytes] = {};
   std::uint8_t referenceIndex[qformat::kMaxLines] = {};
-  std::int32_t lineNumber = 0;    // lines completed so far
   std::int32_t computedSize = 0;  // the file length the header implies
 
  private:
-  // XORs the full line with its reference slot into the history, merges its line pair into
-  // the pixel block when the line is the pair's last plane, and reports progress. Answers true
-  // when the host asked to stop.
-  bool completeLine(const std::uint8_t* line, std::uint8_t* pixels);
+  // decodeChunk on the path of CodeScan<kWide>, and with CodeScan<true> (see code_scan.h).
+  template <bool kWide>
+  int decodeChunkWith(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
+                      std::uint16_t length, std::uint8_t* pixels);
+  WITH_SSE2_STEPS int decodeChunkWide(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
+                                      std::uint16_t length, std::uint8_t* pixels);
+  // Makes the full line its slot's history line, merges its line pair into the pixel block
+  // when the line is the pair's last plane, and reports progress. Answers true when the host
+  // asked to stop.
+  bool completeLine(std::uint8_t* pixels);
   // Merges planes 0 to planes - 1 of a line pair from the history into the pixel block.
   void mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const;
+
+  // The history: line L goes to slot L mod kHistorySlots, whose line is held by buffer
+  // slotBuffer[slot] of lineBuffers. The buffer left over, spareBuffer, takes the line being
+  // decoded and trades places with its slot's buffer when the line is complete. Each buffer
+  // has room past the line for the wide steps of CodeScan.
+  static constexpr int kLineRoom = qformat::kLineBytes + kCodeScanRoom;
+  std::uint8_t lineBuffers[qformat::kHistorySlots + 1][kLineRoom] = {};
+  std::array<std::uint8_t, qformat::kHistorySlots> slotBuffer = [] {
+    std::array<std::uint8_t, qformat::kHistorySlots> buffers{};
+    for (int slot = 0; slot < qformat::kHistorySlots; ++slot) {
+      buffers[slot] = static_cast<std::uint8_t>(slot);
+    }
+    return buffers;
+  }();
+  std::uint8_t spareBuffer = qformat::kHistorySlots;
+  std::int32_t lineNumber = 0;  // lines completed so far, in the picture and beyond it
+  std::int32_t linePair = 0;    // the picture's line pair that the next line goes to
+  std::int32_t pairPlane = 0;   // and its plane
 };
 
 #ifndef _WIN32

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -52,6 +53,7 @@ constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorModNotFound = 126;
 constexpr std::uint32_t kErrorProcNotFound = 127;
+constexpr std::uint32_t kErrorEnvvarNotFound = 203;
 constexpr std::uint32_t kErrorResourceNotFound = 1814;
 
 // _initterm(begin, end) calls every non-null function pointer in [begin, end), so it runs as
@@ -106,6 +108,7 @@ const std::vector<WindowsServices::Service>& WindowsServices::serviceTable() {
       {"kernel32.dll", "FindResourceA", 3, true, &S::findResourceA},
       {"kernel32.dll", "SizeofResource", 2, true, &S::sizeofResource},
       {"kernel32.dll", "GetModuleHandleA", 1, true, &S::getModuleHandleA},
+      {"kernel32.dll", "GetEnvironmentVariableA", 3, true, &S::getEnvironmentVariableA},
       {"kernel32.dll", "GetModuleHandleW", 1, true, &S::getModuleHandleW},
       {"kernel32.dll", "GetProcAddress", 2, true, &S::getProcAddress},
       {"kernel32.dll", "GetLastError", 0, true, &S::getLastError},
@@ -603,6 +606,19 @@ std::string WindowsServices::moduleName(std::uint32_t handle) const {
     if (handle == kSystemModuleBase + 0x10000 * i) return kSystemModules[i];
   }
   return {};
+}
+
+// The emulated process has the environment of the test that runs it.
+std::uint32_t WindowsServices::getEnvironmentVariableA(const Arguments& a) {
+  const char* value = std::getenv(machine_.readString(a[0]).c_str());
+  if (!value) {
+    setLastError(kErrorEnvvarNotFound);
+    return 0;
+  }
+  const auto length = static_cast<std::uint32_t>(std::strlen(value));
+  if (length >= a[2]) return length + 1;
+  machine_.write(a[1], value, length + 1);
+  return length;
 }
 
 std::uint32_t WindowsServices::getModuleHandleA(const Arguments& a) {

@@ -138,6 +138,7 @@ class WindowsServices {
   std::uint32_t findResourceA(const Arguments& a);
   std::uint32_t sizeofResource(const Arguments& a);
   std::uint32_t getModuleHandleA(const Arguments& a);
+  std::uint32_t getEnvironmentVariableA(const Arguments& a);
   std::uint32_t getModuleHandleW(const Arguments& a);
   std::uint32_t getProcAddress(const Arguments& a);
   std::uint32_t getLastError(const Arguments& a);

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Finding the next code byte a word at a time must find what a byte-by-byte search finds, and
-// copying or XORing up to it must apply what lies before it.
+// XORing up to it must apply what lies before it; runs and copies touch exactly their bytes.
 #include "framework/code_scan.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -22,7 +23,31 @@ int plainSearch(const std::vector<std::uint8_t>& bytes, int from, int to,
   return to;
 }
 
-TEST(CodeScan, EveryWidthFindsTheFirstCodeByte) {
+// Whether this processor runs CodeScan<true>.
+bool wideRuns() {
+  return processorWidePath() >= WidePath::Sse2;
+}
+
+// xorUntilCode stops where find does and XORs in exactly the bytes before it, leaving the room
+// after the stretch, which it may use, as it was. The bytes are in an exact-size heap buffer
+// that holds the room it may read past to and no more, so that the sanitizer sees any read
+// beyond.
+template <bool kWide>
+void checkXorUntilCode(const CodeScan<kWide>& scan, const std::vector<std::uint8_t>& bytes,
+                       int from, int to, int want, std::mt19937& random) {
+  std::vector<std::uint8_t> readable(bytes.begin(), bytes.begin() + to);
+  if (kWide) {
+    for (int i = 0; i < kCodeScanRoom; ++i) readable.push_back(static_cast<std::uint8_t>(random()));
+  }
+  std::vector<std::uint8_t> line(static_cast<std::size_t>(to - from + kCodeScanRoom));
+  for (auto& b : line) b = static_cast<std::uint8_t>(random());
+  std::vector<std::uint8_t> xored = line;
+  for (int i = 0; i < want - from; ++i) xored[i] ^= bytes[from + i];
+  ASSERT_EQ(scan.xorUntilCode(readable.data(), from, to, line.data()), want);
+  EXPECT_EQ(line, xored);
+}
+
+TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
     // Code sets of one to four values, repeated to four, some of them 0x00, 0x80 or 0xFF
@@ -33,51 +58,71 @@ TEST(CodeScan, EveryWidthFindsTheFirstCodeByte) {
       const int pick = static_cast<int>(random() % 8);
       codes.push_back(pick == 0 ? 0x00 : pick == 1 ? 0x80 : pick == 2 ? 0xFF : random() & 0xFF);
     }
-    const CodeScan scan(codes[0], codes[1 % distinct], codes[2 % distinct], codes[3 % distinct]);
+    const std::uint8_t a = codes[0], b = codes[1 % distinct], c = codes[2 % distinct],
+                       d = codes[3 % distinct];
+    const CodeScan<false> portable(a, b, c, d);
+    const CodeScan<true> wide(a, b, c, d);
     // An exact-size heap buffer, so that the sanitizer sees any read past its end.
     std::vector<std::uint8_t> bytes(1 + random() % 300);
     const unsigned codeEvery = 2 + random() % 60;
-    for (auto& b : bytes) {
-      b = random() % codeEvery == 0 ? codes[random() % codes.size()]
-                                    : static_cast<std::uint8_t>(random());
+    for (auto& byte : bytes) {
+      byte = random() % codeEvery == 0 ? codes[random() % codes.size()]
+                                       : static_cast<std::uint8_t>(random());
     }
     const int size = static_cast<int>(bytes.size());
     for (int trial = 0; trial < 20; ++trial) {
+      SCOPED_TRACE("round " + std::to_string(round));
       const int from = static_cast<int>(random() % (size + 1));
       const int to = from + static_cast<int>(random() % (size - from + 1));
       const int want = plainSearch(bytes, from, to, codes);
-      ASSERT_EQ(scan.find(bytes.data(), from, to), want) << "round " << round;
-      ASSERT_EQ(scan.findByBytes(bytes.data(), from, to), want);
-      // The word steps stop at the word holding the first code byte, or where whole words end.
-      const int by32 = scan.findByWords<std::uint32_t>(bytes.data(), from, to);
-      const int by64 = scan.findByWords<std::uint64_t>(bytes.data(), from, to);
-      EXPECT_EQ(scan.findByBytes(bytes.data(), by32, to), want);
-      EXPECT_EQ(scan.findByBytes(bytes.data(), by64, to), want);
+      ASSERT_EQ(portable.find(bytes.data(), from, to), want);
+      checkXorUntilCode(portable, bytes, from, to, want, random);
+      if (wideRuns()) {
+        ASSERT_EQ(wide.find(bytes.data(), from, to), want);
+        checkXorUntilCode(wide, bytes, from, to, want, random);
+      }
+      // The steps of find: the word steps stop at the word holding the first code byte, or
+      // where whole words end.
+      ASSERT_EQ(portable.findByBytes(bytes.data(), from, to), want);
+      const int by32 = portable.findByWords<std::uint32_t>(bytes.data(), from, to);
+      const int by64 = portable.findByWords<std::uint64_t>(bytes.data(), from, to);
+      EXPECT_EQ(portable.findByBytes(bytes.data(), by32, to), want);
+      EXPECT_EQ(portable.findByBytes(bytes.data(), by64, to), want);
       EXPECT_TRUE(by32 == want || (want > by32 && to - by32 < 4));
       EXPECT_TRUE(by64 == want || (want > by64 && to - by64 < 8));
-      // applyUntilCode stops where find does and copies, or XORs in, exactly the bytes before
-      // it, leaving the bytes after a XORed stretch alone; the buffers carry the 15 bytes of
-      // room it may use (read from bytes, written to out).
-      std::vector<std::uint8_t> padded(bytes);
-      padded.resize(bytes.size() + 15, static_cast<std::uint8_t>(random()));
-      const std::size_t stretch = static_cast<std::size_t>(to - from);
-      std::vector<std::uint8_t> out(stretch + 15, 0xA5);
-      ASSERT_EQ(scan.applyUntilCode<CodeScan::Apply::Copy>(padded.data(), from, to, out.data()),
-                want);
-      EXPECT_TRUE(std::equal(bytes.begin() + from, bytes.begin() + want, out.begin()));
-      std::vector<std::uint8_t> line(stretch + 15);
-      for (auto& b : line) b = static_cast<std::uint8_t>(random());
-      std::vector<std::uint8_t> xored = line;
-      for (int i = 0; i < want - from; ++i) xored[i] ^= bytes[from + i];
-      ASSERT_EQ(scan.applyUntilCode<CodeScan::Apply::Xor>(padded.data(), from, to, line.data()),
-                want);
-      EXPECT_EQ(line, xored);
-#if defined(__SSE2__)
-      const int by16 = scan.findBy16(bytes.data(), from, to);
-      EXPECT_TRUE(by16 == want || (want > by16 && to - by16 < 16));
+#if defined(__i386__) || defined(__x86_64__)
+      if (wideRuns()) {
+        const int by16 = wide.findBy16(bytes.data(), from, to);
+        EXPECT_TRUE(by16 == want || (want > by16 && to - by16 < 16));
+      }
 #endif
     }
   }
+}
+
+// Runs are XORed into exactly their bytes, and lines copied whole, on both paths.
+template <bool kWide>
+void checkRunsAndCopies() {
+  std::mt19937 random(11);
+  const CodeScan<kWide> scan(1, 2, 3, 4);
+  for (int count = 0; count <= 40; ++count) {
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(count + kCodeScanRoom));
+    for (auto& b : line) b = static_cast<std::uint8_t>(random());
+    std::vector<std::uint8_t> expected = line;
+    const auto value = static_cast<std::uint8_t>(random());
+    for (int i = 0; i < count; ++i) expected[i] ^= value;
+    scan.xorRun(line.data(), value, count);
+    ASSERT_EQ(line, expected) << "wide " << kWide << ", run of " << count;
+  }
+  std::vector<std::uint8_t> source(160), copy(160, 0xA5);
+  for (auto& b : source) b = static_cast<std::uint8_t>(random());
+  scan.copyBlocks(copy.data(), source.data(), 160);
+  EXPECT_EQ(copy, source) << "wide " << kWide;
+}
+
+TEST(CodeScan, RunsAndCopiesTouchExactlyTheirBytes) {
+  checkRunsAndCopies<false>();
+  if (wideRuns()) checkRunsAndCopies<true>();
 }
 
 }  // namespace

@@ -133,10 +133,9 @@ TEST(PackPlaneLine, UpperLineHighNibbleLeftPixelHighBit) {
 
 // mergeLinePair must write exactly what mergePlaneBytes writes for each of its planes: over
 // random plane bytes, random earlier block contents, every count from -1 to a whole line, every
-// set of planes, and an odd start within the row, with the widest words the processor has and
-// with the build's own. Guard rows around the pair must stay as
-// they were.
-TEST(MergeLinePair, WritesWhatMergePlaneBytesWritesPlaneByPlane) {
+// set of planes, and an odd start within the row, on every path the processor runs. Guard rows
+// around the pair must stay as they were.
+TEST(MergeLinePair, EveryPathWritesWhatMergePlaneBytesWritesPlaneByPlane) {
   std::mt19937 random(20240607);
   auto randomBytes = [&](std::size_t n) {
     Bytes bytes(n);
@@ -158,13 +157,12 @@ TEST(MergeLinePair, WritesWhatMergePlaneBytesWritesPlaneByPlane) {
       for (int p = 0; p < kMaxPlanes; ++p) {
         if (lines[p]) mergePlaneBytes(p, count, lines[p], expected.data() + kRowBytes + start);
       }
-      for (MergeWidth width : {MergeWidth::Widest, MergeWidth::Baseline}) {
+      for (WidePath path : {WidePath::Portable, WidePath::Sse2, WidePath::Avx2}) {
+        if (path > processorWidePath()) continue;
         Bytes got = before;
-        mergeWidth = width;
-        mergeLinePair(lines, count, got.data() + kRowBytes + start);
-        mergeWidth = MergeWidth::Widest;
-        ASSERT_EQ(got, expected) << "planes " << set << ", count " << count << ", widest "
-                                 << (width == MergeWidth::Widest);
+        mergeLinePairOn(path, lines, count, got.data() + kRowBytes + start);
+        ASSERT_EQ(got, expected) << "planes " << set << ", count " << count << ", path "
+                                 << widePathName(path);
       }
     }
   }

@@ -110,10 +110,15 @@ TEST_F(ChunkCodes, CodeCutShortByTheChunkEndChangesNothing) {
   // The length counts the starting offset: lengths 0 and 1 change nothing.
   EXPECT_TRUE(changes(apply({})).empty());
   EXPECT_TRUE(changes(apply({7})).empty());
-  // Bytes after the length are not codes of the chunk.
-  std::vector<std::uint8_t> line(kPlaneLineBytes, 0);
-  const std::uint8_t buffer[] = {2, 0x11, 0x22, 0x33, 0, 0};
-  loader.applyPlaneChunk(line.data(), buffer, 2);
+  // Bytes after the length are not codes of the chunk (the buffer has the room it needs).
+  std::vector<std::uint8_t> line(kGraPlaneLineRoom, 0);
+  std::vector<std::uint8_t> buffer(2 + kGraChunkPadding, 0);
+  buffer[0] = 2;
+  buffer[1] = 0x11;
+  buffer[2] = 0x22;
+  buffer[3] = 0x33;
+  loader.applyPlaneChunk(line.data(), buffer.data(), 2);
+  line.resize(kPlaneLineBytes);
   EXPECT_EQ(changes(line), (Changes{{2, 0x11}}));
 }
 

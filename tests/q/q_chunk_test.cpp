@@ -236,6 +236,35 @@ TEST(Chunks, AShortChunkIsBadDataAndHandsNothingOver) {
   expectNothingHeld();
 }
 
+// From memory the chunks are decoded where they lie, except those with fewer than 15 bytes of
+// the block after them, which go through a buffer. Whatever follows the last chunk (nothing,
+// a few bytes, more) and however short the last chunks are, the picture is the same; the
+// blocks are exact-size heap buffers, so that the sanitizers see any read past them.
+TEST(Chunks, DecodedAlikeWhereverTheyLieInMemory) {
+  HandMadeQ q;
+  for (int k = 0; k < 8; ++k) {  // lines 0 to 23
+    addLine(q.chunks[k], countingLine(2 * k));
+    addLine(q.chunks[k], countingLine(2 * k + 1));
+    add(q.chunks[k], {0x31, kZ, 9, 0x32, kF, 3, kE});
+  }
+  add(q.chunks[8], {0x21, 0x22, kE});  // short chunks at the end: chunk 8 has 2 bytes after it
+  add(q.chunks[9], {0x23, kE});
+  const Bytes file = q.build();
+  const Bytes expected = decode(file).pixels;
+  ASSERT_EQ(lineOf(expected, 23),
+            lineStarting({0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x32, 255, 255, 255}));
+  ASSERT_EQ(lineOf(expected, 24), lineStarting({0x21, 0x22}));
+  ASSERT_EQ(lineOf(expected, 25), lineStarting({0x23}));
+  for (std::size_t extra : {1, 2, 14, 15, 16, 40}) {
+    Bytes longer = file;
+    longer.insert(longer.end(), extra, kZ);  // codes that would change the picture if read
+    Decoded d = decode(longer);
+    ASSERT_EQ(d.result, LoaderResult::Ok) << extra << " bytes more";
+    EXPECT_TRUE(d.pixels == expected) << extra << " bytes more";
+  }
+  expectNothingHeld();
+}
+
 // Progress calls as the host sees them; answers non-zero at the done value in cancelAt.
 struct ProgressLog {
   std::vector<std::pair<int, int>> calls;
