@@ -107,13 +107,13 @@ bool isHelp(const std::string& a) {
 }
 
 // An option: its names, whether it takes a value, and the commands that take it.
-struct OptionSpec {
+struct KnownOption {
   const char* shortName;  // "-j", or nullptr
   const char* longName;   // "--jobs", or nullptr
   bool takesValue;
   const char* commands;  // "ice": info, convert, encode
 };
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"-h", "--help", false, "ice"},     {nullptr, "--as", true, "ic"},
     {nullptr, "--plugins", true, "ic"}, {"-r", "--recursive", false, "ic"},
     {"-o", nullptr, true, "c"},         {"-d", nullptr, true, "c"},
@@ -123,10 +123,10 @@ constexpr OptionSpec kOptions[] = {
     {nullptr, "--colours", true, "e"},  {nullptr, "--comment", true, "e"},
 };
 
-const OptionSpec* findOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if ((spec.shortName && name == spec.shortName) || (spec.longName && name == spec.longName))
-      return &spec;
+const KnownOption* findOption(const std::string& name) {
+  for (const KnownOption& known : kOptions) {
+    if ((known.shortName && name == known.shortName) || (known.longName && name == known.longName))
+      return &known;
   }
   return nullptr;
 }
@@ -169,27 +169,27 @@ bool parse(char command, const std::vector<std::string>& args, Options& options,
       value = a.substr(2);
       attached = true;
     }
-    const OptionSpec* spec = findOption(name);
-    if (!spec || (attached && !spec->takesValue && a[1] != '-')) {
+    const KnownOption* known = findOption(name);
+    if (!known || (attached && !known->takesValue && a[1] != '-')) {
       error = "unknown option " + a;
       return false;
     }
-    if (!std::strchr(spec->commands, command)) {
+    if (!std::strchr(known->commands, command)) {
       error = "this command takes no " + name + " option";
       return false;
     }
-    if (!spec->takesValue && attached) {
+    if (!known->takesValue && attached) {
       error = name + " takes no value";
       return false;
     }
-    if (spec->takesValue && !attached) {
+    if (known->takesValue && !attached) {
       if (i + 1 >= args.size()) {
         error = name + " needs a value";
         return false;
       }
       value = args[++i];
     }
-    const std::string key = spec->longName ? spec->longName : spec->shortName;
+    const std::string key = known->longName ? known->longName : known->shortName;
     if (key == "--help") {
       options.help = true;
     } else if (key == "--as") {
