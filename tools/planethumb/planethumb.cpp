@@ -16,7 +16,6 @@
 //
 // On failure the exit status is 1, standard error says which file and why, and no output file
 // is left; 2 means wrong usage.
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -270,27 +269,17 @@ std::string decodePicture(const std::string& path, host::Picture& picture) {
 }
 
 // Writes the thumbnail to path, replacing a regular file there but never one of the files it
-// was made from. The temporary file of the write exists only within this call: the signals
-// that end a program are held off meanwhile, so that none leaves it behind.
+// was made from. An interrupt removes the write's temporary file (see main).
 std::string writeThumbnail(const std::string& path, const std::vector<std::string>& inputs,
                            const host::Bytes& png) {
-  struct stat existing, input;
-  if (stat(path.c_str(), &existing) == 0) {
-    if (!S_ISREG(existing.st_mode)) return "exists and is not a regular file";
-    for (const std::string& name : inputs) {
-      if (!name.empty() && stat(name.c_str(), &input) == 0 && existing.st_dev == input.st_dev &&
-          existing.st_ino == input.st_ino) {
-        return "is " + name + ", which the thumbnail is made from";
-      }
+  if (std::string problem = host::outputProblem(path, true); !problem.empty()) return problem;
+  const host::FileId existing = host::fileIdOf(path);
+  for (const std::string& name : inputs) {
+    if (existing.exists && !name.empty() && host::fileIdOf(name) == existing) {
+      return "is " + name + ", which the thumbnail is made from";
     }
   }
-  sigset_t ending, previous;
-  sigemptyset(&ending);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&ending, s);
-  sigprocmask(SIG_BLOCK, &ending, &previous);
-  std::string error = host::writeFileAtomically(path, png, true);
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-  return error;
+  return host::writeFileAtomically(path, png, true);
 }
 
 }  // namespace
@@ -298,6 +287,8 @@ std::string writeThumbnail(const std::string& path, const std::vector<std::strin
 int main(int argc, char** argv) {
   Options options;
   if (int status = parseArguments(argc, argv, options); status >= 0) return status;
+  // An interrupt removes the temporary file of a write in progress and ends the program by it.
+  host::cleanUpOnInterrupt([](int) {});
   const auto fail = [](const std::string& file, const std::string& why) {
     std::fprintf(stderr, "planethumb: %s: %s\n", file.c_str(), why.c_str());
     return kExitFailed;
