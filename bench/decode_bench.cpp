@@ -199,6 +199,7 @@ std::string writePictures(const std::vector<BenchPicture>& pictures, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::fillNewBlocks(false);
   // decode_bench --write-pictures FOLDER: the pictures' files, nothing timed.
   if (argc == 3 && std::string(argv[1]) == "--write-pictures") {
     try {

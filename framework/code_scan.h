@@ -8,7 +8,7 @@
 // path), CodeScan<true> at a 16-byte block in an SSE2 register (the wider paths of
 // wide_paths.h; stretches between codes are short, and the AVX2 path scans in SSE2 blocks too).
 // On the same path they XOR the stretches and the runs into a line, as both formats apply
-// them, and copy lines.
+// them.
 //
 // A decoder picks the class once per chunk and runs its whole loop with it: a test of the
 // path at every stretch costs more than the stretch itself in a busy picture. The steps of
@@ -89,12 +89,45 @@ class CodeScan {
     for (; i < count; ++i) out[i] ^= value;
   }
 
-  // Copies count bytes, a multiple of 16, from in to out (which do not overlap).
-  void copyBlocks(std::uint8_t* out, const std::uint8_t* in, int count) const {
+  // The steps of a decoder that builds each line anew from a reference line rather than
+  // changing it where it lies: each writes out[i] = ref[i] ^ x over its own bytes and loads
+  // nothing that a step before has stored (a load of bytes just stored at another offset waits
+  // for the stores). They write whole words or 16-byte blocks, so up to kCodeScanRoom bytes
+  // past their own, which the steps after them overwrite; they read as far past in ref, and
+  // xorUntilCodeFrom as far past bytes[to - 1]. out and ref do not overlap.
+  //
+  // out[i] = ref[i] ^ value for i < count (nothing when count is 0 or less).
+  void xorRunFrom(const std::uint8_t* ref, std::uint8_t value, int count, std::uint8_t* out) const {
 #if defined(CODE_SCAN_HAS_SSE2)
-    if constexpr (kWide) return copyBy16(out, in, count);
+    if constexpr (kWide) return xorRunFromBy16(ref, value, count, out);
 #endif
-    std::memcpy(out, in, static_cast<std::size_t>(count));
+    using Word = std::uintptr_t;
+    const Word spread = value * (~Word{0} / 0xFF);
+    for (int i = 0; i < count; i += sizeof(Word)) {
+      Word word;
+      std::memcpy(&word, ref + i, sizeof word);
+      word ^= spread;
+      std::memcpy(out + i, &word, sizeof word);
+    }
+  }
+
+  // out[i] = ref[i] ^ bytes[from + i] for the plain bytes from bytes[from] on, until the first
+  // code byte or to; answers where it stopped, as find does.
+  int xorUntilCodeFrom(const std::uint8_t* bytes, int from, int to, const std::uint8_t* ref,
+                       std::uint8_t* out) const {
+#if defined(CODE_SCAN_HAS_SSE2)
+    if constexpr (kWide) return xorFromBy16(bytes, from, to, ref, out);
+#endif
+    using Word = std::uintptr_t;
+    const int stop = find(bytes, from, to);
+    for (int i = 0; i < stop - from; i += sizeof(Word)) {
+      Word word, other;
+      std::memcpy(&word, ref + i, sizeof word);
+      std::memcpy(&other, bytes + from + i, sizeof other);
+      word ^= other;
+      std::memcpy(out + i, &word, sizeof word);
+    }
+    return stop;
   }
 
   bool isCode(std::uint8_t b) const {
@@ -167,8 +200,24 @@ class CodeScan {
     return to;
   }
 
-  WITH_SSE2_STEPS void copyBy16(std::uint8_t* out, const std::uint8_t* in, int count) const {
-    for (int i = 0; i < count; i += 16) store16(out + i, load16(in + i));
+  // xorUntilCodeFrom in 16-byte blocks, scanning and writing in one pass.
+  WITH_SSE2_STEPS int xorFromBy16(const std::uint8_t* bytes, int from, int to,
+                                  const std::uint8_t* ref, std::uint8_t* out) const {
+    const Codes16 codes = codes16();
+    for (int at = from; at < to; at += 16, ref += 16, out += 16) {
+      const __m128i v = load16(bytes + at);
+      store16(out, _mm_xor_si128(load16(ref), v));
+      unsigned stop = codes.match(v);
+      if (to - at < 16) stop |= ~0u << (to - at);
+      if (stop) return at + std::countr_zero(stop);
+    }
+    return to;
+  }
+
+  WITH_SSE2_STEPS void xorRunFromBy16(const std::uint8_t* ref, std::uint8_t value, int count,
+                                      std::uint8_t* out) const {
+    const __m128i spread = set1(spreadOf(value));
+    for (int i = 0; i < count; i += 16) store16(out + i, _mm_xor_si128(load16(ref + i), spread));
   }
 
   // The four codes in every byte of a register each, and the test of a block against them.

@@ -63,8 +63,12 @@ std::uint32_t load4(const std::uint8_t* at) {
   return word;
 }
 
-void orInto4(std::uint8_t* at, std::uint32_t bits) {
-  const std::uint32_t word = load4(at) | bits;
+// How a step puts its bytes into the block: ORed into what is there, or stored over it.
+enum class Put { Or, Store };
+
+template <Put kPut>
+void put4(std::uint8_t* at, std::uint32_t bits) {
+  const std::uint32_t word = kPut == Put::Or ? load4(at) | bits : bits;
   std::memcpy(at, &word, sizeof word);
 }
 
@@ -76,16 +80,18 @@ void swapBits4(std::uint32_t& high, std::uint32_t& low, int shift, std::uint32_t
   high ^= t << shift;
 }
 
-// ORs the bytes of first and second into 8 bytes at out, alternately: first[0], second[0],
+// Puts the bytes of first and second into 8 bytes at out, alternately: first[0], second[0],
 // first[1], second[1], ...
-void orInterleaved4(std::uint8_t* out, std::uint32_t first, std::uint32_t second) {
+template <Put kPut>
+void putInterleaved4(std::uint8_t* out, std::uint32_t first, std::uint32_t second) {
   auto spread = [](std::uint32_t x) { return (x & 0xFF) | (x & 0xFF00) << 8; };  // x0 0 x1 0
-  orInto4(out, spread(first & 0xFFFF) | spread(second & 0xFFFF) << 8);
-  orInto4(out + 4, spread(first >> 16) | spread(second >> 16) << 8);
+  put4<kPut>(out, spread(first & 0xFFFF) | spread(second & 0xFFFF) << 8);
+  put4<kPut>(out + 4, spread(first >> 16) | spread(second >> 16) << 8);
 }
 
 // The steps over whole words from plane byte i on: each answers where it stopped, and the
 // plane bytes from there on are left to the narrower steps.
+template <Put kPut>
 int mergeWords4(Lines line, int i, int count, std::uint8_t* upper, std::uint8_t* lower) {
   for (; i + 4 <= count; i += 4) {
     std::uint32_t w0 = load4(line[0] + i), w1 = load4(line[1] + i);
@@ -102,8 +108,8 @@ int mergeWords4(Lines line, int i, int count, std::uint8_t* upper, std::uint8_t*
     // 1) of the upper and the lower line, w1 and w0 the second (pixels 2 and 3).
     swapBits4(w2, w3, 4, 0x0F0F0F0F);
     swapBits4(w0, w1, 4, 0x0F0F0F0F);
-    orInterleaved4(upper + 2 * i, w3, w1);
-    orInterleaved4(lower + 2 * i, w2, w0);
+    putInterleaved4<kPut>(upper + 2 * i, w3, w1);
+    putInterleaved4<kPut>(lower + 2 * i, w2, w0);
   }
   return i;
 }
@@ -117,8 +123,10 @@ SSE2_STEP __m128i load16(const std::uint8_t* at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
-SSE2_STEP void orInto16(std::uint8_t* at, __m128i bits) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(load16(at), bits));
+template <Put kPut>
+SSE2_STEP void put16(std::uint8_t* at, __m128i bits) {
+  if (kPut == Put::Or) bits = _mm_or_si128(load16(at), bits);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bits);
 }
 
 template <int kShift>
@@ -128,11 +136,13 @@ SSE2_STEP void swapBits16(__m128i& high, __m128i& low, __m128i mask) {
   high = _mm_xor_si128(high, _mm_slli_epi32(t, kShift));
 }
 
-SSE2_STEP void orInterleaved16(std::uint8_t* out, __m128i first, __m128i second) {
-  orInto16(out, _mm_unpacklo_epi8(first, second));
-  orInto16(out + 16, _mm_unpackhi_epi8(first, second));
+template <Put kPut>
+SSE2_STEP void putInterleaved16(std::uint8_t* out, __m128i first, __m128i second) {
+  put16<kPut>(out, _mm_unpacklo_epi8(first, second));
+  put16<kPut>(out + 16, _mm_unpackhi_epi8(first, second));
 }
 
+template <Put kPut>
 __attribute__((target("sse2"))) int mergeWords16(Lines line, int i, int count, std::uint8_t* upper,
                                                  std::uint8_t* lower) {
   const __m128i m1 = _mm_set1_epi8(0x55);
@@ -147,8 +157,8 @@ __attribute__((target("sse2"))) int mergeWords16(Lines line, int i, int count, s
     swapBits16<2>(w1, w3, m2);
     swapBits16<4>(w2, w3, m4);
     swapBits16<4>(w0, w1, m4);
-    orInterleaved16(upper + 2 * i, w3, w1);
-    orInterleaved16(lower + 2 * i, w2, w0);
+    putInterleaved16<kPut>(upper + 2 * i, w3, w1);
+    putInterleaved16<kPut>(lower + 2 * i, w2, w0);
   }
   return i;
 }
@@ -160,8 +170,10 @@ AVX2_STEP __m256i load32(const std::uint8_t* at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
 
-AVX2_STEP void orInto32(std::uint8_t* at, __m256i bits) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_or_si256(load32(at), bits));
+template <Put kPut>
+AVX2_STEP void put32(std::uint8_t* at, __m256i bits) {
+  if (kPut == Put::Or) bits = _mm256_or_si256(load32(at), bits);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), bits);
 }
 
 template <int kShift>
@@ -173,13 +185,15 @@ AVX2_STEP void swapBits32(__m256i& high, __m256i& low, __m256i mask) {
 
 // The byte unpacks work within each 128-bit half, so the halves of their results are put back
 // in order.
-AVX2_STEP void orInterleaved32(std::uint8_t* out, __m256i first, __m256i second) {
+template <Put kPut>
+AVX2_STEP void putInterleaved32(std::uint8_t* out, __m256i first, __m256i second) {
   const __m256i low = _mm256_unpacklo_epi8(first, second);
   const __m256i high = _mm256_unpackhi_epi8(first, second);
-  orInto32(out, _mm256_permute2x128_si256(low, high, 0x20));
-  orInto32(out + 32, _mm256_permute2x128_si256(low, high, 0x31));
+  put32<kPut>(out, _mm256_permute2x128_si256(low, high, 0x20));
+  put32<kPut>(out + 32, _mm256_permute2x128_si256(low, high, 0x31));
 }
 
+template <Put kPut>
 __attribute__((target("avx2"))) int mergeWords32(Lines line, int i, int count, std::uint8_t* upper,
                                                  std::uint8_t* lower) {
   const __m256i m1 = _mm256_set1_epi8(0x55);
@@ -194,13 +208,37 @@ __attribute__((target("avx2"))) int mergeWords32(Lines line, int i, int count, s
     swapBits32<2>(w1, w3, m2);
     swapBits32<4>(w2, w3, m4);
     swapBits32<4>(w0, w1, m4);
-    orInterleaved32(upper + 2 * i, w3, w1);
-    orInterleaved32(lower + 2 * i, w2, w0);
+    putInterleaved32<kPut>(upper + 2 * i, w3, w1);
+    putInterleaved32<kPut>(lower + 2 * i, w2, w0);
   }
   return i;
 }
 #undef AVX2_STEP
 #endif
+
+}  // namespace
+
+namespace {
+
+// The steps over whole words of every path up to the given one, from plane byte 0; answers
+// where they stopped. An absent plane reads as zeros, so that the steps load every plane alike.
+template <Put kPut>
+int mergeWordsOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
+                 std::uint8_t* rowPair) {
+  std::uint8_t* lower = rowPair;
+  std::uint8_t* upper = rowPair + kRowBytes;
+  static constexpr std::uint8_t kNoPlane[kPlaneLineBytes] = {};
+  const std::uint8_t* line[kMaxPlanes];
+  for (int p = 0; p < kMaxPlanes; ++p) line[p] = planeLines[p] ? planeLines[p] : kNoPlane;
+  int i = 0;
+#if defined(__i386__) || defined(__x86_64__)
+  if (path == WidePath::Avx2) i = mergeWords32<kPut>(line, i, count, upper, lower);
+  if (path >= WidePath::Sse2) i = mergeWords16<kPut>(line, i, count, upper, lower);
+#else
+  static_cast<void>(path);
+#endif
+  return mergeWords4<kPut>(line, i, count, upper, lower);
+}
 
 }  // namespace
 
@@ -211,24 +249,22 @@ void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int coun
 
 void mergeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
                      std::uint8_t* rowPair) {
-  std::uint8_t* lower = rowPair;
-  std::uint8_t* upper = rowPair + kRowBytes;
-  // An absent plane reads as zeros, so that the steps load every plane alike.
-  static constexpr std::uint8_t kNoPlane[kPlaneLineBytes] = {};
-  const std::uint8_t* line[kMaxPlanes];
-  for (int p = 0; p < kMaxPlanes; ++p) line[p] = planeLines[p] ? planeLines[p] : kNoPlane;
-  int i = 0;
-#if defined(__i386__) || defined(__x86_64__)
-  if (path == WidePath::Avx2) i = mergeWords32(line, i, count, upper, lower);
-  if (path >= WidePath::Sse2) i = mergeWords16(line, i, count, upper, lower);
-#else
-  static_cast<void>(path);
-#endif
-  i = mergeWords4(line, i, count, upper, lower);
+  const int i = mergeWordsOn<Put::Or>(path, planeLines, count, rowPair);
   // The last count % 4 plane bytes, plane by plane.
   for (int p = 0; p < kMaxPlanes; ++p) {
     if (planeLines[p]) mergePlaneBytes(p, count - i, planeLines[p] + i, rowPair + 2 * i);
   }
+}
+
+void writeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], std::uint8_t* rowPair) {
+  writeLinePairOn(widePath(), planeLines, rowPair);
+}
+
+void writeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes],
+                     std::uint8_t* rowPair) {
+  // Every path's words divide a whole line: nothing is left to the plane-by-plane steps.
+  static_assert(kPlaneLineBytes % 32 == 0);
+  mergeWordsOn<Put::Store>(path, planeLines, kPlaneLineBytes, rowPair);
 }
 
 LoaderResult ImageLoader::buildBitmapInfoFrom(const Palette& palette) {
@@ -262,12 +298,12 @@ void ImageLoader::fillCommonPictureInfo(PictureInfoRecord* info) const {
   info->colorDepth = kColorDepth;
 }
 
-LoaderResult ImageLoader::preparePixelBlock(std::uint8_t*& pixels) {
+LoaderResult ImageLoader::preparePixelBlock(std::uint8_t*& pixels, bool zeroFill) {
   const std::size_t size = static_cast<std::size_t>(height) * static_cast<std::size_t>(rowBytes);
   pixelHandle = GlobalAlloc(GMEM_MOVEABLE, size);
   if (!pixelHandle) return LoaderResult::NoMemory;
   pixels = static_cast<std::uint8_t*>(GlobalLock(pixelHandle));
   if (!pixels) return LoaderResult::LockFailed;
-  std::memset(pixels, 0, size);
+  if (zeroFill) std::memset(pixels, 0, size);
   return LoaderResult::Ok;
 }

@@ -79,8 +79,9 @@ class ImageLoader {
   LoaderResult buildBitmapInfoFrom(const Palette& palette);
   // The fields of the picture-information record that every format fills alike.
   void fillCommonPictureInfo(PictureInfoRecord* info) const;
-  // Allocates the pixel block in pixelHandle, locks it and fills it with 0.
-  LoaderResult preparePixelBlock(std::uint8_t*& pixels);
+  // Allocates the pixel block in pixelHandle, locks it and fills it with 0, or, without
+  // zeroFill, leaves its bytes undefined for a decoder that writes every one of them.
+  LoaderResult preparePixelBlock(std::uint8_t*& pixels, bool zeroFill = true);
   // Calls the host's progress function, when there is one, and answers its answer (0 without).
   int reportProgress(int done) const { return progress ? progress(done, height, userData) : 0; }
 

@@ -91,6 +91,14 @@ void mergeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], int coun
 void mergeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes], int count,
                      std::uint8_t* rowPair);
 
+// writeLinePair writes a whole line pair (kPlaneLineBytes plane bytes of each plane) the same
+// way, but stores its two rows rather than ORing into them: what they held before does not
+// count, so a decoder that writes every pair need not zero the block first. An absent plane
+// gives zero bits.
+void writeLinePair(const std::uint8_t* const (&planeLines)[kMaxPlanes], std::uint8_t* rowPair);
+void writeLinePairOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlanes],
+                     std::uint8_t* rowPair);
+
 // The address of line pair k's lower row in a bottom-up pixel block of kPictureHeight rows.
 inline std::uint8_t* linePairRow(std::uint8_t* pixels, int pair) {
   return pixels + (kPictureHeight - 2 - 2 * pair) * kRowBytes;

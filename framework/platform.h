@@ -129,6 +129,11 @@ struct OperationCounts {
 void setFaultPlan(const FaultPlan& plan);  // also resets the counts
 OperationCounts operationCounts();
 
+// A new GlobalAlloc block holds no defined bytes, as on Windows without GMEM_ZEROINIT: the
+// stand-in fills each with 0xA5, so that a decoder that counts on zeros shows it. The
+// benchmarks turn the fill off, which no Windows heap does either.
+void fillNewBlocks(bool fill);
+
 // Sets a fault plan for the lifetime of a scope and clears it afterwards.
 class ScopedFaultPlan {
  public:

@@ -42,7 +42,10 @@ struct State {
   platform::Usage usage;
   platform::FaultPlan plan;
   platform::OperationCounts counts;
+  bool fillNewBlocks = true;
 };
+
+constexpr unsigned char kNewBlockFill = 0xA5;
 
 State& state() {
   static State s;
@@ -71,6 +74,7 @@ HGLOBAL GlobalAlloc(UINT /*flags*/, SIZE_T bytes) {
   // Zero-length blocks still get storage, so that a lock always yields a distinct address.
   auto* data = static_cast<unsigned char*>(std::malloc(bytes ? bytes : 1));
   if (!data) return 0;
+  if (s.fillNewBlocks) std::memset(data, kNewBlockFill, bytes);
   std::uint32_t slot;
   if (!s.freeSlots.empty()) {
     slot = s.freeSlots.back();
@@ -300,6 +304,12 @@ Usage usage() {
   State& s = state();
   std::lock_guard lock(s.mutex);
   return s.usage;
+}
+
+void fillNewBlocks(bool fill) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.fillNewBlocks = fill;
 }
 
 void setFaultPlan(const FaultPlan& plan) {

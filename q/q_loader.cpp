@@ -175,8 +175,9 @@ LoaderResult QLoader::buildBitmapInfo() {
 }
 
 LoaderResult QLoader::decodePixels() {
+  // Every line pair is written whole, and the pairs no line reached are zeroed at the end.
   std::uint8_t* pixels = nullptr;
-  LoaderResult r = preparePixelBlock(pixels);
+  LoaderResult r = preparePixelBlock(pixels, false);
   if (r != LoaderResult::Ok) return r;
 
   // From a memory block a chunk is decoded where it lies when the block holds kCodeScanRoom
@@ -223,10 +224,19 @@ LoaderResult QLoader::decodePixels() {
       r = LoaderResult::BadData;
       break;
     }
-    if (decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) r = LoaderResult::Cancelled;
+    // Once the picture's lines are complete, the lines after them are dropped unseen; their
+    // chunks are still read, and must be there.
+    if (lineNumber < kLinePairs * bitsPerPixel &&
+        decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) {
+      r = LoaderResult::Cancelled;
+    }
   }
+  if (writtenPairs < linePair) writeCompletedPlanes(writtenPairs++, bitsPerPixel, pixels);
   // A line pair the chunks left unfinished shows the planes it has.
-  if (linePair < kLinePairs && pairPlane != 0) mergeCompletedPlanes(linePair, pairPlane, pixels);
+  if (linePair < kLinePairs && pairPlane != 0)
+    writeCompletedPlanes(writtenPairs++, pairPlane, pixels);
+  // The pairs below, at the start of the bottom-up block, stay 0.
+  std::memset(pixels, 0, static_cast<std::size_t>(kPictureHeight - 2 * writtenPairs) * kRowBytes);
   reportProgress(height);  // made whatever the result, and never cancels
 
   if (bufferHandle) {
@@ -259,17 +269,15 @@ inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecor
   const CodeScan<kWide> steps(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
                               literalMode ? codes.zeroRunCode : codes.endOfLineCode);
 
-  // A line starts as a copy of the history line it names, and every token is XORed into it,
-  // so that it is complete as soon as it is full, and a run of 0x00 only moves on. A line
-  // beyond the picture is decoded and dropped: it starts as it may.
-  auto startLine = [&] {
-    std::uint8_t* line = lineBuffers[spareBuffer];
-    if (lineNumber < kLinePairs * bitsPerPixel) {
-      steps.copyBlocks(line, lineBuffers[slotBuffer[referenceIndex[lineNumber]]], kLineBytes);
-    }
-    return line;
+  // Each line is written anew into the spare buffer from the history line it names: every
+  // token writes its bytes of that line XORed with its own, and reads nothing the tokens
+  // before it wrote. A line beyond the picture is decoded and dropped: it starts from slot 0.
+  std::uint8_t* line = lineBuffers[spareBuffer];
+  auto referenceLine = [&] {
+    const int slot = lineNumber < kLinePairs * bitsPerPixel ? referenceIndex[lineNumber] : 0;
+    return lineBuffers[slotBuffer[slot]];
   };
-  std::uint8_t* line = startLine();
+  const std::uint8_t* reference = referenceLine();
   int fill = 0;
 
   // Operands past the chunk's end read as 0, whatever the caller's buffer holds there.
@@ -277,61 +285,67 @@ inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecor
   // Applies a run, as much of it as fits in the line.
   auto run = [&](std::uint8_t value, int count) {
     count = std::min(count, kLineBytes - fill);
-    if (value != 0) steps.xorRun(line + fill, value, count);
+    steps.xorRunFrom(reference + fill, value, count, line + fill);
     fill += count;
+  };
+  auto literal = [&](std::uint8_t value) {
+    line[fill] = reference[fill] ^ value;
+    ++fill;
   };
 
   int at = 0;
   while (at < length) {
     const std::uint8_t first = chunk[at++];
     if (!steps.isCode(first)) {
-      // A plain byte, and the plain bytes after it as far as the line has room, XORed in
-      // together (a byte stored on its own just before would hold up the wider load).
+      // A plain byte, and the plain bytes after it as far as the line has room, applied
+      // together.
       const int from = at - 1;
-      const int end = steps.xorUntilCode(
-          chunk, from, std::min<int>(length, from + kLineBytes - fill), line + fill);
+      const int end =
+          steps.xorUntilCodeFrom(chunk, from, std::min<int>(length, from + kLineBytes - fill),
+                                 reference + fill, line + fill);
       fill += end - from;
       at = end;
     } else if (first == codes.zeroRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        line[fill++] ^= first;
+        literal(first);
       } else {
         run(0x00, count);
       }
     } else if (first == codes.ffRunCode) {
       const std::uint8_t count = operandAt(at++);
       if (literalMode && count == kLiteralOperand) {
-        line[fill++] ^= first;
+        literal(first);
       } else {
         run(0xFF, count);
       }
     } else if (first == codes.fillRunCode) {
       const std::uint8_t value = operandAt(at++);
       if (literalMode && value == kLiteralOperand) {
-        line[fill++] ^= first;
+        literal(first);
       } else {
         run(value, operandAt(at++));
       }
     } else {  // endOfLineCode, literal mode off: 0x00 to the line's end
-      fill = kLineBytes;
+      run(0x00, kLineBytes - fill);
     }
 
     if (fill == kLineBytes) {
       fill = 0;
       if (completeLine(pixels)) return 1;
-      line = startLine();
+      line = lineBuffers[spareBuffer];
+      reference = referenceLine();
     }
   }
   return 0;  // an unfinished line is dropped
 }
 
-void QLoader::mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const {
+void QLoader::writeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const {
   const std::uint8_t* lines[kMaxPlanes] = {};
   for (int plane = 0; plane < planes; ++plane) {
     lines[plane] = lineBuffers[slotBuffer[(pair * bitsPerPixel + plane) % kHistorySlots]];
   }
-  mergeLinePair(lines, kLineBytes, linePairRow(pixels, pair));
+  writeLinePair(lines, linePairRow(pixels, pair));
 }
 
 bool QLoader::completeLine(std::uint8_t* pixels) {
@@ -341,11 +355,12 @@ bool QLoader::completeLine(std::uint8_t* pixels) {
   // The line's buffer becomes its slot's, and the slot's old buffer the spare.
   std::swap(slotBuffer[number % kHistorySlots], spareBuffer);
 
-  // The planes of a line pair are merged together when its last plane is complete; the
-  // history still holds the others (a pair has at most 4 of the 32 slots).
+  // The planes of a line pair are written together once the pair after it is complete too:
+  // the history still holds them (two pairs take at most 8 of the 32 slots), and the lines
+  // just decoded are not read back at once, which would wait for their last stores.
   if (++pairPlane < bitsPerPixel) return false;
   pairPlane = 0;
-  mergeCompletedPlanes(linePair, bitsPerPixel, pixels);
+  if (writtenPairs < linePair) writeCompletedPlanes(writtenPairs++, bitsPerPixel, pixels);
   ++linePair;
   const int done = 2 * linePair;
   return linePair % kProgressLinePairs == 0 && done < height && reportProgress(done) != 0;

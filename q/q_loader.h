@@ -50,12 +50,13 @@ class QLoader : public ImageLoader {
                       std::uint16_t length, std::uint8_t* pixels);
   WITH_SSE2_STEPS int decodeChunkWide(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
                                       std::uint16_t length, std::uint8_t* pixels);
-  // Makes the full line its slot's history line, merges its line pair into the pixel block
-  // when the line is the pair's last plane, and reports progress. Answers true when the host
-  // asked to stop.
+  // Makes the full line its slot's history line, writes the line pair before its own into the
+  // pixel block when the line is its pair's last plane, and reports progress. Answers true when the
+  // host asked to stop.
   bool completeLine(std::uint8_t* pixels);
-  // Merges planes 0 to planes - 1 of a line pair from the history into the pixel block.
-  void mergeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const;
+  // Writes planes 0 to planes - 1 of a line pair from the history over its two rows of the
+  // pixel block; the others are 0.
+  void writeCompletedPlanes(int pair, int planes, std::uint8_t* pixels) const;
 
   // The history: line L goes to slot L mod kHistorySlots, whose line is held by buffer
   // slotBuffer[slot] of lineBuffers. The buffer left over, spareBuffer, takes the line being
@@ -71,9 +72,10 @@ class QLoader : public ImageLoader {
     return buffers;
   }();
   std::uint8_t spareBuffer = qformat::kHistorySlots;
-  std::int32_t lineNumber = 0;  // lines completed so far, in the picture and beyond it
-  std::int32_t linePair = 0;    // the picture's line pair that the next line goes to
-  std::int32_t pairPlane = 0;   // and its plane
+  std::int32_t lineNumber = 0;    // lines completed so far, in the picture and beyond it
+  std::int32_t linePair = 0;      // the picture's line pair that the next line goes to
+  std::int32_t pairPlane = 0;     // and its plane
+  std::int32_t writtenPairs = 0;  // the line pairs written into the pixel block
 };
 
 #ifndef _WIN32

@@ -100,9 +100,9 @@ TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
   }
 }
 
-// Runs are XORed into exactly their bytes, and lines copied whole, on both paths.
+// Runs are XORed into exactly their bytes, on both paths.
 template <bool kWide>
-void checkRunsAndCopies() {
+void checkRuns() {
   std::mt19937 random(11);
   const CodeScan<kWide> scan(1, 2, 3, 4);
   for (int count = 0; count <= 40; ++count) {
@@ -114,15 +114,58 @@ void checkRunsAndCopies() {
     scan.xorRun(line.data(), value, count);
     ASSERT_EQ(line, expected) << "wide " << kWide << ", run of " << count;
   }
-  std::vector<std::uint8_t> source(160), copy(160, 0xA5);
-  for (auto& b : source) b = static_cast<std::uint8_t>(random());
-  scan.copyBlocks(copy.data(), source.data(), 160);
-  EXPECT_EQ(copy, source) << "wide " << kWide;
 }
 
-TEST(CodeScan, RunsAndCopiesTouchExactlyTheirBytes) {
-  checkRunsAndCopies<false>();
-  if (wideRuns()) checkRunsAndCopies<true>();
+TEST(CodeScan, RunsTouchExactlyTheirBytes) {
+  checkRuns<false>();
+  if (wideRuns()) checkRuns<true>();
+}
+
+// The steps that write a line anew from a reference: a line built token by token from
+// stretches and runs (each step overwriting what the one before wrote past its own bytes)
+// must be the reference XORed with the tokens' bytes, and the steps must stop where find
+// does. The buffers are exact-size heap buffers with the room the steps may use and no more.
+template <bool kWide>
+void checkLinesBuiltAnew() {
+  std::mt19937 random(13);
+  const CodeScan<kWide> scan(0x00, 0x80, 0xFF, 0x17);
+  constexpr int kLine = 160;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::uint8_t> reference(kLine + kCodeScanRoom), line(kLine + kCodeScanRoom);
+    for (auto& b : reference) b = static_cast<std::uint8_t>(random());
+    for (auto& b : line) b = static_cast<std::uint8_t>(random());
+    std::vector<std::uint8_t> expected(reference.begin(), reference.begin() + kLine);
+    const std::uint8_t* ref = reference.data();
+    int fill = 0;
+    while (fill < kLine) {
+      const int room = kLine - fill;
+      if (random() % 2 == 0) {
+        const int count = std::min<int>(room, static_cast<int>(random() % 40));
+        const auto value = static_cast<std::uint8_t>(random());
+        for (int i = 0; i < count; ++i) expected[fill + i] ^= value;
+        scan.xorRunFrom(ref + fill, value, count, line.data() + fill);
+        fill += count;
+      } else {
+        // Plain bytes, now and then a code among them, then the room the steps may read.
+        std::vector<std::uint8_t> bytes(1 + random() % 60);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(0x20 + random() % 0x40);
+        if (random() % 3 == 0) bytes[random() % bytes.size()] = 0x80;
+        const int to = std::min<int>(room, static_cast<int>(bytes.size()));
+        const int want = plainSearch(bytes, 0, to, {0x00, 0x80, 0xFF, 0x17});
+        for (int i = 0; i < want; ++i) expected[fill + i] ^= bytes[i];
+        bytes.resize(static_cast<std::size_t>(to + kCodeScanRoom));
+        ASSERT_EQ(scan.xorUntilCodeFrom(bytes.data(), 0, to, ref + fill, line.data() + fill), want);
+        fill += want;
+      }
+    }
+    ASSERT_EQ(std::vector<std::uint8_t>(line.begin(), line.begin() + kLine), expected)
+        << "wide " << kWide << ", round " << round;
+  }
+}
+
+TEST(CodeScan, LinesBuiltAnewAreTheReferenceXoredWithTheirTokens) {
+  checkLinesBuiltAnew<false>();
+  if (wideRuns()) checkLinesBuiltAnew<true>();
 }
 
 }  // namespace

@@ -168,6 +168,34 @@ TEST(MergeLinePair, EveryPathWritesWhatMergePlaneBytesWritesPlaneByPlane) {
   }
 }
 
+// writeLinePair must leave the two rows as mergeLinePair leaves zeroed rows, whatever they held
+// before, and touch nothing around them.
+TEST(WriteLinePair, EveryPathStoresWhatAMergeIntoZerosGives) {
+  std::mt19937 random(20261207);
+  auto randomBytes = [&](std::size_t n) {
+    Bytes bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
+  };
+  const Bytes planes = randomBytes(kMaxPlanes * kPlaneLineBytes);
+  for (int set = 0; set < 16; ++set) {
+    const std::uint8_t* lines[kMaxPlanes] = {};
+    for (int p = 0; p < kMaxPlanes; ++p) {
+      if (set & (1 << p)) lines[p] = planes.data() + p * kPlaneLineBytes;
+    }
+    const Bytes before = randomBytes(4 * kRowBytes);
+    Bytes expected = before;
+    std::fill(expected.begin() + kRowBytes, expected.begin() + 3 * kRowBytes, 0);
+    mergeLinePairOn(WidePath::Portable, lines, kPlaneLineBytes, expected.data() + kRowBytes);
+    for (WidePath path : {WidePath::Portable, WidePath::Sse2, WidePath::Avx2}) {
+      if (path > processorWidePath()) continue;
+      Bytes got = before;
+      writeLinePairOn(path, lines, got.data() + kRowBytes);
+      ASSERT_EQ(got, expected) << "planes " << set << ", path " << widePathName(path);
+    }
+  }
+}
+
 TEST(LinePairRow, PairZeroIsTheTopOfABottomUpBlock) {
   Bytes p = pixelBlock();
   EXPECT_EQ(linePairRow(p.data(), 0) - p.data(), 127360);
