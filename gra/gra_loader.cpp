@@ -73,7 +73,7 @@ namespace {
 // Window edges in columns become pixel-block offsets of 4 bytes (8 pixels of 4 bits).
 constexpr int kColumnBlockBytes = kGraColumnPixels / 2;
 
-// A chunk and the zeros after it, which the wide steps of CodeScan may read.
+// A chunk and the room after it, which the wide steps of CodeScan may read.
 constexpr int kChunkBufferSize = kGraMaxChunkLength + kGraChunkPadding;
 static_assert(kGraChunkPadding >= kCodeScanRoom &&
               kGraPlaneLineRoom >= kPlaneLineBytes + kCodeScanRoom);
@@ -96,14 +96,41 @@ void fourthPlaneLine(const std::uint8_t* rows, std::uint8_t* planeLine) {
   }
 }
 
-// The coded data, read from the source in blocks: a line pair takes up to seven small reads
-// (flag byte, three length bytes, three chunks), and from a file each read would be a system
-// call. Bytes are taken in order; the last block may reach past the last pair.
-class ReadAhead {
+// The coded data after the header, taken in order. From a file it is read in blocks: a line
+// pair takes up to seven small reads (flag byte, three length bytes, three chunks), and each
+// read would be a system call. From a memory block a chunk is used where it lies when
+// kGraChunkPadding bytes follow it, which applyPlaneChunk may read.
+class CodedData {
  public:
-  explicit ReadAhead(ImageLoader& loader) : loader_(loader) {}
+  explicit CodedData(ImageLoader& loader) : loader_(loader) {}
 
-  // Copies the next count bytes to out; false when the source ends first.
+  // The next byte; false when the source ends first.
+  bool byte(std::uint8_t& out) {
+    if (loader_.file < 0) {
+      const std::uint8_t* at = loader_.bytesInPlace(1);
+      if (at) out = *at;
+      return at != nullptr;
+    }
+    return take(&out, 1);
+  }
+
+  // The next chunk, after its length byte: where it lies, or copied to buffer (room for the
+  // longest chunk and kGraChunkPadding bytes after it). Null when the source ends first.
+  const std::uint8_t* chunk(std::uint8_t* buffer, std::uint16_t& length) {
+    std::uint8_t lengthByte;
+    if (!byte(lengthByte)) return nullptr;
+    length = lengthByte;
+    if (loader_.file < 0) {
+      if (loader_.memorySize - loader_.memoryPosition - length >= kGraChunkPadding) {
+        return loader_.bytesInPlace(length);
+      }
+      return loader_.readBytes(buffer, length) == length ? buffer : nullptr;
+    }
+    return take(buffer, length) ? buffer : nullptr;
+  }
+
+ private:
+  // Copies the next count bytes of a file to out; false when it ends first.
   bool take(std::uint8_t* out, int count) {
     while (count > 0) {
       if (position_ == filled_) {
@@ -123,7 +150,6 @@ class ReadAhead {
     return true;
   }
 
- private:
   static constexpr int kBlockSize = 4096;
   ImageLoader& loader_;
   std::uint8_t buffer_[kBlockSize];
@@ -162,17 +188,6 @@ struct FourthPlaneRows {
   int nextPair = 0;   // of those, the next pair's
   bool ended = false;
 };
-
-// A chunk's length byte and bytes, with kGraChunkPadding zero bytes after them. False when the
-// source ends first.
-bool readChunk(ReadAhead& data, std::uint8_t* chunk, std::uint16_t& length) {
-  std::uint8_t lengthByte;
-  if (!data.take(&lengthByte, 1)) return false;
-  length = lengthByte;
-  if (!data.take(chunk, length)) return false;
-  std::memset(chunk + length, 0, kGraChunkPadding);
-  return true;
-}
 
 bool hasGraExtension(const char* fileName) {
   std::size_t length = std::strlen(fileName);
@@ -251,8 +266,10 @@ inline void applyChunkWith(const GraHeader& header, std::uint8_t* planeLine,
   const std::uint8_t invertCode = header.invertCode;
   const std::uint8_t xorRunCode = header.xorRunCode;
   const CodeScan<kWide> escapes(skipCode, invertCode, xorRunCode, xorRunCode);
+  // The chunk's bytes, and 0 for those past its end.
+  auto byteAt = [&](unsigned at) -> std::uint8_t { return at < length ? chunk[at] : 0; };
   // XORs count bytes from the current one with value, as far as the line reaches.
-  unsigned current = chunk[0];
+  unsigned current = byteAt(0);
   auto xorRun = [&](unsigned count, std::uint8_t value) {
     unsigned end = current + count < kPlaneLineBytes ? current + count : kPlaneLineBytes;
     if (current < end) escapes.xorRun(planeLine + current, value, static_cast<int>(end - current));
@@ -271,25 +288,25 @@ inline void applyChunkWith(const GraHeader& header, std::uint8_t* planeLine,
       current += end - from;
       consumed = end;
     } else if (code == skipCode) {
-      std::uint8_t count = chunk[consumed++];
+      std::uint8_t count = byteAt(consumed++);
       if (count == skipCode) {
         planeLine[current++] ^= skipCode;
       } else {
         current += count;
       }
     } else if (code == invertCode) {
-      std::uint8_t count = chunk[consumed++];
+      std::uint8_t count = byteAt(consumed++);
       if (count == invertCode) {
         planeLine[current++] ^= invertCode;
       } else {
         xorRun(count, 0xFF);
       }
     } else {  // xorRunCode
-      std::uint8_t value = chunk[consumed++];
+      std::uint8_t value = byteAt(consumed++);
       if (value == xorRunCode) {
         planeLine[current++] ^= xorRunCode;
       } else {
-        xorRun(chunk[consumed++], value);
+        xorRun(byteAt(consumed++), value);
       }
     }
   }
@@ -314,23 +331,34 @@ void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chu
 }
 
 LoaderResult GraLoader::decodePixels() {
-  std::uint8_t* pixels = nullptr;
-  LoaderResult result = preparePixelBlock(pixels);
-  if (result != LoaderResult::Ok) return result;
-
-  if (reportProgress(0) != 0) result = LoaderResult::Cancelled;
   const GraWindow window = graWindowOf(header);
   const int mergeCount = (window.right - window.left) * kGraPlaneBytesPerColumn;
+  // A window as wide as the picture has its pairs' rows written whole, over whatever the
+  // block held; only the rows above and below it are zeroed. Any other window is ORed into a
+  // zeroed block.
+  const bool wholeRows = mergeCount == kPlaneLineBytes;
+  std::uint8_t* pixels = nullptr;
+  LoaderResult result = preparePixelBlock(pixels, !wholeRows);
+  if (result != LoaderResult::Ok) return result;
+  if (wholeRows) {
+    const auto rowsBytes = [](int pairs) {
+      return static_cast<std::size_t>(2 * pairs) * kRowBytes;
+    };
+    std::memset(pixels, 0, rowsBytes(kLinePairs - window.bottom));
+    std::memset(linePairRow(pixels, window.top - 1), 0, rowsBytes(window.top));
+  }
+
+  if (reportProgress(0) != 0) result = LoaderResult::Cancelled;
 
   std::uint8_t planeLines[kGraCodedPlanes][kGraPlaneLineRoom] = {};
-  std::uint8_t chunk[kChunkBufferSize];
-  ReadAhead data(*this);
+  std::uint8_t chunkBuffer[kChunkBufferSize];
+  CodedData data(*this);
   FourthPlaneRows fourthPlane(openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height));
   std::uint8_t fourthPlanePlaneLine[kPlaneLineBytes];
 
   for (int pair = window.top; pair < window.bottom; ++pair) {
     std::uint8_t pairFlags;
-    if (!data.take(&pairFlags, 1)) {
+    if (!data.byte(pairFlags)) {
       result = LoaderResult::BadData;
       break;
     }
@@ -338,7 +366,8 @@ LoaderResult GraLoader::decodePixels() {
       bool complete = true;
       for (int plane = 0; plane < kGraCodedPlanes; ++plane) {
         std::uint16_t length = 0;
-        if (!readChunk(data, chunk, length)) result = LoaderResult::BadData;
+        const std::uint8_t* chunk = data.chunk(chunkBuffer, length);
+        if (!chunk) result = LoaderResult::BadData;
         if (result != LoaderResult::Ok) {
           complete = false;
           break;
@@ -380,6 +409,8 @@ LoaderResult GraLoader::decodePixels() {
       // The same planes as the pair above, whose two rows (the next two in the bottom-up
       // block) hold nothing else: copy them.
       std::memcpy(lowerRow, lowerRow + 2 * kRowBytes, 2 * kRowBytes);
+    } else if (wholeRows) {
+      writeLinePair(planes, lowerRow);
     } else {
       mergeLinePair(planes, mergeCount, lowerRow + window.left * kColumnBlockBytes);
     }

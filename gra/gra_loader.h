@@ -7,8 +7,9 @@
 #include "framework/image_loader.h"
 #include "gra/gra_format.h"
 
-// The buffers applyPlaneChunk works on: a chunk is followed by this many bytes of 0, and a
-// plane line by this many bytes of room (plain bytes are XORed in whole 16-byte blocks).
+// The buffers applyPlaneChunk works on: a chunk is followed by this many bytes that may be
+// read, and a plane line by this many bytes of room (plain bytes are XORed in whole 16-byte
+// blocks).
 constexpr int kGraChunkPadding = 16;
 constexpr int kGraPlaneLineRoom = kPlaneLineBytes + 16;
 
@@ -30,9 +31,9 @@ class GraLoader : public ImageLoader {
 
   // Applies one chunk of length bytes (its starting offset and its codes) to a plane line of
   // kPlaneLineBytes bytes, with the escape bytes of the header. The chunk is followed by
-  // kGraChunkPadding bytes of 0 (a code cut short by the chunk's end takes its arguments from
-  // them) and the plane line by room up to kGraPlaneLineRoom bytes, which is read and written
-  // back unchanged.
+  // kGraChunkPadding bytes that may be read (what they hold does not change the result: a code
+  // cut short by the chunk's end takes 0 for its missing arguments) and the plane line by room
+  // up to kGraPlaneLineRoom bytes, which is read and written back unchanged.
   void applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
                        std::uint16_t length) const;
 

@@ -17,13 +17,14 @@ class ChunkCodes : public ::testing::Test {
   }
 
   // Applies the chunk to a plane line in a heap buffer of exactly the plane line and its room
-  // (so that the sanitizer sees any step outside it), from a buffer that ends with the zeros
-  // after the chunk, as the decoder's do. The room must be left as it was.
+  // (so that the sanitizer sees any step outside it), from a buffer with the room after the
+  // chunk, which holds bytes that would change the line if a code took them as arguments. The
+  // room must be left as it was.
   std::vector<std::uint8_t> apply(const Bytes& chunk, std::uint8_t fill = 0) {
     std::vector<std::uint8_t> line(kGraPlaneLineRoom, 0xC3);
     std::fill_n(line.begin(), kPlaneLineBytes, fill);
     Bytes buffer = chunk;
-    buffer.resize(chunk.size() + kGraChunkPadding, 0);
+    buffer.resize(chunk.size() + kGraChunkPadding, 0x5A);
     loader.applyPlaneChunk(line.data(), buffer.data(), static_cast<std::uint16_t>(chunk.size()));
     EXPECT_TRUE(std::all_of(line.begin() + kPlaneLineBytes, line.end(), [](std::uint8_t b) {
       return b == 0xC3;
