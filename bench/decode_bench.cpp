@@ -12,6 +12,9 @@
 //                         plane comes only from a file beside a picture opened by name.
 //   libpng/KIND/NAME      libpng reading the same picture stored as planeconv stores it, a 4-bit
 //                         palette PNG, into the same bottom-up 4-bit rows of a movable block.
+//   companions/gra+e1/NAME  opening and reading the companion files of a picture decoded by
+//                         name, as the plug-in does (size taken, read whole, closed); and
+//   file/gra+e1/NAME      the same for the picture file itself.
 //   Floor                 allocating, locking and zero-filling a 128000-byte movable block and
 //                         writing one pass of pixels over it, then freeing it: what any decoder
 //                         of this output must do.
@@ -69,6 +72,25 @@ void libpngBench(benchmark::State& state, const BenchPicture* picture) {
   }
 }
 
+// What reading files costs, as the plug-in reads a picture's companions beside a picture opened
+// by name: each file opened, its size taken, read whole and closed. Timed for the two
+// companions, and for the picture file itself.
+void readFilesBench(benchmark::State& state, std::vector<std::string> names) {
+  std::vector<std::uint8_t> buffer(1 << 20);  // more than any picture or companion holds
+  for (auto _ : state) {
+    for (const std::string& name : names) {
+      const HFILE file = _lopen(name.c_str(), OF_READ);
+      const LONG size = _llseek(file, 0, FILE_END);
+      _llseek(file, 0, FILE_BEGIN);
+      if (file < 0 || size < 0 || size > static_cast<LONG>(buffer.size()) ||
+          _lread(file, buffer.data(), static_cast<UINT>(size)) != static_cast<UINT>(size)) {
+        state.SkipWithError(("cannot read " + name).c_str());
+      }
+      _lclose(file);
+    }
+  }
+}
+
 void floorBench(benchmark::State& state, const Bytes* pixels) {
   for (auto _ : state) GlobalFree(fillBlock(*pixels));
 }
@@ -121,6 +143,29 @@ class MedianReporter : public benchmark::ConsoleReporter {
                   cell(decode > 0 && floor > 0 ? decode / floor : 0, "%.2f").c_str(),
                   cell(decode > 0 && png > 0 ? png / decode : 0, "%.1f").c_str());
     }
+    // A picture decoded by name against the same picture from memory, what reading its
+    // companions costs on its own, and what reading the picture file itself does.
+    std::printf("\n%-16s %8s %8s %11s %11s %11s %13s\n", "by name", "decode", "memory",
+                "companions", "decode/sum", "file alone", "decode/(sum+file)");
+    for (const BenchPicture& p : pictures) {
+      if (p.path.empty()) continue;
+      const double decode = median("GetPicture/" + p.label());
+      const double memory = median("GetPicture/" + inMemoryLabel(p));
+      const double companions = median("companions/" + p.label());
+      const double file = median("file/" + p.label());
+      const double sum = memory > 0 && companions > 0 ? memory + companions : 0;
+      std::printf(
+          "%-16s %8s %8s %11s %11s %11s %13s\n", p.label().c_str(), cell(decode, "%.1f").c_str(),
+          cell(memory, "%.1f").c_str(), cell(companions, "%.1f").c_str(),
+          cell(decode > 0 && sum > 0 ? decode / sum : 0, "%.2f").c_str(),
+          cell(file, "%.1f").c_str(),
+          cell(decode > 0 && sum > 0 && file > 0 ? decode / (sum + file) : 0, "%.2f").c_str());
+    }
+  }
+
+  // The label of the same picture decoded from memory: gra+e1/NAME is gra/NAME.
+  static std::string inMemoryLabel(const BenchPicture& p) {
+    return p.kind.substr(0, p.kind.find('+')) + "/" + p.name;
   }
 
  private:
@@ -251,6 +296,15 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("libpng/" + p.label()).c_str(), libpngBench, &p)
         ->Unit(benchmark::kMicrosecond);
+    if (!p.path.empty()) {
+      const host::Companions names = host::companionsOf(host::PictureFormat::Gra, p.path);
+      benchmark::RegisterBenchmark(("companions/" + p.label()).c_str(), readFilesBench,
+                                   std::vector{names.palette, names.fourthPlane})
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(("file/" + p.label()).c_str(), readFilesBench,
+                                   std::vector{p.path})
+          ->Unit(benchmark::kMicrosecond);
+    }
   }
 
   MedianReporter reporter;

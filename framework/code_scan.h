@@ -4,18 +4,17 @@
 // Both formats code their runs with a few code bytes chosen per picture (GRA) or per chunk (Q)
 // and store every other byte as it is. In busy pictures such plain bytes come in long
 // stretches, and a decoder handles a whole stretch at once when it can find where the next
-// code byte is: CodeScan<false> looks at a machine word of bytes at a time (the portable
-// path), CodeScan<true> at a 16-byte block in an SSE2 register (the wider paths of
-// wide_paths.h; stretches between codes are short, and the AVX2 path scans in SSE2 blocks too).
-// On the same path they XOR the stretches and the runs into a line, as both formats apply
-// them.
+// code byte is: CodeScan<WidePath::Portable> looks at a machine word of bytes at a time,
+// CodeScan<WidePath::Sse2> at a 16-byte block in an SSE2 register, CodeScan<WidePath::Avx2>
+// at a 32-byte block in an AVX2 register (the paths of wide_paths.h). On the same path they
+// XOR the stretches and the runs into a line, as both formats apply them.
 //
 // A decoder picks the class once per chunk and runs its whole loop with it: a test of the
-// path at every stretch costs more than the stretch itself in a busy picture. The steps of
-// CodeScan<true> are compiled for SSE2 alone, and inline only into code compiled for SSE2: a
-// decoder runs its loop with CodeScan<true> in a function of its own marked WITH_SSE2_STEPS
-// and [[gnu::flatten]], which takes them all in (the 32-bit Windows build assumes no SSE2
-// anywhere else).
+// path at every stretch costs more than the stretch itself in a busy picture. The steps of the
+// wide classes are compiled for their instruction set alone, and inline only into code
+// compiled for it: a decoder runs its loop on a wide path in a function of its own marked
+// WITH_SSE2_STEPS or WITH_AVX2_STEPS and [[gnu::flatten]], which takes them all in (the 32-bit
+// Windows build assumes no SSE2 anywhere else).
 #pragma once
 
 #include <bit>
@@ -25,18 +24,24 @@
 #include "framework/wide_paths.h"
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define CODE_SCAN_HAS_SSE2 1
 #define WITH_SSE2_STEPS __attribute__((target("sse2")))
+#define WITH_AVX2_STEPS __attribute__((target("avx2")))
 #else
 #define WITH_SSE2_STEPS
+#define WITH_AVX2_STEPS
 #endif
 
-// How far past a stretch CodeScan<true> may read its bytes, and read and write its line.
-constexpr int kCodeScanRoom = 15;
+// How far past a stretch the wide steps may read its bytes, and read and write its line.
+constexpr int kCodeScanRoom = 31;
 
-template <bool kWide>
+template <WidePath kPath>
 class CodeScan {
+  static constexpr bool kSse2 = kPath == WidePath::Sse2;
+  static constexpr bool kAvx2 = kPath == WidePath::Avx2;
+
+ public:
  public:
   // Up to four code bytes; repeat one to give fewer.
   CodeScan(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
@@ -46,18 +51,19 @@ class CodeScan {
   // none. Reads nothing outside that range.
   int find(const std::uint8_t* bytes, int from, int to) const {
 #if defined(CODE_SCAN_HAS_SSE2)
-    if constexpr (kWide) return findByBytes(bytes, findBy16(bytes, from, to), to);
+    if constexpr (kSse2 || kAvx2) return findByBytes(bytes, findBy16(bytes, from, to), to);
 #endif
     return findByBytes(bytes, findByWords<std::uintptr_t>(bytes, from, to), to);
   }
 
   // XORs the plain bytes from bytes[from] on into out, until the first code byte or to, and
-  // returns where it stopped (as find does). CodeScan<true> takes the bytes in whole 16-byte
-  // blocks, scanning and applying in one pass: it reads up to kCodeScanRoom bytes past
-  // bytes[to - 1], and reads and writes back unchanged up to as many past the stretch in out.
+  // returns where it stopped (as find does). The wide paths take the bytes in whole blocks,
+  // scanning and applying in one pass: they read up to kCodeScanRoom bytes past bytes[to - 1],
+  // and read and write back unchanged up to as many past the stretch in out.
   int xorUntilCode(const std::uint8_t* bytes, int from, int to, std::uint8_t* out) const {
 #if defined(CODE_SCAN_HAS_SSE2)
-    if constexpr (kWide) return xorBy16(bytes, from, to, out);
+    if constexpr (kSse2) return xorBy16(bytes, from, to, out);
+    if constexpr (kAvx2) return xorBy32(bytes, from, to, out);
 #endif
     const int stop = find(bytes, from, to);
     const int count = stop - from;
@@ -99,7 +105,8 @@ class CodeScan {
   // out[i] = ref[i] ^ value for i < count (nothing when count is 0 or less).
   void xorRunFrom(const std::uint8_t* ref, std::uint8_t value, int count, std::uint8_t* out) const {
 #if defined(CODE_SCAN_HAS_SSE2)
-    if constexpr (kWide) return xorRunFromBy16(ref, value, count, out);
+    if constexpr (kSse2) return xorRunFromBy16(ref, value, count, out);
+    if constexpr (kAvx2) return xorRunFromBy32(ref, value, count, out);
 #endif
     using Word = std::uintptr_t;
     const Word spread = value * (~Word{0} / 0xFF);
@@ -116,7 +123,8 @@ class CodeScan {
   int xorUntilCodeFrom(const std::uint8_t* bytes, int from, int to, const std::uint8_t* ref,
                        std::uint8_t* out) const {
 #if defined(CODE_SCAN_HAS_SSE2)
-    if constexpr (kWide) return xorFromBy16(bytes, from, to, ref, out);
+    if constexpr (kSse2) return xorFromBy16(bytes, from, to, ref, out);
+    if constexpr (kAvx2) return xorFromBy32(bytes, from, to, ref, out);
 #endif
     using Word = std::uintptr_t;
     const int stop = find(bytes, from, to);
@@ -218,6 +226,70 @@ class CodeScan {
                                       std::uint8_t* out) const {
     const __m128i spread = set1(spreadOf(value));
     for (int i = 0; i < count; i += 16) store16(out + i, _mm_xor_si128(load16(ref + i), spread));
+  }
+
+  // xorUntilCode, xorUntilCodeFrom and xorRunFrom in 32-byte blocks.
+  WITH_AVX2_STEPS int xorBy32(const std::uint8_t* bytes, int from, int to,
+                              std::uint8_t* out) const {
+    const Codes32 codes = codes32();
+    for (int at = from; at < to; at += 32, out += 32) {
+      __m256i v = load32(bytes + at);
+      std::uint32_t stop = codes.match(v);
+      if (to - at < 32) stop |= ~0u << (to - at);
+      if (stop) {
+        const __m256i index =
+            _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+        const auto count = static_cast<char>(std::countr_zero(stop));
+        v = _mm256_and_si256(v, _mm256_cmpgt_epi8(_mm256_set1_epi8(count), index));
+      }
+      store32(out, _mm256_xor_si256(load32(out), v));
+      if (stop) return at + std::countr_zero(stop);
+    }
+    return to;
+  }
+
+  WITH_AVX2_STEPS int xorFromBy32(const std::uint8_t* bytes, int from, int to,
+                                  const std::uint8_t* ref, std::uint8_t* out) const {
+    const Codes32 codes = codes32();
+    for (int at = from; at < to; at += 32, ref += 32, out += 32) {
+      const __m256i v = load32(bytes + at);
+      store32(out, _mm256_xor_si256(load32(ref), v));
+      std::uint32_t stop = codes.match(v);
+      if (to - at < 32) stop |= ~0u << (to - at);
+      if (stop) return at + std::countr_zero(stop);
+    }
+    return to;
+  }
+
+  WITH_AVX2_STEPS void xorRunFromBy32(const std::uint8_t* ref, std::uint8_t value, int count,
+                                      std::uint8_t* out) const {
+    const __m256i spread = set8(spreadOf(value));
+    for (int i = 0; i < count; i += 32) {
+      store32(out + i, _mm256_xor_si256(load32(ref + i), spread));
+    }
+  }
+
+  struct Codes32 {
+    __m256i c0, c1, c2, c3;
+    WITH_AVX2_STEPS std::uint32_t match(__m256i v) const {
+      const __m256i equal =
+          _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, c0), _mm256_cmpeq_epi8(v, c1)),
+                          _mm256_or_si256(_mm256_cmpeq_epi8(v, c2), _mm256_cmpeq_epi8(v, c3)));
+      return static_cast<std::uint32_t>(_mm256_movemask_epi8(equal));
+    }
+  };
+  WITH_AVX2_STEPS Codes32 codes32() const {
+    return {set8(spread_[0]), set8(spread_[1]), set8(spread_[2]), set8(spread_[3])};
+  }
+  WITH_AVX2_STEPS static __m256i set8(std::uint32_t word) {
+    return _mm256_set1_epi32(static_cast<int>(word));
+  }
+  WITH_AVX2_STEPS static __m256i load32(const std::uint8_t* at) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  }
+  WITH_AVX2_STEPS static void store32(std::uint8_t* at, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v);
   }
 
   // The four codes in every byte of a register each, and the test of a block against them.

@@ -79,10 +79,10 @@ static_assert(kGraChunkPadding >= kCodeScanRoom &&
               kGraPlaneLineRoom >= kPlaneLineBytes + kCodeScanRoom);
 
 // The two rows of the fourth plane that a line pair takes, and how many pairs' rows are read
-// from the file at once: a whole picture's in four reads (each read is a system call, which
-// costs more than the copy), with 8000 bytes on the stack.
+// from the file at once: a whole picture's in two reads (each read is a system call, which
+// costs more than the copy), with 16000 bytes on the stack.
 constexpr int kFourthPlanePairBytes = 2 * kGraFourthPlaneRowBytes;
-constexpr int kFourthPlanePairsPerRead = 50;
+constexpr int kFourthPlanePairsPerRead = 100;
 
 // The two rows of the fourth plane that a line pair takes (upper row first), as the pair's
 // plane line of plane 3: e1 byte j covers plane bytes 2j (its high nibble) and 2j + 1 (its low
@@ -150,7 +150,7 @@ class CodedData {
     return true;
   }
 
-  static constexpr int kBlockSize = 4096;
+  static constexpr int kBlockSize = 16384;
   ImageLoader& loader_;
   std::uint8_t buffer_[kBlockSize];
   int filled_ = 0;
@@ -258,14 +258,14 @@ LoaderResult GraLoader::buildBitmapInfo() {
 
 namespace {
 
-// applyPlaneChunk on the path of CodeScan<kWide>.
-template <bool kWide>
+// applyPlaneChunk on the path of CodeScan<kPath>.
+template <WidePath kPath>
 inline void applyChunkWith(const GraHeader& header, std::uint8_t* planeLine,
                            const std::uint8_t* chunk, std::uint16_t length) {
   const std::uint8_t skipCode = header.skipCode;
   const std::uint8_t invertCode = header.invertCode;
   const std::uint8_t xorRunCode = header.xorRunCode;
-  const CodeScan<kWide> escapes(skipCode, invertCode, xorRunCode, xorRunCode);
+  const CodeScan<kPath> escapes(skipCode, invertCode, xorRunCode, xorRunCode);
   // The chunk's bytes, and 0 for those past its end.
   auto byteAt = [&](unsigned at) -> std::uint8_t { return at < length ? chunk[at] : 0; };
   // XORs count bytes from the current one with value, as far as the line reaches.
@@ -312,22 +312,33 @@ inline void applyChunkWith(const GraHeader& header, std::uint8_t* planeLine,
   }
 }
 
-[[gnu::flatten]] WITH_SSE2_STEPS void applyChunkWide(const GraHeader& header,
+[[gnu::flatten]] WITH_SSE2_STEPS void applyChunkSse2(const GraHeader& header,
                                                      std::uint8_t* planeLine,
                                                      const std::uint8_t* chunk,
                                                      std::uint16_t length) {
-  applyChunkWith<true>(header, planeLine, chunk, length);
+  applyChunkWith<WidePath::Sse2>(header, planeLine, chunk, length);
+}
+
+[[gnu::flatten]] WITH_AVX2_STEPS void applyChunkAvx2(const GraHeader& header,
+                                                     std::uint8_t* planeLine,
+                                                     const std::uint8_t* chunk,
+                                                     std::uint16_t length) {
+  applyChunkWith<WidePath::Avx2>(header, planeLine, chunk, length);
 }
 
 }  // namespace
 
 void GraLoader::applyPlaneChunk(std::uint8_t* planeLine, const std::uint8_t* chunk,
                                 std::uint16_t length) const {
-  if (widePath() != WidePath::Portable) {
-    applyChunkWide(header, planeLine, chunk, length);
-  } else {
-    applyChunkWith<false>(header, planeLine, chunk, length);
+  switch (widePath()) {
+    case WidePath::Avx2:
+      return applyChunkAvx2(header, planeLine, chunk, length);
+    case WidePath::Sse2:
+      return applyChunkSse2(header, planeLine, chunk, length);
+    case WidePath::Portable:
+      break;
   }
+  applyChunkWith<WidePath::Portable>(header, planeLine, chunk, length);
 }
 
 LoaderResult GraLoader::decodePixels() {

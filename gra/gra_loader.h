@@ -8,10 +8,10 @@
 #include "gra/gra_format.h"
 
 // The buffers applyPlaneChunk works on: a chunk is followed by this many bytes that may be
-// read, and a plane line by this many bytes of room (plain bytes are XORed in whole 16-byte
-// blocks).
-constexpr int kGraChunkPadding = 16;
-constexpr int kGraPlaneLineRoom = kPlaneLineBytes + 16;
+// read, and a plane line by this many bytes of room (plain bytes are XORed in whole blocks of
+// up to 32 bytes).
+constexpr int kGraChunkPadding = 32;
+constexpr int kGraPlaneLineRoom = kPlaneLineBytes + 32;
 
 class GraLoader : public ImageLoader {
  public:

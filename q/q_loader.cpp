@@ -249,16 +249,28 @@ LoaderResult QLoader::decodePixels() {
 
 int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, std::uint16_t length,
                          std::uint8_t* pixels) {
-  if (widePath() != WidePath::Portable) return decodeChunkWide(chunk, codes, length, pixels);
-  return decodeChunkWith<false>(chunk, codes, length, pixels);
+  switch (widePath()) {
+    case WidePath::Avx2:
+      return decodeChunkAvx2(chunk, codes, length, pixels);
+    case WidePath::Sse2:
+      return decodeChunkSse2(chunk, codes, length, pixels);
+    case WidePath::Portable:
+      break;
+  }
+  return decodeChunkWith<WidePath::Portable>(chunk, codes, length, pixels);
 }
 
-[[gnu::flatten]] int QLoader::decodeChunkWide(const std::uint8_t* chunk, const EscapeRecord& codes,
+[[gnu::flatten]] int QLoader::decodeChunkSse2(const std::uint8_t* chunk, const EscapeRecord& codes,
                                               std::uint16_t length, std::uint8_t* pixels) {
-  return decodeChunkWith<true>(chunk, codes, length, pixels);
+  return decodeChunkWith<WidePath::Sse2>(chunk, codes, length, pixels);
 }
 
-template <bool kWide>
+[[gnu::flatten]] int QLoader::decodeChunkAvx2(const std::uint8_t* chunk, const EscapeRecord& codes,
+                                              std::uint16_t length, std::uint8_t* pixels) {
+  return decodeChunkWith<WidePath::Avx2>(chunk, codes, length, pixels);
+}
+
+template <WidePath kPath>
 inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecord& codes,
                                     std::uint16_t length, std::uint8_t* pixels) {
   const bool literalMode = codes.literalMode != 0;
@@ -266,7 +278,7 @@ inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecor
   // The bytes that start a code; any other byte is a plain byte of the line. In a busy
   // picture plain bytes come in long stretches, which are applied whole rather than token by
   // token.
-  const CodeScan<kWide> steps(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
+  const CodeScan<kPath> steps(codes.zeroRunCode, codes.ffRunCode, codes.fillRunCode,
                               literalMode ? codes.zeroRunCode : codes.endOfLineCode);
 
   // Each line is written anew into the spare buffer from the history line it names: every

@@ -44,11 +44,14 @@ class QLoader : public ImageLoader {
   std::int32_t computedSize = 0;  // the file length the header implies
 
  private:
-  // decodeChunk on the path of CodeScan<kWide>, and with CodeScan<true> (see code_scan.h).
-  template <bool kWide>
+  // decodeChunk on the path of CodeScan<kPath>, and with the wide paths' steps compiled in
+  // (see code_scan.h).
+  template <WidePath kPath>
   int decodeChunkWith(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
                       std::uint16_t length, std::uint8_t* pixels);
-  WITH_SSE2_STEPS int decodeChunkWide(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
+  WITH_SSE2_STEPS int decodeChunkSse2(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
+                                      std::uint16_t length, std::uint8_t* pixels);
+  WITH_AVX2_STEPS int decodeChunkAvx2(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
                                       std::uint16_t length, std::uint8_t* pixels);
   // Makes the full line its slot's history line, writes the line pair before its own into the
   // pixel block when the line is its pair's last plane, and reports progress. Answers true when the

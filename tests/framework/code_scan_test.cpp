@@ -23,20 +23,20 @@ int plainSearch(const std::vector<std::uint8_t>& bytes, int from, int to,
   return to;
 }
 
-// Whether this processor runs CodeScan<true>.
-bool wideRuns() {
-  return processorWidePath() >= WidePath::Sse2;
+// Whether this processor runs the given path.
+bool runs(WidePath path) {
+  return processorWidePath() >= path;
 }
 
 // xorUntilCode stops where find does and XORs in exactly the bytes before it, leaving the room
 // after the stretch, which it may use, as it was. The bytes are in an exact-size heap buffer
 // that holds the room it may read past to and no more, so that the sanitizer sees any read
 // beyond.
-template <bool kWide>
-void checkXorUntilCode(const CodeScan<kWide>& scan, const std::vector<std::uint8_t>& bytes,
+template <WidePath kPath>
+void checkXorUntilCode(const CodeScan<kPath>& scan, const std::vector<std::uint8_t>& bytes,
                        int from, int to, int want, std::mt19937& random) {
   std::vector<std::uint8_t> readable(bytes.begin(), bytes.begin() + to);
-  if (kWide) {
+  if (kPath != WidePath::Portable) {
     for (int i = 0; i < kCodeScanRoom; ++i) readable.push_back(static_cast<std::uint8_t>(random()));
   }
   std::vector<std::uint8_t> line(static_cast<std::size_t>(to - from + kCodeScanRoom));
@@ -60,8 +60,9 @@ TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
     }
     const std::uint8_t a = codes[0], b = codes[1 % distinct], c = codes[2 % distinct],
                        d = codes[3 % distinct];
-    const CodeScan<false> portable(a, b, c, d);
-    const CodeScan<true> wide(a, b, c, d);
+    const CodeScan<WidePath::Portable> portable(a, b, c, d);
+    const CodeScan<WidePath::Sse2> wide(a, b, c, d);
+    const CodeScan<WidePath::Avx2> wider(a, b, c, d);
     // An exact-size heap buffer, so that the sanitizer sees any read past its end.
     std::vector<std::uint8_t> bytes(1 + random() % 300);
     const unsigned codeEvery = 2 + random() % 60;
@@ -77,9 +78,13 @@ TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
       const int want = plainSearch(bytes, from, to, codes);
       ASSERT_EQ(portable.find(bytes.data(), from, to), want);
       checkXorUntilCode(portable, bytes, from, to, want, random);
-      if (wideRuns()) {
+      if (runs(WidePath::Sse2)) {
         ASSERT_EQ(wide.find(bytes.data(), from, to), want);
         checkXorUntilCode(wide, bytes, from, to, want, random);
+      }
+      if (runs(WidePath::Avx2)) {
+        ASSERT_EQ(wider.find(bytes.data(), from, to), want);
+        checkXorUntilCode(wider, bytes, from, to, want, random);
       }
       // The steps of find: the word steps stop at the word holding the first code byte, or
       // where whole words end.
@@ -91,7 +96,7 @@ TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
       EXPECT_TRUE(by32 == want || (want > by32 && to - by32 < 4));
       EXPECT_TRUE(by64 == want || (want > by64 && to - by64 < 8));
 #if defined(__i386__) || defined(__x86_64__)
-      if (wideRuns()) {
+      if (runs(WidePath::Sse2)) {
         const int by16 = wide.findBy16(bytes.data(), from, to);
         EXPECT_TRUE(by16 == want || (want > by16 && to - by16 < 16));
       }
@@ -101,10 +106,10 @@ TEST(CodeScan, EveryPathAndWidthFindsTheFirstCodeByte) {
 }
 
 // Runs are XORed into exactly their bytes, on both paths.
-template <bool kWide>
+template <WidePath kPath>
 void checkRuns() {
   std::mt19937 random(11);
-  const CodeScan<kWide> scan(1, 2, 3, 4);
+  const CodeScan<kPath> scan(1, 2, 3, 4);
   for (int count = 0; count <= 40; ++count) {
     std::vector<std::uint8_t> line(static_cast<std::size_t>(count + kCodeScanRoom));
     for (auto& b : line) b = static_cast<std::uint8_t>(random());
@@ -112,23 +117,24 @@ void checkRuns() {
     const auto value = static_cast<std::uint8_t>(random());
     for (int i = 0; i < count; ++i) expected[i] ^= value;
     scan.xorRun(line.data(), value, count);
-    ASSERT_EQ(line, expected) << "wide " << kWide << ", run of " << count;
+    ASSERT_EQ(line, expected) << widePathName(kPath) << ", run of " << count;
   }
 }
 
 TEST(CodeScan, RunsTouchExactlyTheirBytes) {
-  checkRuns<false>();
-  if (wideRuns()) checkRuns<true>();
+  checkRuns<WidePath::Portable>();
+  if (runs(WidePath::Sse2)) checkRuns<WidePath::Sse2>();
+  if (runs(WidePath::Avx2)) checkRuns<WidePath::Avx2>();
 }
 
 // The steps that write a line anew from a reference: a line built token by token from
 // stretches and runs (each step overwriting what the one before wrote past its own bytes)
 // must be the reference XORed with the tokens' bytes, and the steps must stop where find
 // does. The buffers are exact-size heap buffers with the room the steps may use and no more.
-template <bool kWide>
+template <WidePath kPath>
 void checkLinesBuiltAnew() {
   std::mt19937 random(13);
-  const CodeScan<kWide> scan(0x00, 0x80, 0xFF, 0x17);
+  const CodeScan<kPath> scan(0x00, 0x80, 0xFF, 0x17);
   constexpr int kLine = 160;
   for (int round = 0; round < 400; ++round) {
     std::vector<std::uint8_t> reference(kLine + kCodeScanRoom), line(kLine + kCodeScanRoom);
@@ -159,13 +165,14 @@ void checkLinesBuiltAnew() {
       }
     }
     ASSERT_EQ(std::vector<std::uint8_t>(line.begin(), line.begin() + kLine), expected)
-        << "wide " << kWide << ", round " << round;
+        << widePathName(kPath) << ", round " << round;
   }
 }
 
 TEST(CodeScan, LinesBuiltAnewAreTheReferenceXoredWithTheirTokens) {
-  checkLinesBuiltAnew<false>();
-  if (wideRuns()) checkLinesBuiltAnew<true>();
+  checkLinesBuiltAnew<WidePath::Portable>();
+  if (runs(WidePath::Sse2)) checkLinesBuiltAnew<WidePath::Sse2>();
+  if (runs(WidePath::Avx2)) checkLinesBuiltAnew<WidePath::Avx2>();
 }
 
 }  // namespace
