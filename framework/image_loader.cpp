@@ -108,9 +108,3 @@ int ImageLoader::readBytes(void* destination, std::int32_t count) {
   return copied;
 }
 
-const std::uint8_t* ImageLoader::bytesInPlace(std::int32_t count) {
-  if (file >= 0 || count > memorySize - memoryPosition) return nullptr;
-  const std::uint8_t* at = memory + memoryPosition;
-  memoryPosition += count;
-  return at;
-}

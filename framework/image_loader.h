@@ -44,7 +44,12 @@ class ImageLoader {
   int readBytes(void* destination, std::int32_t count);
   // From a memory source: the next count bytes where they lie in the block; moves past them.
   // Null from a file, and when fewer than count bytes remain.
-  const std::uint8_t* bytesInPlace(std::int32_t count);
+  const std::uint8_t* bytesInPlace(std::int32_t count) {
+    if (file >= 0 || count > memorySize - memoryPosition) return nullptr;
+    const std::uint8_t* at = memory + memoryPosition;
+    memoryPosition += count;
+    return at;
+  }
 
   // Companion files beside a picture opened by name (the GRA plug-in only): opens the file
   // named like the picture with its 1- to 3-letter extension replaced, when it is exactly
