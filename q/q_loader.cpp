@@ -127,18 +127,17 @@ LoaderResult QLoader::readHeader() {
     return LoaderResult::Ok;
   }
 
-  // The 5-bit stream, most significant bit first, through a 16-bit accumulator.
-  unsigned accumulator = 0;
-  int pending = 0;
-  const std::uint8_t* next = table;
-  for (int line = 0; line < kMaxLines; ++line) {
-    if (pending < 8) {
-      accumulator = (accumulator << 8 | *next++) & 0xFFFF;
-      pending += 8;
+  // The 5-bit stream, most significant bit first: every 5 bytes hold 8 whole indices.
+  constexpr int kGroupBytes = 5, kGroupIndices = 8;
+  static_assert(kGroupBytes * 8 == kGroupIndices * kIndexBits && kMaxLines % kGroupIndices == 0);
+  for (int group = 0; group < kMaxLines / kGroupIndices; ++group) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < kGroupBytes; ++i) bits = bits << 8 | table[kGroupBytes * group + i];
+    for (int i = 0; i < kGroupIndices; ++i) {
+      const int shift = (kGroupIndices - 1 - i) * kIndexBits;
+      referenceIndex[kGroupIndices * group + i] =
+          static_cast<std::uint8_t>(bits >> shift & kIndexMask);
     }
-    referenceIndex[line] =
-        static_cast<std::uint8_t>(accumulator >> (pending - kIndexBits) & kIndexMask);
-    pending -= kIndexBits;
   }
 
   const std::uint8_t* nibbles = table + kPaletteOffset;
