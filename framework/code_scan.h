@@ -42,7 +42,6 @@ class CodeScan {
   static constexpr bool kAvx2 = kPath == WidePath::Avx2;
 
  public:
- public:
   // Up to four code bytes; repeat one to give fewer.
   CodeScan(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
       : codes_{a, b, c, d}, spread_{spreadOf(a), spreadOf(b), spreadOf(c), spreadOf(d)} {}
