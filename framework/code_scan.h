@@ -117,6 +117,15 @@ class CodeScan {
     }
   }
 
+  // xorUntilCodeFrom a byte at a time, for stretches with no room after them: reads and writes
+  // nothing past the stretch.
+  int xorUntilCodeByBytes(const std::uint8_t* bytes, int from, int to, const std::uint8_t* ref,
+                          std::uint8_t* out) const {
+    int at = from;
+    for (; at < to && !isCode(bytes[at]); ++at) out[at - from] = ref[at - from] ^ bytes[at];
+    return at;
+  }
+
   // out[i] = ref[i] ^ bytes[from + i] for the plain bytes from bytes[from] on, until the first
   // code byte or to; answers where it stopped, as find does.
   int xorUntilCodeFrom(const std::uint8_t* bytes, int from, int to, const std::uint8_t* ref,

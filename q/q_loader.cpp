@@ -179,23 +179,15 @@ LoaderResult QLoader::decodePixels() {
   LoaderResult r = preparePixelBlock(pixels, false);
   if (r != LoaderResult::Ok) return r;
 
-  // From a memory block a chunk is decoded where it lies when the block holds kCodeScanRoom
-  // bytes more, which the wide steps may read. Every chunk of a file, and from memory a chunk
-  // without that room after it (as a rule the last), is read into a buffer that has it.
-  auto inPlace = [&](int length) {
-    return file < 0 && memorySize - memoryPosition - length >= kCodeScanRoom;
-  };
-  int buffered = -1;  // the largest chunk read into the buffer
-  const std::int32_t start = memoryPosition;
-  for (int k = 0; k < kChunkCount; ++k) {
-    if (!inPlace(chunkLength(k))) buffered = std::max<int>(buffered, chunkLength(k));
-    memoryPosition += chunkLength(k);
-  }
-  memoryPosition = start;
+  // From a memory block every chunk is decoded where it lies, and the decoder reads no further
+  // than the block does. Every chunk of a file is read into a buffer with kCodeScanRoom bytes
+  // after it, which the wide steps may read.
   HGLOBAL bufferHandle = 0;
   std::uint8_t* buffer = nullptr;
-  if (buffered >= 0) {
-    bufferHandle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(buffered + kCodeScanRoom));
+  if (file >= 0) {
+    int largest = 0;
+    for (int k = 0; k < kChunkCount; ++k) largest = std::max<int>(largest, chunkLength(k));
+    bufferHandle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(largest + kCodeScanRoom));
     if (!bufferHandle) {
       GlobalUnlock(pixelHandle);
       return LoaderResult::NoMemory;
@@ -212,11 +204,14 @@ LoaderResult QLoader::decodePixels() {
   for (int k = 0; k < kChunkCount && r == LoaderResult::Ok; ++k) {
     const std::uint16_t length = chunkLength(k);
     const std::uint8_t* chunk = nullptr;
-    if (inPlace(length)) {
+    std::int32_t readable = 0;
+    if (file < 0) {
+      readable = memorySize - memoryPosition;
       chunk = bytesInPlace(length);
     } else if (readBytes(buffer, length) == length) {
       // What lies past the chunk does not change the result; zeros keep it defined.
       std::memset(buffer + length, 0, kCodeScanRoom);
+      readable = length + kCodeScanRoom;
       chunk = buffer;
     }
     if (!chunk) {
@@ -226,7 +221,7 @@ LoaderResult QLoader::decodePixels() {
     // Once the picture's lines are complete, the lines after them are dropped unseen; their
     // chunks are still read, and must be there.
     if (lineNumber < kLinePairs * bitsPerPixel &&
-        decodeChunk(chunk, escapeRecord(k), length, pixels) != 0) {
+        decodeChunk(chunk, escapeRecord(k), length, readable, pixels) != 0) {
       r = LoaderResult::Cancelled;
     }
   }
@@ -247,31 +242,34 @@ LoaderResult QLoader::decodePixels() {
 }
 
 int QLoader::decodeChunk(const std::uint8_t* chunk, const EscapeRecord& codes, std::uint16_t length,
-                         std::uint8_t* pixels) {
+                         std::int32_t readable, std::uint8_t* pixels) {
   switch (widePath()) {
     case WidePath::Avx2:
-      return decodeChunkAvx2(chunk, codes, length, pixels);
+      return decodeChunkAvx2(chunk, codes, length, readable, pixels);
     case WidePath::Sse2:
-      return decodeChunkSse2(chunk, codes, length, pixels);
+      return decodeChunkSse2(chunk, codes, length, readable, pixels);
     case WidePath::Portable:
       break;
   }
-  return decodeChunkWith<WidePath::Portable>(chunk, codes, length, pixels);
+  return decodeChunkWith<WidePath::Portable>(chunk, codes, length, readable, pixels);
 }
 
 [[gnu::flatten]] int QLoader::decodeChunkSse2(const std::uint8_t* chunk, const EscapeRecord& codes,
-                                              std::uint16_t length, std::uint8_t* pixels) {
-  return decodeChunkWith<WidePath::Sse2>(chunk, codes, length, pixels);
+                                              std::uint16_t length, std::int32_t readable,
+                                              std::uint8_t* pixels) {
+  return decodeChunkWith<WidePath::Sse2>(chunk, codes, length, readable, pixels);
 }
 
 [[gnu::flatten]] int QLoader::decodeChunkAvx2(const std::uint8_t* chunk, const EscapeRecord& codes,
-                                              std::uint16_t length, std::uint8_t* pixels) {
-  return decodeChunkWith<WidePath::Avx2>(chunk, codes, length, pixels);
+                                              std::uint16_t length, std::int32_t readable,
+                                              std::uint8_t* pixels) {
+  return decodeChunkWith<WidePath::Avx2>(chunk, codes, length, readable, pixels);
 }
 
 template <WidePath kPath>
 inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecord& codes,
-                                    std::uint16_t length, std::uint8_t* pixels) {
+                                    std::uint16_t length, std::int32_t readable,
+                                    std::uint8_t* pixels) {
   const bool literalMode = codes.literalMode != 0;
 
   // The bytes that start a code; any other byte is a plain byte of the line. In a busy
@@ -310,10 +308,13 @@ inline int QLoader::decodeChunkWith(const std::uint8_t* chunk, const EscapeRecor
     if (!steps.isCode(first)) {
       // A plain byte, and the plain bytes after it as far as the line has room, applied
       // together.
+      // Near the end of a block without room after it, byte by byte.
       const int from = at - 1;
+      const int to = std::min<int>(length, from + kLineBytes - fill);
       const int end =
-          steps.xorUntilCodeFrom(chunk, from, std::min<int>(length, from + kLineBytes - fill),
-                                 reference + fill, line + fill);
+          readable - to >= kCodeScanRoom
+              ? steps.xorUntilCodeFrom(chunk, from, to, reference + fill, line + fill)
+              : steps.xorUntilCodeByBytes(chunk, from, to, reference + fill, line + fill);
       fill += end - from;
       at = end;
     } else if (first == codes.zeroRunCode) {

@@ -27,11 +27,11 @@ class QLoader : public ImageLoader {
   LoaderResult decodePixels() override;
 
   // Decodes one chunk of length bytes with its escape record into the locked pixel block.
-  // The chunk is followed by kCodeScanRoom bytes that may be read (what they hold does not
-  // change the result). Answers 1 when the host cancelled through progress, else 0 when the
-  // chunk is used up.
+  // The first readable bytes from the chunk's start may be read, at least length (what lies
+  // past the chunk does not change the result). Answers 1 when the host cancelled through
+  // progress, else 0 when the chunk is used up.
   int decodeChunk(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
-                  std::uint16_t length, std::uint8_t* pixels);
+                  std::uint16_t length, std::int32_t readable, std::uint8_t* pixels);
 
   // Fields of the header as read.
   std::uint16_t chunkLength(int chunk) const;
@@ -48,11 +48,13 @@ class QLoader : public ImageLoader {
   // (see code_scan.h).
   template <WidePath kPath>
   int decodeChunkWith(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
-                      std::uint16_t length, std::uint8_t* pixels);
+                      std::uint16_t length, std::int32_t readable, std::uint8_t* pixels);
   WITH_SSE2_STEPS int decodeChunkSse2(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
-                                      std::uint16_t length, std::uint8_t* pixels);
+                                      std::uint16_t length, std::int32_t readable,
+                                      std::uint8_t* pixels);
   WITH_AVX2_STEPS int decodeChunkAvx2(const std::uint8_t* chunk, const qformat::EscapeRecord& codes,
-                                      std::uint16_t length, std::uint8_t* pixels);
+                                      std::uint16_t length, std::int32_t readable,
+                                      std::uint8_t* pixels);
   // Makes the full line its slot's history line, writes the line pair before its own into the
   // pixel block when the line is its pair's last plane, and reports progress. Answers true when the
   // host asked to stop.

@@ -123,6 +123,27 @@ TEST(Lines, AnUnfinishedLineAtAChunksEndIsDropped) {
   EXPECT_EQ(lineOf(d.pixels, 34), lineStarting({0x22}));
 }
 
+// From memory the last chunk is decoded where it lies, in a host block that ends with it: a
+// stretch of plain bytes up to the block's last byte is read no further (the sanitizer run
+// sees a read past the exact-size block), and gives what it gives with room after the block.
+TEST(Lines, AStretchThatEndsTheBlockIsReadNoFurther) {
+  const Line counting = countingLine();
+  for (int tail = 1; tail <= 70; ++tail) {
+    HandMadeQ q;
+    add(q.chunks[9], {kR, 0x44, qformat::kLineBytes - tail});
+    q.chunks[9].insert(q.chunks[9].end(), counting.end() - tail, counting.end());
+    Bytes file = q.build();
+    Line expected = counting;
+    std::fill(expected.begin(), expected.end() - tail, 0x44);
+    const Bytes exact(file.begin(), file.end());  // no capacity past its size
+    const Decoded tight = decode(exact);
+    ASSERT_EQ(tight.result, LoaderResult::Ok);
+    EXPECT_EQ(lineOf(tight.pixels, 0), expected) << tail << " plain bytes at the end";
+    file.insert(file.end(), 64, kE);
+    EXPECT_EQ(decode(file).pixels, tight.pixels) << tail << " plain bytes at the end";
+  }
+}
+
 TEST(Lines, TokensCutShortByTheChunksEndAppendNothing) {
   const Line counting = countingLine();
   struct Case {
