@@ -95,6 +95,17 @@ bench: native
 bench-web: native web
 	@scripts/bench-web.sh
 
+# The x86-64 DLLs as a Windows host calls them, under 64-bit Wine (in the win64 build's own
+# prefix), against a native run on the same pictures taken just before. DLL_BENCH_SAMPLES sets
+# how many samples each median takes.
+.PHONY: bench-win64
+DLL_BENCH_SAMPLES ?= 21
+bench-win64: native win64
+	build/native/bench/decode_bench --export=build/win64/bench \
+	    --benchmark_filter='GetPicture/(gra|q16|q8)/|Floor' >/dev/null
+	WINEPREFIX=$(CURDIR)/build/win64/wineprefix tests/win64/run_under_wine64.sh \
+	    build/win64/bin/dll_bench.exe build/win64/bench $(DLL_BENCH_SAMPLES)
+
 # Installing, from a tree of its own (build/install, the install preset) that builds only what is
 # installed: no tests, benchmark or fuzz targets, and only the packages those programs need.
 # Components (INSTALL_COMPONENTS, each a `cmake --install --component`):
