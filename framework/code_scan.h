@@ -23,14 +23,10 @@
 
 #include "framework/wide_paths.h"
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(WIDE_PATHS_AVX2)
 #include <immintrin.h>
-#define CODE_SCAN_HAS_SSE2 1
-#define WITH_SSE2_STEPS __attribute__((target("sse2")))
-#define WITH_AVX2_STEPS __attribute__((target("avx2")))
-#else
-#define WITH_SSE2_STEPS
-#define WITH_AVX2_STEPS
+#elif defined(WIDE_PATHS_SSE2)
+#include <emmintrin.h>
 #endif
 
 // How far past a stretch the wide steps may read its bytes, and read and write its line.
@@ -38,8 +34,12 @@ constexpr int kCodeScanRoom = 31;
 
 template <WidePath kPath>
 class CodeScan {
-  static constexpr bool kSse2 = kPath == WidePath::Sse2;
+#if defined(WIDE_PATHS_AVX2)
   static constexpr bool kAvx2 = kPath == WidePath::Avx2;
+#else
+  static constexpr bool kAvx2 = false;  // the AVX2 path takes the SSE2 steps
+#endif
+  static constexpr bool kSse2 = kPath != WidePath::Portable && !kAvx2;
 
  public:
   // Up to four code bytes; repeat one to give fewer.
@@ -49,7 +49,7 @@ class CodeScan {
   // The position of the first code byte in bytes[from] to bytes[to - 1], or to when there is
   // none. Reads nothing outside that range.
   int find(const std::uint8_t* bytes, int from, int to) const {
-#if defined(CODE_SCAN_HAS_SSE2)
+#if defined(WIDE_PATHS_SSE2)
     if constexpr (kSse2 || kAvx2) return findByBytes(bytes, findBy16(bytes, from, to), to);
 #endif
     return findByBytes(bytes, findByWords<std::uintptr_t>(bytes, from, to), to);
@@ -60,8 +60,10 @@ class CodeScan {
   // scanning and applying in one pass: they read up to kCodeScanRoom bytes past bytes[to - 1],
   // and read and write back unchanged up to as many past the stretch in out.
   int xorUntilCode(const std::uint8_t* bytes, int from, int to, std::uint8_t* out) const {
-#if defined(CODE_SCAN_HAS_SSE2)
+#if defined(WIDE_PATHS_SSE2)
     if constexpr (kSse2) return xorBy16(bytes, from, to, out);
+#endif
+#if defined(WIDE_PATHS_AVX2)
     if constexpr (kAvx2) return xorBy32(bytes, from, to, out);
 #endif
     const int stop = find(bytes, from, to);
@@ -103,8 +105,10 @@ class CodeScan {
   //
   // out[i] = ref[i] ^ value for i < count (nothing when count is 0 or less).
   void xorRunFrom(const std::uint8_t* ref, std::uint8_t value, int count, std::uint8_t* out) const {
-#if defined(CODE_SCAN_HAS_SSE2)
+#if defined(WIDE_PATHS_SSE2)
     if constexpr (kSse2) return xorRunFromBy16(ref, value, count, out);
+#endif
+#if defined(WIDE_PATHS_AVX2)
     if constexpr (kAvx2) return xorRunFromBy32(ref, value, count, out);
 #endif
     using Word = std::uintptr_t;
@@ -130,8 +134,10 @@ class CodeScan {
   // code byte or to; answers where it stopped, as find does.
   int xorUntilCodeFrom(const std::uint8_t* bytes, int from, int to, const std::uint8_t* ref,
                        std::uint8_t* out) const {
-#if defined(CODE_SCAN_HAS_SSE2)
+#if defined(WIDE_PATHS_SSE2)
     if constexpr (kSse2) return xorFromBy16(bytes, from, to, ref, out);
+#endif
+#if defined(WIDE_PATHS_AVX2)
     if constexpr (kAvx2) return xorFromBy32(bytes, from, to, ref, out);
 #endif
     using Word = std::uintptr_t;
@@ -182,7 +188,7 @@ class CodeScan {
     return at;
   }
 
-#if defined(CODE_SCAN_HAS_SSE2)
+#if defined(WIDE_PATHS_SSE2)
   // The same with 16 bytes in an SSE2 register.
   WITH_SSE2_STEPS int findBy16(const std::uint8_t* bytes, int from, int to) const {
     const Codes16 codes = codes16();
@@ -236,6 +242,7 @@ class CodeScan {
     for (int i = 0; i < count; i += 16) store16(out + i, _mm_xor_si128(load16(ref + i), spread));
   }
 
+#if defined(WIDE_PATHS_AVX2)
   // xorUntilCode, xorUntilCodeFrom and xorRunFrom in 32-byte blocks.
   WITH_AVX2_STEPS int xorBy32(const std::uint8_t* bytes, int from, int to,
                               std::uint8_t* out) const {
@@ -299,6 +306,7 @@ class CodeScan {
   WITH_AVX2_STEPS static void store32(std::uint8_t* at, __m256i v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v);
   }
+#endif  // WIDE_PATHS_AVX2
 
   // The four codes in every byte of a register each, and the test of a block against them.
   struct Codes16 {

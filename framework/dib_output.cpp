@@ -5,12 +5,14 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "framework/image_loader.h"
 #include "framework/little_endian.h"
+
+#if defined(WIDE_PATHS_AVX2)
+#include <immintrin.h>
+#elif defined(WIDE_PATHS_SSE2)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -114,10 +116,10 @@ int mergeWords4(Lines line, int i, int count, std::uint8_t* upper, std::uint8_t*
   return i;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(WIDE_PATHS_SSE2)
 // The same transpose in SSE2 and AVX2 registers, compiled for those instruction sets alone and
 // taken only on processors that have them.
-#define SSE2_STEP __attribute__((target("sse2"), always_inline)) inline
+#define SSE2_STEP WITH_SSE2_STEPS __attribute__((always_inline)) inline
 
 SSE2_STEP __m128i load16(const std::uint8_t* at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -143,8 +145,8 @@ SSE2_STEP void putInterleaved16(std::uint8_t* out, __m128i first, __m128i second
 }
 
 template <Put kPut>
-__attribute__((target("sse2"))) int mergeWords16(Lines line, int i, int count, std::uint8_t* upper,
-                                                 std::uint8_t* lower) {
+WITH_SSE2_STEPS int mergeWords16(Lines line, int i, int count, std::uint8_t* upper,
+                                 std::uint8_t* lower) {
   const __m128i m1 = _mm_set1_epi8(0x55);
   const __m128i m2 = _mm_set1_epi8(0x33);
   const __m128i m4 = _mm_set1_epi8(0x0F);
@@ -163,8 +165,10 @@ __attribute__((target("sse2"))) int mergeWords16(Lines line, int i, int count, s
   return i;
 }
 #undef SSE2_STEP
+#endif
 
-#define AVX2_STEP __attribute__((target("avx2"), always_inline)) inline
+#if defined(WIDE_PATHS_AVX2)
+#define AVX2_STEP WITH_AVX2_STEPS __attribute__((always_inline)) inline
 
 AVX2_STEP __m256i load32(const std::uint8_t* at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
@@ -194,8 +198,8 @@ AVX2_STEP void putInterleaved32(std::uint8_t* out, __m256i first, __m256i second
 }
 
 template <Put kPut>
-__attribute__((target("avx2"))) int mergeWords32(Lines line, int i, int count, std::uint8_t* upper,
-                                                 std::uint8_t* lower) {
+WITH_AVX2_STEPS int mergeWords32(Lines line, int i, int count, std::uint8_t* upper,
+                                 std::uint8_t* lower) {
   const __m256i m1 = _mm256_set1_epi8(0x55);
   const __m256i m2 = _mm256_set1_epi8(0x33);
   const __m256i m4 = _mm256_set1_epi8(0x0F);
@@ -231,8 +235,10 @@ int mergeWordsOn(WidePath path, const std::uint8_t* const (&planeLines)[kMaxPlan
   const std::uint8_t* line[kMaxPlanes];
   for (int p = 0; p < kMaxPlanes; ++p) line[p] = planeLines[p] ? planeLines[p] : kNoPlane;
   int i = 0;
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(WIDE_PATHS_AVX2)
   if (path == WidePath::Avx2) i = mergeWords32<kPut>(line, i, count, upper, lower);
+#endif
+#if defined(WIDE_PATHS_SSE2)
   if (path >= WidePath::Sse2) i = mergeWords16<kPut>(line, i, count, upper, lower);
 #else
   static_cast<void>(path);

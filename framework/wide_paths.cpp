@@ -63,6 +63,8 @@ WidePath widestPathOf(const ProcessorFacts& facts) {
 WidePath processorWidePath() {
 #if defined(WIDE_PATHS_X86)
   return widestPathOf(readProcessorFacts());
+#elif defined(WIDE_PATHS_SSE2)
+  return WidePath::Sse2;
 #else
   return WidePath::Portable;
 #endif

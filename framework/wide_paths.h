@@ -18,11 +18,29 @@
 
 enum class WidePath : int { Portable = 0, Sse2 = 1, Avx2 = 2 };
 
+// Which wide steps a build has: SSE2 and AVX2 on x86 processors, each compiled for its
+// instruction set alone (WITH_SSE2_STEPS, WITH_AVX2_STEPS); in WebAssembly built with SIMD and
+// SSE2's intrinsics mapped onto it (-msimd128 -msse2), the SSE2 steps, compiled as they are.
+#if defined(__i386__) || defined(__x86_64__)
+#define WIDE_PATHS_SSE2 1
+#define WIDE_PATHS_AVX2 1
+#define WITH_SSE2_STEPS __attribute__((target("sse2")))
+#define WITH_AVX2_STEPS __attribute__((target("avx2")))
+#elif defined(__wasm_simd128__) && defined(__SSE2__)
+#define WIDE_PATHS_SSE2 1
+#define WITH_SSE2_STEPS
+#define WITH_AVX2_STEPS
+#else
+#define WITH_SSE2_STEPS
+#define WITH_AVX2_STEPS
+#endif
+
 // The path the decoders take in this process: the processor's widest, narrowed by
 // PLANES_WIDE_PATH. Chosen at first use; safe to call from any thread, and cheap once chosen.
 inline WidePath widePath();
 
-// The widest path this processor runs (the portable one on other processors than x86).
+// The widest path this processor runs: on x86 as cpuid tells, in WebAssembly with SIMD the
+// SSE2 path, elsewhere the portable one.
 WidePath processorWidePath();
 
 // What cpuid (leaves 1 and 7) and XGETBV report, and the widest path that follows from it:
