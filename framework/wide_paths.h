@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The wide paths of the decoders' inner loops: the line-pair merge (mergeLinePair) and the
-// scan for code bytes (CodeScan) each come as a portable loop over 32-bit words, an SSE2 loop
-// over 16-byte blocks and, for the merge, an AVX2 loop over 32-byte blocks. Which one runs is
+// scan for code bytes (CodeScan) each come as a portable loop over machine words, an SSE2 loop
+// over 16-byte blocks and an AVX2 loop over 32-byte blocks. Which one runs is
 // chosen at run time, once per process: the widest the processor runs, as cpuid tells it. The
 // build itself assumes no more than its target does (the 32-bit Windows DLLs not even SSE2),
 // and the wide loops are compiled for their instruction sets alone.
