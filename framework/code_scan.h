@@ -99,9 +99,9 @@ class CodeScan {
   // The steps of a decoder that builds each line anew from a reference line rather than
   // changing it where it lies: each writes out[i] = ref[i] ^ x over its own bytes and loads
   // nothing that a step before has stored (a load of bytes just stored at another offset waits
-  // for the stores). They write whole words or 16-byte blocks, so up to kCodeScanRoom bytes
-  // past their own, which the steps after them overwrite; they read as far past in ref, and
-  // xorUntilCodeFrom as far past bytes[to - 1]. out and ref do not overlap.
+  // for the stores). They write whole words or blocks of 16 or 32 bytes, so up to
+  // kCodeScanRoom bytes past their own, which the steps after them overwrite; they read as far past
+  // in ref, and xorUntilCodeFrom as far past bytes[to - 1]. out and ref do not overlap.
   //
   // out[i] = ref[i] ^ value for i < count (nothing when count is 0 or less).
   void xorRunFrom(const std::uint8_t* ref, std::uint8_t value, int count, std::uint8_t* out) const {
