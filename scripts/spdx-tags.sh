@@ -23,7 +23,7 @@ comment_for() {
     *.cpp | *.h | *.c | *.mjs | *.js | *.rc | *.rc.in | *.h.in) echo "// $tag" ;;
     *.css) echo "/* $tag */" ;;
     *.html | *.xml) echo "<!-- $tag -->" ;;
-    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | Makefile | debian/rules) echo "# $tag" ;;
+    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | *.py | Makefile | debian/rules) echo "# $tag" ;;
     *.thumbnailer.in) echo "# $tag" ;;
     *) ;;
   esac

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The gdk-pixbuf loader modules in the system's gdk-pixbuf: registration and MIME types, every
 // sample loaded by file name and in small pieces and compared with the PNG planeconv writes,
-// the file name recovered for companions, a Q picture's comment, the README's route without
+// the file name recovered for companions, a Q picture's comment, docs/desktop.md's route without
 // installing, and failures on bad input.
 //
-// main() sets up the README's route without installing before anything else runs: gdk-pixbuf
+// main() sets up docs/desktop.md's route without installing before anything else runs: gdk-pixbuf
 // reads a loader cache of the system's modules and the freshly built ones, and GIO a MIME
 // database of planes.xml before the system's.
 #define GDK_PIXBUF_ENABLE_BACKEND
@@ -577,7 +577,7 @@ TEST(Failures, OversizedFileIsRefusedWhileArriving) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The README's route without installing: the loader cache of the system's modules and ours,
+  // docs/desktop.md's route without installing: the loader cache of the system's modules and ours,
   // and our MIME types before the system's data folders.
   const char* dataDirs = g_getenv("XDG_DATA_DIRS");
   const std::string dirs = std::string(MIME_DATA_DIR) + ":" +

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The README's route without installing, as written: its two export lines, taken from the
-# README itself and run in the project root, then its checks by hand, and what the route must
+# The route without installing of docs/desktop.md, as written: its two export lines, taken from
+# that file itself and run in the project root, then its checks by hand, and what the route must
 # keep within reach: the system's own gdk-pixbuf modules and GSettings schemas.
 # Usage: readme_route.sh SOURCE_DIR BUILD_DIR PLANECONV
 set -euo pipefail
@@ -12,11 +12,11 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$source_dir"
 
-exports=$(grep -E '^    export (GDK_PIXBUF_MODULE_FILE|XDG_DATA_DIRS)=' README.md | sed 's/^    //')
+exports=$(grep -E '^    export (GDK_PIXBUF_MODULE_FILE|XDG_DATA_DIRS)=' docs/desktop.md | sed 's/^    //')
 if [ "$(grep -c . <<<"$exports")" -ne 2 ]; then
-  echo "README: the two export lines of \"Without installing\" are not there"; exit 1
+  echo "docs/desktop.md: the two export lines of \"Without installing\" are not there"; exit 1
 fi
-# The README speaks of the native preset's build folder; another build folder stands in for it.
+# The notes speak of the native preset's build folder; another build folder stands in for it.
 exports=${exports//\$PWD\/build\/native/$build_dir}
 export XDG_DATA_HOME=$scratch/data-home  # none of the user's own types
 eval "$exports"
@@ -36,7 +36,7 @@ fi
 
 if gdk-pixbuf-thumbnailer -s 256 samples/gradient.q "$scratch/thumb.png"; then
   size=$(png_size "$scratch/thumb.png")
-  [ "$size" = "256 x 160" ] || fail "the README's thumbnail is $size, not 256 x 160"
+  [ "$size" = "256 x 160" ] || fail "the notes' thumbnail is $size, not 256 x 160"
 else
   fail "gdk-pixbuf-thumbnailer failed on samples/gradient.q"
 fi
