@@ -5,19 +5,32 @@
 #
 # --install-only: only what building the installed programs needs (make install): no test,
 # Windows, sanitizer or Wine packages.
+# --check: what the native build and its fast tests need (make check): no Windows, web,
+# sanitizer or Wine packages.
 set -euo pipefail
 
-install_only=0
-[ "${1:-}" = "--install-only" ] && install_only=1
+mode=all
+case "${1:-}" in
+  --install-only) mode=install ;;
+  --check) mode=check ;;
+  "") ;;
+  *) echo "usage: scripts/install-deps.sh [--install-only | --check]" >&2; exit 2 ;;
+esac
 
-if [ $install_only -eq 1 ]; then
+if [ $mode = install ]; then
   packages=(
     cmake make g++ pkg-config libpng-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
   )
+elif [ $mode = check ]; then
+  packages=(
+    cmake make g++ pkg-config python3
+    libgtest-dev googletest libbenchmark-dev libpng-dev libunicorn-dev
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+  )
 else
   packages=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config python3
     libgtest-dev googletest libbenchmark-dev libpng-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
@@ -35,7 +48,7 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 # node and npm for the web build and its tests: Debian's, unless the machine has its own.
-if [ $install_only -eq 0 ]; then
+if [ $mode = all ]; then
   command -v node >/dev/null || missing+=(nodejs)
   command -v npm >/dev/null || missing+=(npm)
 fi
@@ -50,7 +63,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-[ $install_only -eq 1 ] && exit 0
+[ $mode = all ] || exit 0
 
 # 32-bit Wine runs the Windows test host where the kernel can run 32-bit programs. Set
 # PLANES_NO_WINE=1 to skip it; the emulated host tests run either way.

@@ -52,6 +52,7 @@ class AgainstNative : public ::testing::Test {
     if (!plugin) {
       LoadedDllForSuite loader;
       loader.loadInto(Format::kDll, plugin);
+      if (IsSkipped()) return;
     }
     ASSERT_TRUE(plugin);
     platform::setFaultPlan({});
