@@ -140,19 +140,29 @@ BenchPictures::BenchPictures(const std::string& samples) {
   folder_ = pattern;
   const host::Plugin* gra = plugins_.byFormat(host::PictureFormat::Gra);
   const host::Plugin* q = plugins_.byFormat(host::PictureFormat::Q);
+  const FormatDescription& graFormat = *gra->description;
+  const FormatDescription& qFormat = *q->description;
+  // A companion's name beside stem: "card" -> "card.rgb".
+  const auto companion = [&](const std::string& stem, CompanionRole role) {
+    for (const CompanionFile& c : graFormat.companions)
+      if (c.role == role) return stem + "." + std::string(c.suffix);
+    throw std::runtime_error("GRA pictures have no such companion");
+  };
 
   // The samples. What they show is known only from decoding them, so the decoder's own output
   // is what libpng and the floor must match.
   for (const char* name : {"card", "plain", "window"}) {
-    add("gra", name, gra, readWhole(samples + "/" + name + ".gra"));
+    add("gra", name, gra, readWhole(BenchPicture::withExtension(graFormat, samples + "/" + name)));
   }
-  for (const char* extension : {"gra", "rgb", "e1"}) {
-    std::string name = std::string("card.") + extension;
+  std::vector<std::string> card = {BenchPicture::withExtension(graFormat, "card")};
+  for (const CompanionFile& c : graFormat.companions)
+    card.push_back("card." + std::string(c.suffix));
+  for (const std::string& name : card) {
     writeWhole(folder_ + "/" + name, readWhole(samples + "/" + name));
   }
-  add("gra+e1", "card", gra, readWhole(samples + "/card.gra"), folder_ + "/card.gra");
-  add("q16", "gradient", q, readWhole(samples + "/gradient.q"));
-  add("q8", "eight", q, readWhole(samples + "/eight.q"));
+  add("gra+e1", "card", gra, readWhole(samples + "/" + card[0]), folder_ + "/" + card[0]);
+  add("q16", "gradient", q, readWhole(BenchPicture::withExtension(qFormat, samples + "/gradient")));
+  add("q8", "eight", q, readWhole(BenchPicture::withExtension(qFormat, samples + "/eight")));
 
   // Busy pictures, drawn here: the decoder must show exactly what was drawn.
   std::mt19937 random(6);
@@ -166,10 +176,11 @@ BenchPictures::BenchPictures(const std::string& samples) {
     GraFiles files = writeGra(*graPicture);
     add("gra", name, gra, files.picture, "", blockOf(graPicture->pixels, 7));
     std::string stem = folder_ + "/" + name;
-    writeWhole(stem + ".gra", files.picture);
-    writeWhole(stem + ".rgb", files.palette);
-    writeWhole(stem + ".e1", files.fourthPlane);
-    add("gra+e1", name, gra, files.picture, stem + ".gra", blockOf(graPicture->pixels, 15));
+    const std::string file = BenchPicture::withExtension(graFormat, stem);
+    writeWhole(file, files.picture);
+    writeWhole(companion(stem, CompanionRole::Palette), files.palette);
+    writeWhole(companion(stem, CompanionRole::FourthPlane), files.fourthPlane);
+    add("gra+e1", name, gra, files.picture, file, blockOf(graPicture->pixels, 15));
 
     for (bool eight : {false, true}) {
       auto qPicture = std::make_unique<QPicture>();
@@ -182,6 +193,13 @@ BenchPictures::BenchPictures(const std::string& samples) {
   }
 }
 
+std::vector<std::string> BenchPicture::companionNames(const std::string& stem) const {
+  std::vector<std::string> names;
+  for (const CompanionFile& c : format->companions)
+    names.push_back(stem + "." + std::string(c.suffix));
+  return names;
+}
+
 BenchPictures::~BenchPictures() {
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
@@ -190,13 +208,8 @@ BenchPictures::~BenchPictures() {
 void BenchPictures::add(std::string kind, std::string name, const host::Plugin* plugin, Bytes file,
                         std::string path, Bytes expected) {
   const bool expectedIsKnown = !expected.empty();
-  BenchPicture picture{std::move(kind),
-                       std::move(name),
-                       plugin->getPicture,
-                       std::move(file),
-                       std::move(path),
-                       std::move(expected),
-                       {}};
+  BenchPicture picture{std::move(kind), std::move(name), plugin->description, plugin->getPicture,
+                       std::move(file), std::move(path), std::move(expected), {}};
   const std::string label = picture.label();
   host::Picture decoded;
   if (host::Result r = host::decode(*plugin, {picture.path, picture.file}, decoded); !r) {

@@ -15,8 +15,9 @@
 using Bytes = std::vector<std::uint8_t>;
 
 struct BenchPicture {
-  std::string kind;                   // "gra", "gra+e1" (by name), "q16" or "q8"
-  std::string name;                   // "card", "noise", ...
+  std::string kind;  // "gra", "gra+e1" (by name), "q16" or "q8"
+  std::string name;  // "card", "noise", ...
+  const FormatDescription* format = nullptr;
   GetPictureFn getPicture = nullptr;  // the plug-in's export, timed as a host calls it
   Bytes file;                         // the picture file, handed over in memory
   std::string path;  // set when the picture is decoded by name, its companions beside it
@@ -24,6 +25,14 @@ struct BenchPicture {
   Bytes png;         // the same rows and colours as a 4-bit palette PNG
 
   std::string label() const { return kind + "/" + name; }
+  // stem with the format's extension: "card" -> "card.gra".
+  std::string fileName(const std::string& stem) const { return withExtension(*format, stem); }
+  // The companions of a picture decoded by name, in the order of its format's description.
+  std::vector<std::string> companionNames(const std::string& stem) const;
+
+  static std::string withExtension(const FormatDescription& format, const std::string& stem) {
+    return stem + "." + std::string(format.extensions.front());
+  }
 };
 
 // The samples and the busy pictures drawn here and stored with the writers, each checked

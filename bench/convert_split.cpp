@@ -53,17 +53,17 @@ std::vector<std::string> writeCollection(const BenchPictures& pictures, const st
   std::vector<std::string> files;
   for (int i = 0; i < count; ++i) {
     const BenchPicture& p = *kinds[static_cast<std::size_t>(i) % kinds.size()];
-    const std::string extension = p.kind.starts_with("gra") ? ".gra" : ".q";
     const std::string stem = folder + "/" + p.name + "-" + std::to_string(i);
-    writeOrDie(stem + extension, p.file);
+    writeOrDie(p.fileName(stem), p.file);
     if (!p.path.empty()) {
-      const std::string source = p.path.substr(0, p.path.size() - 4);
-      for (const char* companion : {".rgb", ".e1"}) {
+      const std::string source = p.path.substr(0, p.path.rfind('.'));
+      const std::vector<std::string> from = p.companionNames(source), to = p.companionNames(stem);
+      for (std::size_t c = 0; c < from.size(); ++c) {
         Bytes bytes;
-        if (host::readFile(source + companion, bytes).empty()) writeOrDie(stem + companion, bytes);
+        if (host::readFile(from[c], bytes).empty()) writeOrDie(to[c], bytes);
       }
     }
-    files.push_back(stem + extension);
+    files.push_back(p.fileName(stem));
   }
   return files;
 }

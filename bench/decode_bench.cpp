@@ -190,7 +190,7 @@ void exportPictures(const std::string& folder, const std::vector<BenchPicture>& 
   std::string index;
   for (const BenchPicture& p : pictures) {
     if (!p.path.empty()) continue;  // decoded by name, beside its companion files
-    const std::string file = exportName(p) + (p.kind == "gra" ? ".gra" : ".q");
+    const std::string file = p.fileName(exportName(p));
     const std::string pixels = exportName(p) + ".pixels";
     for (const auto& [name, bytes] : {std::pair{file, &p.file}, std::pair{pixels, &p.expected}}) {
       if (std::string error = host::writeFileAtomically(folder + "/" + name, *bytes, true);
@@ -222,9 +222,8 @@ namespace {
 // (scripts/bench-web.sh). Answers an error message, empty on success.
 std::string writePictures(const std::vector<BenchPicture>& pictures, const std::string& folder) {
   for (const BenchPicture& p : pictures) {
-    const bool gra = p.kind.rfind("gra", 0) == 0;
     const std::string stem = folder + "/" + p.kind + "_" + p.name;
-    const std::string path = stem + (gra ? ".gra" : ".q");
+    const std::string path = p.fileName(stem);
     if (std::string e = host::writeFileAtomically(path, p.file, true); !e.empty())
       return path + ": " + e;
     if (p.path.empty()) continue;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/format_description.h"
 #include "framework/picture_geometry.h"
 
 // The first 16-byte header block of a GRA file, byte for byte.
@@ -30,8 +31,9 @@ struct GraHeader {
 static_assert(sizeof(GraHeader) == 16, "the header block is 16 packed bytes");
 
 constexpr int kGraHeaderBlockSize = 16;
-constexpr std::uint8_t kGraSignature[3] = {0x57, 0x45, 0x44};
-constexpr char kGraExtension[] = "gra";
+// The signature in bytes 13 to 15 of the first header block (no terminator).
+inline constexpr char kGraSignature[3] = {'W', 'E', 'D'};
+inline constexpr char kGraExtension[] = "gra";
 
 // modeFlags: the low 4 bits hold the layout; kGraWindowLayout puts the window fields in force.
 constexpr std::uint8_t kGraLayoutMask = 0x0F;
@@ -56,11 +58,11 @@ constexpr int kGraPlaneBytesPerColumn = kGraColumnPixels / 4;  // 2 plane bytes 
 constexpr int kGraProgressPairs = 16;
 
 // The palette file: 16 entries of red, green, blue bytes.
-constexpr char kGraPaletteExtension[] = "rgb";
+inline constexpr char kGraPaletteExtension[] = "rgb";
 constexpr int kGraPaletteFileSize = 3 * kPaletteEntries;  // 48
 
 // The fourth-plane file: 400 rows of 80 bytes, bit 7 the leftmost of 8 pixels.
-constexpr char kGraFourthPlaneExtension[] = "e1";
+inline constexpr char kGraFourthPlaneExtension[] = "e1";
 constexpr int kGraFourthPlaneRowBytes = (kPictureWidth + 7) / 8;               // 80
 constexpr int kGraFourthPlaneSize = kGraFourthPlaneRowBytes * kPictureHeight;  // 32000
 constexpr int kGraFourthPlaneBit = 3;  // the bit of the pixel value it supplies
@@ -126,7 +128,10 @@ inline std::string graHeaderProblem(const std::uint8_t* bytes, std::size_t size)
   }
   GraHeader header;
   std::memcpy(&header, bytes, sizeof header);
-  if (!graHasSignature(header)) return "no \"WED\" signature at byte 13";
+  if (!graHasSignature(header)) {
+    return "no \"" + std::string(kGraSignature, sizeof kGraSignature) + "\" signature at byte " +
+           std::to_string(offsetof(GraHeader, signature));
+  }
   if (size < static_cast<std::size_t>(graHeaderBytes(header))) {
     return "the header says " + std::to_string(header.headerBlocks) + " blocks of " +
            std::to_string(kGraHeaderBlockSize) + " bytes, the file ends after " +
@@ -134,3 +139,22 @@ inline std::string graHeaderProblem(const std::uint8_t* bytes, std::size_t size)
   }
   return "";
 }
+
+// The format as a host sees it (framework/format_description.h).
+inline constexpr std::string_view kGraExtensions[] = {kGraExtension};
+inline constexpr CompanionFile kGraCompanions[] = {
+    {kGraPaletteExtension, kGraPaletteFileSize, CompanionRole::Palette},
+    {kGraFourthPlaneExtension, kGraFourthPlaneSize, CompanionRole::FourthPlane},
+};
+inline constexpr FormatDescription kGraFormat{
+    .name = "gra",
+    .title = "GRA picture",
+    .extensions = kGraExtensions,
+    .mimeType = "image/x-gra",
+    // 80: the contents decide before the name, since *.gra is also another program's type and
+    // a GRA header begins with the bytes 00 01 00 00 00 of a TrueType font's magic.
+    .signature = {offsetof(GraHeader, signature), {kGraSignature, sizeof kGraSignature}, 80},
+    .largestFile = kGraLargestFile,
+    .headerProblem = graHeaderProblem,
+    .companions = kGraCompanions,
+};

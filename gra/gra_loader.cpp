@@ -198,23 +198,11 @@ struct FourthPlaneRows {
   bool ended = false;
 };
 
-bool hasGraExtension(const char* fileName) {
-  std::size_t length = std::strlen(fileName);
-  if (length < 4) return false;
-  const char* dot = fileName + length - 4;
-  if (dot[0] != '.') return false;
-  for (int i = 0; i < 3; ++i) {
-    char c = dot[1 + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kGraExtension[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 LoaderResult GraLoader::checkFormat(const char* fileName, HostValue source) {
-  if (!hasGraExtension(fileName)) return LoaderResult::UnknownFormat;
+  // A host that passes no name gets the answer for a name without the extension.
+  if (!nameHasExtensionOf(kGraFormat, fileName)) return LoaderResult::UnknownFormat;
   LoaderResult r = attachRecognitionSource(source);
   if (r != LoaderResult::Ok) return r;
   r = readHeader();

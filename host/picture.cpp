@@ -177,7 +177,7 @@ Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& s
 }  // namespace
 
 std::size_t largestFile(PictureFormat format) {
-  return format == PictureFormat::Gra ? kGraLargestFile : qformat::kLargestFile;
+  return descriptionOf(format).largestFile;
 }
 
 OpenedPicture openPicture(const PluginSet& plugins, const std::string& path, const Plugin* chosen) {

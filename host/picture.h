@@ -26,11 +26,6 @@ namespace host {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The longest file of either format: a Q picture states its length in 24 bits, and a GRA
-// picture is at most a 4080-byte header and 200 line pairs of a flag byte and three chunks of
-// at most 256 bytes. A host need read no more of a file to decode it.
-constexpr std::size_t kLongestPictureFile = std::size_t{1} << 24;
-
 // A picture file: where it lies (empty when it has no name a plug-in can open) and its bytes.
 struct PictureFile {
   std::string path;
@@ -77,8 +72,8 @@ struct Picture {
   Bytes rgba() const;
 };
 
-// The largest file the format can describe (gra/gra_format.h, q/q_format.h): a host reads no
-// more of a file, since the plug-in never reads past it.
+// The largest file of the format (its description's): a host reads no more of a file, since
+// the plug-in never reads past it.
 std::size_t largestFile(PictureFormat format);
 
 // A picture file read as a host reads one, and the plug-in that takes it.

@@ -5,6 +5,9 @@
 #include <cctype>
 #include <type_traits>
 
+#include "gra/gra_format.h"
+#include "q/q_format.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -19,38 +22,49 @@ namespace {
 
 struct Wanted {
   PictureFormat format;
-  const char* name;
+  const FormatDescription* description;
   const char* module;
 };
-constexpr Wanted kPlugins[] = {{PictureFormat::Gra, "gra", "gradec" PLUGIN_FILE_EXTENSION},
-                               {PictureFormat::Q, "q", "qdec" PLUGIN_FILE_EXTENSION}};
+constexpr Wanted kPlugins[] = {{PictureFormat::Gra, &kGraFormat, "gradec" PLUGIN_FILE_EXTENSION},
+                               {PictureFormat::Q, &qformat::kFormat, "qdec" PLUGIN_FILE_EXTENSION}};
+constexpr const FormatDescription* kDescriptions[] = {kPlugins[0].description,
+                                                      kPlugins[1].description};
+
+Plugin plugin(const Wanted& wanted) {
+  return Plugin{wanted.format, wanted.description, std::string(wanted.description->name),
+                wanted.module};
+}
 
 #ifndef _WIN32
 template <class Loader>
 Plugin linkedPlugin(const Wanted& wanted) {
   using Exports = PluginExports<Loader>;
-  return Plugin{wanted.format,           wanted.name,           wanted.module,
-                &Exports::getPluginInfo, &Exports::isSupported, &Exports::getPictureInfo,
-                &Exports::getPicture,    &Exports::getPreview};
+  Plugin p = plugin(wanted);
+  p.getPluginInfo = &Exports::getPluginInfo;
+  p.isSupported = &Exports::isSupported;
+  p.getPictureInfo = &Exports::getPictureInfo;
+  p.getPicture = &Exports::getPicture;
+  p.getPreview = &Exports::getPreview;
+  return p;
 }
 #endif
 
 }  // namespace
 
+const FormatDescription& descriptionOf(PictureFormat format) {
+  for (const Wanted& w : kPlugins)
+    if (w.format == format) return *w.description;
+  return *kPlugins[0].description;
+}
+
+std::span<const FormatDescription* const> formatDescriptions() {
+  return kDescriptions;
+}
+
 std::string Plugin::info(int n) const {
   char text[256] = {};
   getPluginInfo(n, text, sizeof text);
   return text;
-}
-
-std::string Plugin::title() const {
-  return format == PictureFormat::Gra ? "GRA picture" : "Q picture";
-}
-
-std::string Plugin::extension() const {
-  const std::string pattern = info(2);  // "*.gra"
-  const std::size_t dot = pattern.rfind('.');
-  return dot == std::string::npos ? "" : pattern.substr(dot + 1);
 }
 
 #ifdef _WIN32
@@ -73,7 +87,7 @@ PluginSet::PluginSet(const std::string& folder) {
       return;
     }
     modules_.push_back(module);
-    Plugin p{w.format, w.name, w.module};
+    Plugin p = plugin(w);
     // GetProcAddress answers a generic function pointer; the export's real type is known.
     auto entry = [module](const char* name, auto& into) {
       into = reinterpret_cast<std::remove_reference_t<decltype(into)>>(

@@ -11,15 +11,23 @@
 #include <string>
 #include <vector>
 
+#include "framework/format_description.h"
 #include "framework/host_interface.h"
 
 namespace host {
 
 enum class PictureFormat { Gra, Q };
 
+// The description of a format (gra/gra_format.h, q/q_format.h): its names, extensions, MIME
+// type, signature, largest file, header check and companion files.
+const FormatDescription& descriptionOf(PictureFormat format);
+// Both formats' descriptions, in the order of the plug-ins.
+std::span<const FormatDescription* const> formatDescriptions();
+
 struct Plugin {
   PictureFormat format;
-  std::string name;        // "gra" or "q", as a user names the format
+  const FormatDescription* description;
+  std::string name;        // "gra" or "q", as a user names the format (description->name)
   std::string moduleName;  // the DLL's file name, e.g. "gradec.spi" (".sph" when 64-bit)
   GetPluginInfoFn getPluginInfo = nullptr;
   IsSupportedFn isSupported = nullptr;
@@ -32,9 +40,9 @@ struct Plugin {
   std::string info(int n) const;
   std::string formatName() const { return info(3); }
   // "GRA picture" or "Q picture", for messages.
-  std::string title() const;
+  std::string title() const { return std::string(description->title); }
   // The extension of the plug-in's file name pattern, without the dot: "gra".
-  std::string extension() const;
+  std::string extension() const { return std::string(description->extensions.front()); }
 };
 
 class PluginSet {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "host/reasons.h"
 
-#include "gra/gra_format.h"
 #include "q/q_format.h"
 
 namespace host {
@@ -46,8 +45,7 @@ std::string describeResult(LoaderResult result) {
 }
 
 std::string headerProblem(PictureFormat format, std::span<const std::uint8_t> file) {
-  return format == PictureFormat::Gra ? graHeaderProblem(file.data(), file.size())
-                                      : qformat::headerProblem(file.data(), file.size());
+  return descriptionOf(format).headerProblem(file.data(), file.size());
 }
 
 std::string whyNotTaken(const Plugin& plugin, std::span<const std::uint8_t> file) {

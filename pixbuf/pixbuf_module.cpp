@@ -4,18 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
-#include "gra/gra_format.h"
 #include "host/picture.h"
 #include "host/reasons.h"
-#include "q/q_format.h"
 
 namespace pixbuf_module {
 
@@ -24,9 +23,6 @@ namespace {
 using Bytes = host::Bytes;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
-
-// The largest file a module takes: no picture of either format is longer.
-constexpr std::size_t kMaxFileBytes = host::kLongestPictureFile;
 
 // The plug-in of a format, through its exports.
 const host::Plugin& pluginOf(Format format) {
@@ -56,7 +52,7 @@ struct HeaderProbe {
 // signature and size checks decide.
 HeaderProbe probeHeader(Format format, const Bytes& file) {
   HeaderProbe probe;
-  if (file.empty() || file.size() > kMaxFileBytes) return probe;
+  if (file.empty()) return probe;
   const host::Plugin& plugin = pluginOf(format);
   host::PictureInfo info;
   if (!host::readInfo(plugin, host::PictureFile{"", file}, info)) return probe;
@@ -99,11 +95,6 @@ Outcome decodePicture(Format format, const Bytes& file, const std::string& fileN
                       host::Picture& picture) {
   const std::string title = titleOf(format);
   if (file.empty()) return {Outcome::Kind::NotThisFormat, "not a " + title + ": the file is empty"};
-  if (file.size() > kMaxFileBytes) {
-    return {Outcome::Kind::NotThisFormat, "not a " + title + ": the file is larger than the " +
-                                              std::to_string(kMaxFileBytes >> 20) +
-                                              " MiB this loader takes"};
-  }
   const host::Plugin& plugin = pluginOf(format);
   if (!host::recognisesContent(plugin, file)) {
     return {Outcome::Kind::NotThisFormat, host::whyNotTaken(plugin, file)};
@@ -187,11 +178,6 @@ GdkPixbuf* decodeToPixbuf(Format format, const Bytes& file, const std::string& f
   return pixbuf;
 }
 
-std::string tooLarge(Format format) {
-  return "not a " + titleOf(format) + ": the file is larger than the " +
-         std::to_string(kMaxFileBytes >> 20) + " MiB this loader takes";
-}
-
 // A load through GdkPixbufLoader: the bytes collected so far and the loader's callbacks.
 struct IncrementalLoad {
   Format format;
@@ -224,53 +210,62 @@ bool announceSize(IncrementalLoad& load, GError** error) {
   return true;
 }
 
+// What gdk-pixbuf lists of a format, made once from its description and kept for the module's
+// life, as gdk-pixbuf keeps the pointers.
+struct FormatInfo {
+  explicit FormatInfo(const FormatDescription& format)
+      : name(format.name),
+        description(format.title),
+        mimeType(format.mimeType),
+        extensions(format.extensions.begin(), format.extensions.end()),
+        // gdk-pixbuf compares a pattern's prefix from the file's first byte; mask 'x' skips a
+        // byte and ' ' must match, so the signature's offset is spelt as skipped bytes.
+        prefix(std::string(format.signature.offset, ' ') + std::string(format.signature.bytes)),
+        mask(std::string(format.signature.offset, 'x') +
+             std::string(format.signature.bytes.size(), ' ')) {
+    signature[0] = {prefix.data(), mask.data(), format.signature.magicPriority};
+    signature[1] = {};
+    mimeTypes[0] = mimeType.data();
+    mimeTypes[1] = nullptr;
+    for (std::string& extension : extensions) extensionList.push_back(extension.data());
+    extensionList.push_back(nullptr);
+  }
+  std::string name, description, mimeType;
+  std::vector<std::string> extensions;
+  std::string prefix, mask;
+  GdkPixbufModulePattern signature[2];
+  gchar* mimeTypes[2];
+  std::vector<gchar*> extensionList;
+};
+
 }  // namespace
 
 void describeFormat(Format format, GdkPixbufFormat* info) {
-  // gdk-pixbuf compares a pattern's prefix from the file's first byte; mask 'x' skips a byte and
-  // ' ' must match, so a signature's offset is spelt as skipped bytes.
-  static char graName[] = "gra", qName[] = "q";
-  static char graDescription[] = "GRA picture", qDescription[] = "Q picture";
-  static char graMime[] = "image/x-gra", qMime[] = "image/x-q-picture";
-  static char graExtension[] = "gra", qExtension[] = "q";
-  // The patterns are made from the formats' own signatures and their offsets.
-  static std::string graPrefix = std::string(offsetof(GraHeader, signature), ' ') +
-                                 std::string(std::begin(kGraSignature), std::end(kGraSignature));
-  static std::string graMask =
-      std::string(offsetof(GraHeader, signature), 'x') + std::string(sizeof kGraSignature, ' ');
-  static std::string qPrefix = std::string(qformat::kSignatureOffset, ' ') + qformat::kSignature;
-  static std::string qMask =
-      std::string(qformat::kSignatureOffset, 'x') + std::string(qformat::kSignatureSize, ' ');
+  static FormatInfo graInfo(host::descriptionOf(Format::Gra));
+  static FormatInfo qInfo(host::descriptionOf(Format::Q));
   static char domain[] = "planeplugins";
-  // Three letters say less than five: the GRA signature claims a little less certainty.
-  static GdkPixbufModulePattern graSignature[] = {{graPrefix.data(), graMask.data(), 80}, {}};
-  static GdkPixbufModulePattern qSignature[] = {{qPrefix.data(), qMask.data(), 100}, {}};
-  static gchar* graMimes[] = {graMime, nullptr};
-  static gchar* qMimes[] = {qMime, nullptr};
-  static gchar* graExtensions[] = {graExtension, nullptr};
-  static gchar* qExtensions[] = {qExtension, nullptr};
-
-  const bool gra = format == host::PictureFormat::Gra;
-  info->name = gra ? graName : qName;
-  info->signature = gra ? graSignature : qSignature;
+  FormatInfo& of = format == Format::Gra ? graInfo : qInfo;
+  info->name = of.name.data();
+  info->signature = of.signature;
   info->domain = domain;
-  info->description = gra ? graDescription : qDescription;
-  info->mime_types = gra ? graMimes : qMimes;
-  info->extensions = gra ? graExtensions : qExtensions;
+  info->description = of.description.data();
+  info->mime_types = of.mimeTypes;
+  info->extensions = of.extensionList.data();
   // No state is shared between loads, and the platform layer's handle table is locked.
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
   info->license = nullptr;
 }
 
+// The plug-in reads no byte past the largest file of its format, so neither does the module: the
+// rest of a longer file is left unread, or dropped as it arrives.
 GdkPixbuf* load(Format format, std::FILE* file, GError** error) try {
+  const std::size_t largest = host::largestFile(format);
   Bytes bytes;
   Bytes chunk(kReadChunk);
   std::size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-    if (bytes.size() + got > kMaxFileBytes) {
-      setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, tooLarge(format));
-      return nullptr;
-    }
+  while (bytes.size() < largest &&
+         (got = std::fread(chunk.data(), 1, std::min(chunk.size(), largest - bytes.size()), file)) >
+             0) {
     bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
   }
   if (std::ferror(file)) {
@@ -297,12 +292,9 @@ gboolean loadIncrement(gpointer context, const guchar* bytes, guint size, GError
   if (load.failed) return FALSE;
   if (!load.pixelsWanted) return TRUE;  // only the size was asked for: the rest is not needed
   try {
-    if (load.file.size() + size > kMaxFileBytes) {
-      setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, tooLarge(load.format));
-      load.failed = true;
-      return FALSE;
-    }
-    load.file.insert(load.file.end(), bytes, bytes + size);
+    const std::size_t room = host::largestFile(load.format) - load.file.size();
+    if (room == 0) return TRUE;
+    load.file.insert(load.file.end(), bytes, bytes + std::min<std::size_t>(size, room));
     if (!announceSize(load, error)) load.failed = true;
   } catch (const std::bad_alloc&) {
     setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory to collect the file");

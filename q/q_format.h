@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/format_description.h"
 #include "framework/little_endian.h"
 
 namespace qformat {
@@ -21,9 +22,9 @@ constexpr std::uint8_t kEightColorMode = 0;  // any other value: 16 colours
 constexpr int kFileSizeOffset = 40;          // 24 bits: 16-bit low word, then bits 16 to 23
 constexpr int kSignatureOffset = 43;
 constexpr int kSignatureSize = 5;
-constexpr char kSignature[kSignatureSize + 1] = "MAJYO";  // compared without the terminator
-constexpr int kChunkLengthsOffset = 64;                   // ten 16-bit lengths
-constexpr int kEscapeRecordsOffset = 84;                  // ten 5-byte escape records
+inline constexpr char kSignature[kSignatureSize + 1] = "MAJYO";  // compared without the terminator
+constexpr int kChunkLengthsOffset = 64;                          // ten 16-bit lengths
+constexpr int kEscapeRecordsOffset = 84;                         // ten 5-byte escape records
 constexpr int kEscapeRecordSize = 5;
 constexpr int kChunkCount = 10;
 
@@ -100,7 +101,8 @@ inline bool hasSignature(const std::uint8_t* header) {
 // this; the plug-in itself only answers result codes.
 inline std::string headerProblem(const std::uint8_t* bytes, std::size_t size) {
   if (size >= static_cast<std::size_t>(kSignatureOffset + kSignatureSize) && !hasSignature(bytes))
-    return "no \"MAJYO\" signature at byte " + std::to_string(kSignatureOffset);
+    return "no \"" + std::string(kSignature) + "\" signature at byte " +
+           std::to_string(kSignatureOffset);
   if (size < static_cast<std::size_t>(kHeaderSize))
     return "only " + std::to_string(size) + " bytes, the header alone is " +
            std::to_string(kHeaderSize);
@@ -122,5 +124,20 @@ inline std::string dataProblem(const std::uint8_t* header, std::size_t size) {
   return "the file ends after " + std::to_string(size) + " bytes, its header and chunks make " +
          std::to_string(implied);
 }
+
+// The format as a host sees it (framework/format_description.h).
+inline constexpr std::string_view kExtensions[] = {"q"};
+inline constexpr FormatDescription kFormat{
+    .name = "q",
+    .title = "Q picture",
+    .extensions = kExtensions,
+    .mimeType = "image/x-q-picture",
+    // 80: the contents decide before the name. A Q header begins with 32 bytes of comment text
+    // that may look like anything.
+    .signature = {kSignatureOffset, {kSignature, kSignatureSize}, 80},
+    .largestFile = kLargestFile,
+    .headerProblem = headerProblem,
+    .companions = {},
+};
 
 }  // namespace qformat

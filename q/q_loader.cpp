@@ -87,9 +87,7 @@ std::int32_t QLoader::declaredFileSize() const {
 }
 
 LoaderResult QLoader::checkFormat(const char* name, HostValue source) {
-  const std::size_t length = name ? std::strlen(name) : 0;
-  if (length < 2 || name[length - 2] != '.' || (name[length - 1] != 'q' && name[length - 1] != 'Q'))
-    return LoaderResult::UnknownFormat;
+  if (!nameHasExtensionOf(kFormat, name)) return LoaderResult::UnknownFormat;
   LoaderResult r = attachRecognitionSource(source);
   if (r != LoaderResult::Ok) return r;
   r = readHeader();

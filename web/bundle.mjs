@@ -66,7 +66,7 @@ inlineApi = replaceOnce(inlineApi, /^import createPlanesCore from "\.\/planes_co
 inlineApi = replaceOnce(inlineApi, /^import \{ wasmBase64 \} from "\.\/planes_wasm\.mjs";$/m, "", "planes.mjs");
 inlineApi = inlineApi.replace(/^export (async function|function|class|const) /gm, "$1 ");
 let viewer = read(join(sourceDir, "viewer", "viewer.js"));
-viewer = replaceOnce(viewer, /^import \{ createPlanes, largestFile \} from "\.\/planes\.mjs";$/m, "", "viewer.js");
+viewer = replaceOnce(viewer, /^import \{ createPlanes \} from "\.\/planes\.mjs";$/m, "", "viewer.js");
 const script = [core, wasmModule.replace(/^export /, ""), inlineApi, viewer].join("\n");
 const style = read(join(sourceDir, "viewer", "viewer.css"));
 if (/<\/script/i.test(script) || /<\/style/i.test(style)) {

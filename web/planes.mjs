@@ -13,10 +13,15 @@
 //   const batch = planes.open(files);   // { pictures: [entry], others: [{ name, reason }] }
 //   const picture = planes.decode(batch.pictures[0]);
 //
+// planes.formats lists what the page may show of each format (name, title, shortTitle,
+// extensions, mimeType, largestFile, companions: [{ suffix, size, role }]), from the formats'
+// own descriptions; planes.largestFile is the largest file of any of them: no plug-in reads
+// further into a file, so a page need read no more of one.
+//
 // A file is { name, bytes, folder }: bytes a Uint8Array, folder (optional) the folder it was
-// dropped from, so that only files of the same folder pair up. A file larger than largestFile
-// is not read: it may come as { name, size, folder } without its bytes, and is listed among the
-// other files. Each picture gets a folder of its
+// dropped from, so that only files of the same folder pair up. Only the first largestFile
+// bytes count. A file may come as { name, size, folder } without its bytes (one the page did
+// not read): it is listed among the other files. Each picture gets a folder of its
 // own in the module's in-memory file system, holding the picture under its name and its
 // companion files (a GRA picture's ".rgb" palette and ".e1" fourth plane) under the names the
 // plug-in opens, whatever the letter case they were dropped with: the plug-in then finds them
@@ -42,14 +47,12 @@ export async function createPlanes() {
 
 const commentText = new TextDecoder("utf-8");
 
-// Far more than a picture of either format and its companions take; a larger file is not
-// copied into the module's memory.
-export const largestFile = 64 * 1024 * 1024;
-
 export class Planes {
   constructor(core) {
     this.core = core;
     this.batches = 0;
+    this.formats = core.formats();
+    this.largestFile = Math.max(...this.formats.map((format) => format.largestFile));
   }
 
   // The dropped files sorted into pictures (each with its companions placed beside it) and
@@ -59,13 +62,13 @@ export class Planes {
   open(files) {
     const { FS } = this.core;
     const root = `/dropped/${++this.batches}`;
-    const size = (file) => (file.bytes ? file.bytes.length : file.size);
-    const tooLarge = files.filter((file) => size(file) > largestFile);
-    const placed = files.filter((file) => size(file) <= largestFile).map((file, i) => {
+    const largestFile = this.largestFile;
+    const unread = files.filter((file) => !file.bytes);
+    const placed = files.filter((file) => file.bytes).map((file, i) => {
       const folder = `${root}/${i}`;
       FS.mkdirTree(folder);
       const path = `${folder}/${file.name}`;
-      FS.writeFile(path, file.bytes);
+      FS.writeFile(path, file.bytes.subarray(0, largestFile));
       return { file, folder, path, seen: this.core.examine(path) };
     });
 
@@ -94,10 +97,10 @@ export class Planes {
       .filter((p) => !p.seen.claimed && !companionFiles.has(p))
       .map((p) => ({ name: p.file.name, folder: p.file.folder || "", reason: p.seen.reason }))
       .concat(
-        tooLarge.map((file) => ({
+        unread.map((file) => ({
           name: file.name,
           folder: file.folder || "",
-          reason: `not opened: ${size(file)} bytes, more than the ${largestFile} this page reads`,
+          reason: `not opened: ${file.size} bytes, more than the ${largestFile} this page reads`,
         })),
       );
     return { pictures, others };

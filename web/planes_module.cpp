@@ -9,7 +9,9 @@
 //
 //   examine(path)  which plug-in takes the file, why none does, which companion names its
 //                  plug-in looks for beside it;
-//   decode(path)   the picture as the plug-in hands it over, or the reason it cannot.
+//   decode(path)   the picture as the plug-in hands it over, or the reason it cannot;
+//   formats()      what the page shows and needs of each format, from its description: name,
+//                  title, extensions, MIME type, largest file and companion files.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -121,9 +123,39 @@ val decode(const std::string& path) {
   return out;
 }
 
+val formats() {
+  static const char* const kRoles[] = {"palette", "fourthPlane"};
+  val out = val::array();
+  for (const FormatDescription* format : host::formatDescriptions()) {
+    val entry = val::object();
+    entry.set("name", std::string(format->name));
+    entry.set("title", std::string(format->title));
+    entry.set("shortTitle", std::string(format->shortTitle()));
+    val extensions = val::array();
+    for (std::string_view extension : format->extensions) {
+      extensions.call<void>("push", std::string(extension));
+    }
+    entry.set("extensions", extensions);
+    entry.set("mimeType", std::string(format->mimeType));
+    entry.set("largestFile", static_cast<double>(format->largestFile));
+    val companions = val::array();
+    for (const CompanionFile& companion : format->companions) {
+      val c = val::object();
+      c.set("suffix", std::string(companion.suffix));
+      c.set("size", static_cast<double>(companion.size));
+      c.set("role", std::string(kRoles[static_cast<int>(companion.role)]));
+      companions.call<void>("push", c);
+    }
+    entry.set("companions", companions);
+    out.call<void>("push", entry);
+  }
+  return out;
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(planes) {
   emscripten::function("examine", &examine);
   emscripten::function("decode", &decode);
+  emscripten::function("formats", &formats);
 }

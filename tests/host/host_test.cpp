@@ -7,10 +7,12 @@
 #include <memory>
 
 #include "framework/companion_rule.h"
+#include "gra/gra_format.h"
 #include "gra/writer/gra_writer.h"
 #include "host/companions.h"
 #include "host/picture.h"
 #include "host/reasons.h"
+#include "q/q_format.h"
 #include "q/writer/q_writer.h"
 #include "tests/support/test_support.h"
 
@@ -66,6 +68,67 @@ TEST_F(Host, PluginsDescribeThemselves) {
   EXPECT_EQ(plugins.byFileName("b.Q"), &q);
   EXPECT_EQ(plugins.byFileName("c.png"), nullptr);
   EXPECT_EQ(plugins.byName("q"), &q);
+}
+
+// Each format's description is what its plug-in does: the extension its file name pattern
+// gives and IsSupported takes, the signature where its writer puts it and its check looks, and
+// companions of the sizes its decoder takes.
+TEST_F(Host, DescriptionsAreWhatThePluginsDo) {
+  GraSet set;
+  const Bytes qFile = writeQ(*drawQ(false, "")).picture;
+  const struct {
+    const host::Plugin& plugin;
+    const Bytes& file;
+  } cases[] = {{gra, set.files.picture}, {q, qFile}};
+  for (const auto& c : cases) {
+    const FormatDescription& format = *c.plugin.description;
+    SCOPED_TRACE(std::string(format.name));
+    EXPECT_EQ(&host::descriptionOf(c.plugin.format), &format);
+    EXPECT_EQ(c.plugin.info(2), "*." + std::string(format.extensions.front()));
+    EXPECT_LT(c.file.size(), format.largestFile);
+
+    // The signature: where the file has it, and the one thing IsSupported and the header check
+    // refuse once a byte of it changes.
+    const std::string_view signature = format.signature.bytes;
+    ASSERT_LE(format.signature.offset + signature.size(), c.file.size());
+    EXPECT_EQ(
+        std::string_view(reinterpret_cast<const char*>(c.file.data()) + format.signature.offset,
+                         signature.size()),
+        signature);
+    EXPECT_EQ(format.headerProblem(c.file.data(), c.file.size()), "");
+    EXPECT_TRUE(host::recognisesContent(c.plugin, c.file));
+    for (std::size_t i = 0; i < signature.size(); ++i) {
+      Bytes changed = c.file;
+      changed[format.signature.offset + i] ^= 0x20;
+      EXPECT_FALSE(host::recognisesContent(c.plugin, changed)) << "byte " << i;
+      EXPECT_NE(format.headerProblem(changed.data(), changed.size()), "") << "byte " << i;
+    }
+
+    // Names: the extension in any letter case, after a dot, and nothing else; no name at all
+    // has none.
+    const std::string extension(format.extensions.front());
+    std::string upper = extension;
+    for (char& ch : upper) ch = static_cast<char>(ch - 'a' + 'A');
+    for (const std::string& name : {"a." + extension, "dir.x/B." + upper, "." + extension}) {
+      EXPECT_TRUE(nameHasExtensionOf(format, name.c_str())) << name;
+      EXPECT_EQ(plugins.byFileName(name), &c.plugin) << name;
+    }
+    for (const std::string& name :
+         {extension, "a" + extension, "a." + extension + "x", "a.x" + extension, std::string("")}) {
+      EXPECT_FALSE(nameHasExtensionOf(format, name.c_str())) << name;
+    }
+    EXPECT_FALSE(nameHasExtensionOf(format, nullptr));
+  }
+
+  // GRA's companions are the files its writer makes, of the sizes they have.
+  ASSERT_EQ(kGraFormat.companions.size(), 2u);
+  for (const CompanionFile& companion : kGraFormat.companions) {
+    const Bytes& written =
+        companion.role == CompanionRole::Palette ? set.files.palette : set.files.fourthPlane;
+    EXPECT_EQ(written.size(), companion.size) << companion.suffix;
+  }
+  EXPECT_TRUE(qformat::kFormat.companions.empty());
+  EXPECT_EQ(host::formatDescriptions().size(), plugins.plugins().size());
 }
 
 // Each reason says what the bytes showed, and each is the plug-in's own verdict: the plug-in

@@ -512,6 +512,30 @@ TEST(Failures, BadInputLeavesNoOutput) {
   }
 }
 
+// A file is read up to the largest file of its format, as every host reads it: what follows
+// never counts, however long (here longer than any earlier limit allowed).
+TEST(Input, BytesPastTheLargestFileDoNotCount) {
+  const fs::path folder = Stage::scratch / "long";
+  fs::create_directories(folder);
+  const std::string program = (Stage::prefix / "bin/planethumb").string();
+  for (const char* sample : {"gradient.q", "plain.gra"}) {
+    SCOPED_TRACE(sample);
+    Bytes bytes = readFile(fs::path(SAMPLES_DIR) / sample);
+    bytes.resize((std::size_t{16} << 20) + 1, 0xA5);
+    writeFile(folder / sample, bytes);
+    const fs::path whole = folder / "whole.png", long_ = folder / "long.png";
+    ProgramRun a =
+        runProgram({program, "-s", "640", SAMPLES_DIR "/" + std::string(sample), whole.string()});
+    ProgramRun b = runProgram({program, "-s", "640", (folder / sample).string(), long_.string()});
+    ASSERT_TRUE(a.exitedWithZero) << a.err;
+    ASSERT_TRUE(b.exitedWithZero) << b.err;
+    ReferenceImage expected, got;
+    ASSERT_EQ(readReferencePng(whole.string(), expected), "");
+    ASSERT_EQ(readReferencePng(long_.string(), got), "");
+    EXPECT_TRUE(got.rgba == expected.rgba);
+  }
+}
+
 // The thumbnail cache expects its output path replaced; the picture and its companions are
 // never replaced.
 TEST(Output, ReplacesAFileButNeverAnInput) {

@@ -33,6 +33,7 @@ TEST(Recognition, ExtensionIsDotQInEitherCase) {
   EXPECT_EQ(isSupportedFromMemory("q", file), 0);
   EXPECT_EQ(isSupportedFromMemory("", file), 0);
   EXPECT_EQ(isSupportedFromMemory("pic.gra", file), 0);
+  EXPECT_EQ(isSupportedFromMemory(nullptr, file), 0);
 
   QLoader loader;
   EXPECT_EQ(loader.checkFormat("pic.qq", 0x12345678), LoaderResult::UnknownFormat)

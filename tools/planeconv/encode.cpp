@@ -7,10 +7,12 @@
 #include <map>
 
 #include "framework/companion_rule.h"
+#include "gra/gra_format.h"
 #include "gra/writer/gra_writer.h"
 #include "host/companions.h"
 #include "host/files.h"
 #include "host/image_files.h"
+#include "q/q_format.h"
 #include "q/writer/q_writer.h"
 #include "tools/planeconv/commands.h"
 
@@ -117,13 +119,19 @@ int runEncode(const Options& options) {
   }
   const std::string& input = options.files[0];
   const std::string& output = options.files[1];
-  std::string ext = fs::path(output).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const bool gra = ext == ".gra";
-  if (!gra && ext != ".q") return refuse(output, "the output name must end in .gra or .q", 2);
-  if (gra && options.hasComment)
-    return refuse(output, "GRA pictures carry no comment; --comment is for .q", 2);
+  // The format is the one whose extension the output name carries.
+  const std::string graExtension = "." + std::string(kGraFormat.extensions.front());
+  const std::string qExtension = "." + std::string(qformat::kFormat.extensions.front());
+  const bool gra = nameHasExtensionOf(kGraFormat, output.c_str());
+  if (!gra && !nameHasExtensionOf(qformat::kFormat, output.c_str())) {
+    return refuse(output, "the output name must end in " + graExtension + " or " + qExtension, 2);
+  }
+  if (gra && options.hasComment) {
+    return refuse(output,
+                  std::string(kGraFormat.shortTitle()) +
+                      " pictures carry no comment; --comment is for " + qExtension,
+                  2);
+  }
   const bool eight = options.colors == 8;
 
   // The whole set: the picture, and for GRA its palette file and (16 colours) its fourth plane,

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_set.h"
 #include "planes_version.h"
 #include "tools/planeconv/commands.h"
 
@@ -193,8 +194,14 @@ bool parse(char command, const std::vector<std::string>& args, Options& options,
     if (key == "--help") {
       options.help = true;
     } else if (key == "--as") {
-      if (value != "gra" && value != "q") {
-        error = "--as takes gra or q, not '" + value + "'";
+      std::string names;  // "gra or q"
+      bool named = false;
+      for (const FormatDescription* format : host::formatDescriptions()) {
+        names += (names.empty() ? "" : " or ") + std::string(format->name);
+        named = named || value == format->name;
+      }
+      if (!named) {
+        error = "--as takes " + names + ", not '" + value + "'";
         return false;
       }
       options.forcedFormat = value;

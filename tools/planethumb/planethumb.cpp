@@ -247,23 +247,16 @@ std::string decodePicture(const std::string& path, host::Picture& picture) {
   struct stat status;
   if (stat(path.c_str(), &status) != 0) return "cannot open (" + std::string(strerror(errno)) + ")";
   if (!S_ISREG(status.st_mode)) return "not a regular file";
-  if (static_cast<std::uint64_t>(status.st_size) > host::kLongestPictureFile) {
-    return "not a GRA or Q picture: " + std::to_string(status.st_size) +
-           " bytes, longer than any picture of either format";
-  }
-  host::PictureFile file{path, {}};
-  if (std::string error = host::readFile(path, file.bytes); !error.empty()) return error;
 
+  // Read as every host reads a picture: up to the largest file of its format, no further.
   static const host::PluginSet plugins;
-  const std::string name = path.substr(path.find_last_of('/') + 1);
-  const host::Plugin* plugin = plugins.recognise(name, file.bytes);
+  host::OpenedPicture opened = host::openPicture(plugins, path);
   // A desktop also recognises a picture by its contents alone, under any name.
-  for (const host::Plugin& p : plugins.plugins()) {
-    if (!plugin && host::recognisesContent(p, file.bytes)) plugin = &p;
-  }
-  if (!plugin) return host::whyNotRecognised(plugins, name, file.bytes);
-  if (host::Result r = host::decode(*plugin, file, picture); !r) {
-    return "cannot decode the " + plugin->title() + ": " + r.reason;
+  if (!opened.plugin && opened.looksLike)
+    opened = host::openPicture(plugins, path, opened.looksLike);
+  if (!opened.plugin) return opened.error;
+  if (host::Result r = host::decode(*opened.plugin, opened.file, picture); !r) {
+    return "cannot decode the " + opened.plugin->title() + ": " + r.reason;
   }
   return "";
 }

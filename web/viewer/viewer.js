@@ -2,7 +2,7 @@
 // The viewer page: files in (file input, folder input, drag and drop), a list of thumbnails,
 // the chosen picture at its natural size with its palette and facts. Everything a picture
 // shows or a failure says comes from planes.mjs, that is from the plug-ins and the host library.
-import { createPlanes, largestFile } from "./planes.mjs";
+import { createPlanes } from "./planes.mjs";
 
 const $ = (id) => document.getElementById(id);
 const planesReady = createPlanes();
@@ -10,13 +10,14 @@ const planesReady = createPlanes();
 const shown = { items: [], selected: -1, zoom: "1", picture: null };
 
 // Files as planes.mjs takes them, in the order of their folder and name, and those that could
-// not be read with the reason.
-async function readFiles(found) {
+// not be read with the reason. No plug-in reads past the largest file of its format, so no more
+// of a file is read.
+async function readFiles(planes, found) {
   const unreadable = [];
   const files = await Promise.all(
     found.map(async ({ file, folder }) => {
       try {
-        const bytes = file.size <= largestFile ? new Uint8Array(await file.arrayBuffer()) : null;
+        const bytes = new Uint8Array(await file.slice(0, planes.largestFile).arrayBuffer());
         return { name: file.name, folder, size: file.size, bytes };
       } catch (error) {
         unreadable.push({ name: file.name, folder, reason: `could not be read (${error.message})` });
@@ -62,7 +63,7 @@ async function open(found) {
   document.body.dataset.busy = "true";
   try {
     const planes = await planesReady;
-    const { files, unreadable } = await readFiles(found);
+    const { files, unreadable } = await readFiles(planes, found);
     const batch = planes.open(files);
     const first = shown.items.length;
     for (const entry of batch.pictures) addItem(planes, entry);
@@ -288,8 +289,40 @@ document.addEventListener("drop", (event) => {
   }
 });
 
+// The formats, their extensions and companion files, in the words of the formats' descriptions:
+// "Drop pictures anywhere on the page: .gra with its .rgb and .e1 files, .q. Folders too."
+function describeFormats(formats) {
+  const bold = (text) => Object.assign(document.createElement("b"), { textContent: text });
+  // [a, b, c] -> [a, ", ", b, last, c]
+  const list = (items, last) =>
+    items.flatMap((item, i) => (i === 0 ? [] : [i + 1 === items.length ? last : ", "]).concat(item));
+  const extensions = (format) => format.extensions.map((extension) => bold(`.${extension}`));
+  const companions = (format) => format.companions.map((companion) => bold(`.${companion.suffix}`));
+  const dropped = formats.map((format) =>
+    format.companions.length
+      ? [...extensions(format), " with its ", ...list(companions(format), " and "), " files"]
+      : extensions(format),
+  );
+  $("hint").replaceChildren("Drop pictures anywhere on the page: ", ...list(dropped, ", ").flat(), ". Folders too.");
+  const titles = formats.map((format) => format.shortTitle);
+  $("drop-title").textContent = `Drop ${list(titles, " and ").join("")} pictures here`;
+  const gives = { palette: "its own colours", fourthPlane: "all 16 of them" };
+  for (const format of formats.filter((f) => f.companions.length)) {
+    $("drop-more").append(
+      ` A ${format.shortTitle} picture shows `,
+      list(format.companions.map((companion) => gives[companion.role]), " and ").join(""),
+      " when its ",
+      ...list(companions(format), " and "),
+      " files come along.",
+    );
+  }
+}
+
 planesReady.then(
-  () => (document.body.dataset.ready = "true"),
+  (planes) => {
+    describeFormats(planes.formats);
+    document.body.dataset.ready = "true";
+  },
   (error) => {
     $("hint").textContent = `The decoders could not start: ${error}`;
   },
