@@ -22,10 +22,6 @@
 
 namespace fs = std::filesystem;
 
-std::string shown(const std::string& text) {
-  return host::printable(text);
-}
-
 namespace {
 
 std::unique_ptr<host::PluginSet> loadPlugins(const Options& options) {

@@ -13,6 +13,7 @@
 #include "host/image_files.h"
 #include "q/writer/q_writer.h"
 #include "tools/planeconv/commands.h"
+#include "tools/planeconv/options.h"
 
 namespace fs = std::filesystem;
 

@@ -18,6 +18,7 @@
 
 #include "planes_version.h"
 #include "tools/planeconv/commands.h"
+#include "tools/planeconv/options.h"
 
 #ifdef _WIN32
 #include <io.h>
