@@ -36,8 +36,8 @@ struct Stage {
 };
 
 void writeOrDie(const std::string& path, const Bytes& bytes) {
-  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
-    std::fprintf(stderr, "convert_split: %s: %s\n", path.c_str(), error.c_str());
+  if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
+    std::fprintf(stderr, "convert_split: %s: %s\n", path.c_str(), r.reason.c_str());
     std::exit(1);
   }
 }
@@ -60,7 +60,7 @@ std::vector<std::string> writeCollection(const BenchPictures& pictures, const st
       const std::string source = p.path.substr(0, p.path.size() - 4);
       for (const char* companion : {".rgb", ".e1"}) {
         Bytes bytes;
-        if (host::readFile(source + companion, bytes).empty()) writeOrDie(stem + companion, bytes);
+        if (host::readFile(source + companion, bytes)) writeOrDie(stem + companion, bytes);
       }
     }
     files.push_back(stem + extension);

@@ -241,18 +241,19 @@ host::RgbImage scaleDown(const host::Bytes& rgb, int width, int height, int toWi
   return image;
 }
 
-// Reads, recognises and decodes the picture at path. Answers an error message, empty on
-// success.
-std::string decodePicture(const std::string& path, host::Picture& picture) {
+// Reads, recognises and decodes the picture at path.
+host::Result decodePicture(const std::string& path, host::Picture& picture) {
   struct stat status;
-  if (stat(path.c_str(), &status) != 0) return "cannot open (" + std::string(strerror(errno)) + ")";
-  if (!S_ISREG(status.st_mode)) return "not a regular file";
+  if (stat(path.c_str(), &status) != 0)
+    return {LoaderResult::OpenFailed, "cannot open (" + std::string(strerror(errno)) + ")"};
+  if (!S_ISREG(status.st_mode)) return {LoaderResult::OpenFailed, "not a regular file"};
   if (static_cast<std::uint64_t>(status.st_size) > host::kLongestPictureFile) {
-    return "not a GRA or Q picture: " + std::to_string(status.st_size) +
-           " bytes, longer than any picture of either format";
+    return {LoaderResult::UnknownFormat,
+            "not a GRA or Q picture: " + std::to_string(status.st_size) +
+                " bytes, longer than any picture of either format"};
   }
   host::PictureFile file{path, {}};
-  if (std::string error = host::readFile(path, file.bytes); !error.empty()) return error;
+  if (host::Result r = host::readFile(path, file.bytes); !r) return r;
 
   static const host::PluginSet plugins;
   const std::string name = path.substr(path.find_last_of('/') + 1);
@@ -261,22 +262,22 @@ std::string decodePicture(const std::string& path, host::Picture& picture) {
   for (const host::Plugin& p : plugins.plugins()) {
     if (!plugin && host::recognisesContent(p, file.bytes)) plugin = &p;
   }
-  if (!plugin) return host::whyNotRecognised(plugins, name, file.bytes);
-  if (host::Result r = host::decode(*plugin, file, picture); !r) {
-    return "cannot decode the " + plugin->title() + ": " + r.reason;
-  }
-  return "";
+  if (!plugin)
+    return {LoaderResult::UnknownFormat, host::whyNotRecognised(plugins, name, file.bytes)};
+  host::Result r = host::decode(*plugin, file, picture);
+  if (!r) r.reason = "cannot decode the " + plugin->title() + ": " + r.reason;
+  return r;
 }
 
 // Writes the thumbnail to path, replacing a regular file there but never one of the files it
 // was made from. An interrupt removes the write's temporary file (see main).
-std::string writeThumbnail(const std::string& path, const std::vector<std::string>& inputs,
-                           const host::Bytes& png) {
-  if (std::string problem = host::outputProblem(path, true); !problem.empty()) return problem;
+host::Result writeThumbnail(const std::string& path, const std::vector<std::string>& inputs,
+                            const host::Bytes& png) {
+  if (host::Result problem = host::outputProblem(path, true); !problem) return problem;
   const host::FileId existing = host::fileIdOf(path);
   for (const std::string& name : inputs) {
     if (existing.exists && !name.empty() && host::fileIdOf(name) == existing) {
-      return "is " + name + ", which the thumbnail is made from";
+      return {LoaderResult::OpenFailed, "is " + name + ", which the thumbnail is made from"};
     }
   }
   return host::writeFileAtomically(path, png, true);
@@ -299,7 +300,7 @@ int main(int argc, char** argv) {
     return fail(options.input, error);
   }
   host::Picture picture;
-  if (std::string error = decodePicture(path, picture); !error.empty()) return fail(path, error);
+  if (host::Result r = decodePicture(path, picture); !r) return fail(path, r.reason);
 
   int width = 0, height = 0;
   thumbnailSize(picture.width(), picture.height(), options.size, width, height);
@@ -309,13 +310,13 @@ int main(int argc, char** argv) {
   const std::vector<host::PngText> texts{
       {"Thumb::Image::Width", std::to_string(picture.width())},
       {"Thumb::Image::Height", std::to_string(picture.height())}};
-  if (std::string error = host::encodeRgbPng(thumbnail, texts, png); !error.empty()) {
-    return fail(options.output, error);
+  if (host::Result r = host::encodeRgbPng(thumbnail, texts, png); !r) {
+    return fail(options.output, r.reason);
   }
   const std::vector<std::string> inputs{path, picture.info.companions.palette,
                                         picture.info.companions.fourthPlane};
-  if (std::string error = writeThumbnail(options.output, inputs, png); !error.empty()) {
-    return fail(options.output, error);
+  if (host::Result r = writeThumbnail(options.output, inputs, png); !r) {
+    return fail(options.output, r.reason);
   }
   return 0;
 }
