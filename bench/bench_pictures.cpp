@@ -59,14 +59,14 @@ Bytes blockOf(const Indices& pixels, std::uint8_t mask) {
 
 Bytes readWhole(const std::string& path) {
   Bytes bytes;
-  if (std::string error = host::readFile(path, bytes); !error.empty())
-    throw std::runtime_error(path + ": " + error);
+  if (host::Result r = host::readFile(path, bytes); !r)
+    throw std::runtime_error(path + ": " + r.reason);
   return bytes;
 }
 
 void writeWhole(const std::string& path, const Bytes& bytes) {
-  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty())
-    throw std::runtime_error(path + ": " + error);
+  if (host::Result r = host::writeFileAtomically(path, bytes, true); !r)
+    throw std::runtime_error(path + ": " + r.reason);
 }
 
 }  // namespace
@@ -218,8 +218,8 @@ void BenchPictures::add(std::string kind, std::string name, const host::Plugin* 
   if (!expectedIsKnown) picture.expected = decoded.pixelBlock;
   if (decoded.pixelBlock != picture.expected)
     throw std::runtime_error(label + ": the decoder does not show what was drawn");
-  if (std::string error = host::encodePng(decoded, picture.png); !error.empty())
-    throw std::runtime_error(label + ": " + error);
+  if (host::Result r = host::encodePng(decoded, picture.png); !r)
+    throw std::runtime_error(label + ": " + r.reason);
   if (takeBlockBytes(decodePngToBlock(picture.png)) != picture.expected)
     throw std::runtime_error(label + ": libpng does not give the decoder's pixels");
   if (takeBlockBytes(fillBlock(picture.expected)) != picture.expected)

@@ -36,8 +36,8 @@ struct Stage {
 };
 
 void writeOrDie(const std::string& path, const Bytes& bytes) {
-  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
-    std::fprintf(stderr, "convert_split: %s: %s\n", path.c_str(), error.c_str());
+  if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
+    std::fprintf(stderr, "convert_split: %s: %s\n", path.c_str(), r.reason.c_str());
     std::exit(1);
   }
 }
@@ -60,7 +60,7 @@ std::vector<std::string> writeCollection(const BenchPictures& pictures, const st
       const std::vector<std::string> from = p.companionNames(source), to = p.companionNames(stem);
       for (std::size_t c = 0; c < from.size(); ++c) {
         Bytes bytes;
-        if (host::readFile(from[c], bytes).empty()) writeOrDie(to[c], bytes);
+        if (host::readFile(from[c], bytes)) writeOrDie(to[c], bytes);
       }
     }
     files.push_back(p.fileName(stem));

@@ -178,9 +178,8 @@ std::string exportName(const BenchPicture& picture) {
 }
 
 void writeText(const std::string& path, const std::string& text) {
-  if (std::string error = host::writeFileAtomically(path, Bytes(text.begin(), text.end()), true);
-      !error.empty())
-    throw std::runtime_error(path + ": " + error);
+  if (host::Result r = host::writeFileAtomically(path, Bytes(text.begin(), text.end()), true); !r)
+    throw std::runtime_error(path + ": " + r.reason);
 }
 
 // The pictures decoded from memory, each with the pixels it must give, and pictures.txt, one
@@ -193,9 +192,8 @@ void exportPictures(const std::string& folder, const std::vector<BenchPicture>& 
     const std::string file = p.fileName(exportName(p));
     const std::string pixels = exportName(p) + ".pixels";
     for (const auto& [name, bytes] : {std::pair{file, &p.file}, std::pair{pixels, &p.expected}}) {
-      if (std::string error = host::writeFileAtomically(folder + "/" + name, *bytes, true);
-          !error.empty())
-        throw std::runtime_error(folder + "/" + name + ": " + error);
+      if (host::Result r = host::writeFileAtomically(folder + "/" + name, *bytes, true); !r)
+        throw std::runtime_error(folder + "/" + name + ": " + r.reason);
     }
     index += p.label() + " " + file + " " + pixels + "\n";
   }
@@ -224,17 +222,17 @@ std::string writePictures(const std::vector<BenchPicture>& pictures, const std::
   for (const BenchPicture& p : pictures) {
     const std::string stem = folder + "/" + p.kind + "_" + p.name;
     const std::string path = p.fileName(stem);
-    if (std::string e = host::writeFileAtomically(path, p.file, true); !e.empty())
-      return path + ": " + e;
+    if (host::Result r = host::writeFileAtomically(path, p.file, true); !r)
+      return path + ": " + r.reason;
     if (p.path.empty()) continue;
     const host::Companions companions = host::companionsOf(host::PictureFormat::Gra, p.path);
     for (const std::string& from : {companions.palette, companions.fourthPlane}) {
       if (from.empty()) continue;
       Bytes bytes;
       const std::string to = stem + from.substr(from.rfind('.'));
-      std::string e = host::readFile(from, bytes);
-      if (e.empty()) e = host::writeFileAtomically(to, bytes, true);
-      if (!e.empty()) return to + ": " + e;
+      host::Result r = host::readFile(from, bytes);
+      if (r) r = host::writeFileAtomically(to, bytes, true);
+      if (!r) return to + ": " + r.reason;
     }
   }
   return "";

@@ -129,8 +129,8 @@ Timing timeBeside(const std::function<void()>& decode, const std::function<void(
 
 Bytes readOrExit(const std::string& path) {
   Bytes bytes;
-  if (std::string error = host::readFile(path, bytes); !error.empty()) {
-    std::fprintf(stderr, "dll_bench: %s: %s\n", path.c_str(), error.c_str());
+  if (host::Result r = host::readFile(path, bytes); !r) {
+    std::fprintf(stderr, "dll_bench: %s: %s\n", path.c_str(), r.reason.c_str());
     std::exit(1);
   }
   return bytes;

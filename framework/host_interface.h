@@ -22,27 +22,37 @@ enum class LoaderResult : std::int32_t {
   NotProvided = -1,   // the loader does not provide the operation, or an unknown source kind
 };
 
+// Every result code with its name, as the code spells it, and what it means in words: the one
+// table that both a code's name (resultName) and a host's reasons (host::describeResult) read.
+struct ResultCodeText {
+  LoaderResult code;
+  const char* name;   // "BadData"
+  const char* words;  // "the data is damaged: ..."
+};
+inline constexpr ResultCodeText kResultCodes[] = {
+    {LoaderResult::Ok, "Ok", "done"},
+    {LoaderResult::Cancelled, "Cancelled", "cancelled"},
+    {LoaderResult::UnknownFormat, "UnknownFormat", "the name lacks the format's extension"},
+    {LoaderResult::BadData, "BadData",
+     "the data is damaged: a signature or size check failed, or the file ends early"},
+    {LoaderResult::NoMemory, "NoMemory", "out of memory"},
+    {LoaderResult::LockFailed, "LockFailed", "memory could not be locked"},
+    {LoaderResult::OpenFailed, "OpenFailed", "cannot open the file"},
+    {LoaderResult::NotProvided, "NotProvided", "not provided by the plug-in"},
+};
+
+// The table's entry for a code; null for a value that is no result code.
+constexpr const ResultCodeText* resultCodeText(LoaderResult r) {
+  for (const ResultCodeText& entry : kResultCodes) {
+    if (entry.code == r) return &entry;
+  }
+  return nullptr;
+}
+
 // The name of a result code, as the code spells it ("BadData").
 constexpr const char* resultName(LoaderResult r) {
-  switch (r) {
-    case LoaderResult::Ok:
-      return "Ok";
-    case LoaderResult::Cancelled:
-      return "Cancelled";
-    case LoaderResult::UnknownFormat:
-      return "UnknownFormat";
-    case LoaderResult::BadData:
-      return "BadData";
-    case LoaderResult::NoMemory:
-      return "NoMemory";
-    case LoaderResult::LockFailed:
-      return "LockFailed";
-    case LoaderResult::OpenFailed:
-      return "OpenFailed";
-    case LoaderResult::NotProvided:
-      return "NotProvided";
-  }
-  return "an unknown result";
+  const ResultCodeText* entry = resultCodeText(r);
+  return entry ? entry->name : "an unknown result";
 }
 
 // The host's progress function: done of total lines are produced. A non-zero answer asks the

@@ -3,6 +3,10 @@
 // read than the host asks for; an output appears only when complete, under a temporary name
 // in its folder until then; only regular files are ever replaced; an interrupted run leaves no
 // temporary file behind; and every failure is told by its first cause.
+//
+// Every call answers a host::Result (host/result.h): Ok, or OpenFailed with the cause in words
+// for a file that cannot be opened, read, created or written or an output that is refused, and
+// Cancelled for a write given up because the run is interrupted ("interrupted").
 #pragma once
 
 #include <cstddef>
@@ -11,10 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "host/result.h"
+
 namespace host {
 
-// Reads a whole file; answers an error message, empty on success.
-std::string readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+// The reason an output is refused when it exists and may not be replaced, so that a program
+// can add how to replace it.
+inline constexpr char kAlreadyExists[] = "already exists";
+
+// Reads a whole file.
+Result readFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 // A file open for reading, named or standard input, read forward in as many steps as the
 // reader wants: readUpTo never reads a byte past the total it is given.
@@ -25,14 +35,14 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Opens path; a folder is refused ("is a folder"). Answers an error message, empty on success.
-  std::string open(const std::string& path);
+  // Opens path; a folder is refused ("is a folder").
+  Result open(const std::string& path);
   // Standard input, in binary mode.
-  std::string openStandardInput();
+  void openStandardInput();
   // A regular file, which can be opened again by its name; not a pipe, a device or a terminal.
   bool regular() const { return regular_; }
-  // Appends to bytes until it holds total bytes or the file ends. Answers an error message.
-  std::string readUpTo(std::size_t total, std::vector<std::uint8_t>& bytes);
+  // Appends to bytes until it holds total bytes or the file ends.
+  Result readUpTo(std::size_t total, std::vector<std::uint8_t>& bytes);
 
  private:
   int descriptor_ = -1;
@@ -58,33 +68,33 @@ struct WriteOptions {
   std::function<void()> onFinished;
 };
 
-// Why path cannot be written as an output, empty when it can: it exists and is not a regular
+// Why path cannot be written as an output, Ok when it can: it exists and is not a regular
 // file (a folder, a device, a fifo, a socket, or a link to one of these or to nothing), or it
-// is a regular file and overwrite is not set ("already exists"). A link to a regular file is
+// is a regular file and overwrite is not set (kAlreadyExists). A link to a regular file is
 // written through: the file it points to is replaced and the link stays.
-std::string outputProblem(const std::string& path, bool overwrite);
+Result outputProblem(const std::string& path, bool overwrite);
 
 // Writes bytes to path through a temporary name in the same folder, so that path appears only
-// when complete and never replaces anything outputProblem refuses. Answers an error message
-// with the first cause, empty on success; on failure nothing new is left behind.
-std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                                const WriteOptions& options);
-std::string writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                                bool overwrite);
+// when complete and never replaces anything outputProblem refuses. A failure is told by its
+// first cause; on failure nothing new is left behind.
+Result writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                           const WriteOptions& options);
+Result writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                           bool overwrite);
 
-// Writes bytes to standard output (in binary mode on Windows). Answers an error message.
-std::string writeToStandardOutput(const std::vector<std::uint8_t>& bytes);
+// Writes bytes to standard output (in binary mode on Windows).
+Result writeToStandardOutput(const std::vector<std::uint8_t>& bytes);
 
 // Files that belong together, such as a picture and its companions: every file of the set is
 // written and every file of remove that exists is removed, or, when anything fails, nothing
-// changes: no new file stays and every existing file keeps its contents. The error message
-// starts with the path it concerns ("x.e1: is a folder, ...").
+// changes: no new file stays and every existing file keeps its contents. The reason starts
+// with the path it concerns ("x.e1: is a folder, ...").
 struct NewFile {
   std::string path;
   std::vector<std::uint8_t> bytes;
 };
-std::string writeFilesTogether(const std::vector<NewFile>& files,
-                               const std::vector<std::string>& remove, const WriteOptions& options);
+Result writeFilesTogether(const std::vector<NewFile>& files, const std::vector<std::string>& remove,
+                          const WriteOptions& options);
 
 // From this call on, an interrupt (natively SIGINT, SIGTERM and SIGHUP; on Windows Ctrl-C,
 // Ctrl-Break and the console closing) removes the temporary files of every write in progress,

@@ -47,14 +47,14 @@ struct PngLayout {
 };
 
 // The one libpng write sequence, kept free of objects that a jump back to setjmp could skip.
-std::string writePng(const PngLayout& layout, std::vector<std::uint8_t>& out) {
+Result writePng(const PngLayout& layout, std::vector<std::uint8_t>& out) {
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
-  if (!png) return "cannot start the PNG encoder";
+  if (!png) return {LoaderResult::NoMemory, "cannot start the PNG encoder"};
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    return "the PNG encoder failed";
+    return {LoaderResult::BadData, "the PNG encoder failed"};
   }
   out.clear();
   png_set_write_fn(png, &out, appendToVector, flushNothing);
@@ -73,12 +73,12 @@ std::string writePng(const PngLayout& layout, std::vector<std::uint8_t>& out) {
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  return "";
+  return {};
 }
 
 }  // namespace
 
-std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
+Result encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
   png_color colors[kPaletteEntries];
   for (int i = 0; i < kPaletteEntries; ++i) {
     const RgbQuad& c = picture.palette[i];
@@ -93,11 +93,11 @@ std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
   return writePng(layout, out);
 }
 
-std::string encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
-                         std::vector<std::uint8_t>& out) {
+Result encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
+                    std::vector<std::uint8_t>& out) {
   if (image.width <= 0 || image.height <= 0 ||
       image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
-    return "the image has no pixels or not as many as its size says";
+    return {LoaderResult::BadData, "the image has no pixels or not as many as its size says"};
   }
   std::vector<png_text> chunks(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -148,23 +148,25 @@ struct PngReader {
 
 }  // namespace
 
-std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPixels) {
+Result readPng(const std::string& path, RgbaImage& image, std::size_t maxPixels) {
   image = RgbaImage{};
   PngReader reader;
   reader.file = std::fopen(path.c_str(), "rb");
-  if (!reader.file) return std::string("cannot open (") + std::strerror(errno) + ")";
+  if (!reader.file)
+    return {LoaderResult::OpenFailed, std::string("cannot open (") + std::strerror(errno) + ")"};
   std::uint8_t signature[8] = {};
   if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
       png_sig_cmp(signature, 0, sizeof signature) != 0)
-    return "not a readable PNG (no PNG signature)";
+    return {LoaderResult::BadData, "not a readable PNG (no PNG signature)"};
   reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
-  if (!reader.png) return "cannot start the PNG decoder";
+  if (!reader.png) return {LoaderResult::NoMemory, "cannot start the PNG decoder"};
   reader.info = png_create_info_struct(reader.png);
-  if (!reader.info) return "cannot start the PNG decoder";
+  if (!reader.info) return {LoaderResult::NoMemory, "cannot start the PNG decoder"};
   // Rows are read into these, which must outlive a longjmp out of libpng.
   std::vector<png_bytep> rows;
   std::vector<std::uint8_t> samples;
-  if (setjmp(png_jmpbuf(reader.png))) return "the PNG cannot be decoded (damaged data)";
+  if (setjmp(png_jmpbuf(reader.png)))
+    return {LoaderResult::BadData, "the PNG cannot be decoded (damaged data)"};
   png_init_io(reader.png, reader.file);
   png_set_sig_bytes(reader.png, sizeof signature);
   png_read_info(reader.png, reader.info);
@@ -174,8 +176,9 @@ std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPi
   image.height = static_cast<int>(png_get_image_height(png, info));
   const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
   if (pixels > maxPixels) {
-    return "the picture is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
-           ", more than the " + std::to_string(maxPixels) + " pixels it may have";
+    return {LoaderResult::BadData, "the picture is " + std::to_string(image.width) + " x " +
+                                       std::to_string(image.height) + ", more than the " +
+                                       std::to_string(maxPixels) + " pixels it may have"};
   }
   const int colorType = png_get_color_type(png, info);
   const int bitDepth = png_get_bit_depth(png, info);
@@ -195,7 +198,7 @@ std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPi
   }
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<std::size_t>(image.width) * channels)
-    return "the PNG cannot be decoded (unexpected row layout)";
+    return {LoaderResult::BadData, "the PNG cannot be decoded (unexpected row layout)"};
   samples.assign(pixels * channels, 0);
   rows.resize(static_cast<std::size_t>(image.height));
   for (int y = 0; y < image.height; ++y)
@@ -222,9 +225,10 @@ std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPi
     for (std::size_t i = 0; i < pixels; ++i) {
       const std::uint8_t index = image.indices[i];
       if (index >= image.palette.size()) {
-        return "pixel " + std::to_string(i % image.width) + ", " + std::to_string(i / image.width) +
-               " has colour index " + std::to_string(index) + ", beyond the palette's " +
-               std::to_string(image.palette.size()) + " entries";
+        return {LoaderResult::BadData, "pixel " + std::to_string(i % image.width) + ", " +
+                                           std::to_string(i / image.width) + " has colour index " +
+                                           std::to_string(index) + ", beyond the palette's " +
+                                           std::to_string(image.palette.size()) + " entries"};
       }
       const RgbQuad& c = image.palette[index];
       std::uint8_t* out = &image.rgba[4 * i];
@@ -243,24 +247,24 @@ std::string readPng(const std::string& path, RgbaImage& image, std::size_t maxPi
       break;
     }
   }
-  return "";
+  return {};
 }
 
-std::string readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage& image) {
+Result readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage& image) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
-  if (!png) return "cannot start the PNG decoder";
+  if (!png) return {LoaderResult::NoMemory, "cannot start the PNG decoder"};
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    return "not a readable PNG";
+    return {LoaderResult::BadData, "not a readable PNG"};
   }
   PngMemorySource source{&bytes, 0};
   png_set_read_fn(png, &source, readPngFromMemory);
   png_read_info(png, info);
   if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) {
     png_destroy_read_struct(&png, &info, nullptr);
-    return "not a palette PNG";
+    return {LoaderResult::BadData, "not a palette PNG"};
   }
   png_set_packing(png);  // one index per byte
   image.width = static_cast<int>(png_get_image_width(png, info));
@@ -277,7 +281,7 @@ std::string readIndexedPng(const std::vector<std::uint8_t>& bytes, IndexedImage&
     png_read_row(png, image.indices.data() + static_cast<std::size_t>(y) * image.width, nullptr);
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
-  return "";
+  return {};
 }
 
 void readPngFromMemory(png_structp png, png_bytep data, png_size_t length) {

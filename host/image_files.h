@@ -12,12 +12,13 @@
 
 #include "framework/picture_geometry.h"
 #include "host/picture.h"
+#include "host/result.h"
 
 namespace host {
 
 // A picture as a 4-bit palette PNG: 16 palette entries, the pixel indices as the DIB holds them.
-// Answers an error message, empty on success.
-std::string encodePng(const Picture& picture, std::vector<std::uint8_t>& out);
+// Failures: NoMemory when the encoder cannot start, BadData when it fails.
+Result encodePng(const Picture& picture, std::vector<std::uint8_t>& out);
 
 // An 8-bit RGB image: 3 bytes (red, green, blue) a pixel, rows top first, no padding; e.g. a
 // picture's rgb() or a smaller copy of it.
@@ -33,10 +34,9 @@ struct PngText {
   std::string text;
 };
 
-// An RGB image as an 8-bit RGB PNG, not interlaced, with the given text chunks. Answers an
-// error message, empty on success.
-std::string encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
-                         std::vector<std::uint8_t>& out);
+// An RGB image as an 8-bit RGB PNG, not interlaced, with the given text chunks.
+Result encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
+                    std::vector<std::uint8_t>& out);
 
 // A BMP file: the file header, then the DIB as the plug-in handed it over.
 std::vector<std::uint8_t> encodeBmp(const Picture& picture);
@@ -55,9 +55,10 @@ struct RgbaImage {
   bool opaque = true;  // every pixel's alpha is 255
 };
 // Reads the PNG at path; one of more than maxPixels pixels is refused before its pixels are
-// read. Answers an error message, empty on success.
-std::string readPng(const std::string& path, RgbaImage& image,
-                    std::size_t maxPixels = std::size_t(1) << 28);
+// read. Failures: OpenFailed when the file cannot be opened, NoMemory when the decoder cannot
+// start, BadData for anything the file's bytes refuse.
+Result readPng(const std::string& path, RgbaImage& image,
+               std::size_t maxPixels = std::size_t(1) << 28);
 
 // A 4-bit palette PNG read back as indices and palette (for tests and round trips).
 struct IndexedImage {
@@ -66,7 +67,7 @@ struct IndexedImage {
   std::vector<std::uint8_t> indices;  // one byte per pixel, top row first
   std::vector<RgbQuad> palette;
 };
-std::string readIndexedPng(const std::vector<std::uint8_t>& png, IndexedImage& image);
+Result readIndexedPng(const std::vector<std::uint8_t>& png, IndexedImage& image);
 
 // libpng's reader of a PNG held in memory: png_set_read_fn(png, &source, readPngFromMemory).
 // Reading past the end is a libpng error.

@@ -65,7 +65,7 @@ Bytes bytesOf(const PictureFile& file, PictureFormat format) {
   if (!file.bytes.empty() || file.path.empty()) return file.bytes;
   Bytes bytes;
   InputFile in;
-  if (in.open(file.path).empty()) in.readUpTo(largestFile(format), bytes);
+  if (in.open(file.path)) in.readUpTo(largestFile(format), bytes);
   return bytes;
 }
 
@@ -81,14 +81,15 @@ void choosePlugin(const PluginSet& plugins, const std::string& name, bool named,
     if (recognisesContent(*chosen, bytes)) {
       opened.plugin = chosen;
     } else {
-      opened.error = whyNotTaken(*chosen, bytes);
+      opened.result = {LoaderResult::BadData, whyNotTaken(*chosen, bytes)};
     }
   } else if (named) {
     opened.plugin = plugins.recognise(name, bytes);
-    if (!opened.plugin) opened.error = whyNotRecognised(plugins, name, bytes);
+    if (!opened.plugin)
+      opened.result = {LoaderResult::UnknownFormat, whyNotRecognised(plugins, name, bytes)};
   } else {
     opened.plugin = plugins.recogniseContent(bytes);
-    if (!opened.plugin) opened.error = whyNoneTakes(plugins, bytes);
+    if (!opened.plugin) opened.result = {LoaderResult::UnknownFormat, whyNoneTakes(plugins, bytes)};
   }
   if (!opened.plugin) {
     opened.looksLike = plugins.recogniseContent(bytes);
@@ -101,16 +102,14 @@ OpenedPicture openFrom(const PluginSet& plugins, InputFile& in, const std::strin
                        const Plugin* chosen) {
   OpenedPicture opened;
   Bytes& bytes = opened.file.bytes;
-  if (std::string error = in.readUpTo(kRecognitionBlockSize, bytes); !error.empty()) {
-    opened.error = error;
-    return opened;
-  }
+  opened.result = in.readUpTo(kRecognitionBlockSize, bytes);
+  if (!opened.result) return opened;
   const std::string name = std::filesystem::path(path).filename().string();
   choosePlugin(plugins, name, !path.empty(), chosen, opened);
   if (!opened.plugin) return opened;
-  if (std::string error = in.readUpTo(largestFile(opened.plugin->format), bytes); !error.empty()) {
+  opened.result = in.readUpTo(largestFile(opened.plugin->format), bytes);
+  if (!opened.result) {
     opened.plugin = nullptr;
-    opened.error = error;
     return opened;
   }
   if (in.regular()) opened.file.path = path;
@@ -182,9 +181,9 @@ std::size_t largestFile(PictureFormat format) {
 
 OpenedPicture openPicture(const PluginSet& plugins, const std::string& path, const Plugin* chosen) {
   InputFile in;
-  if (std::string error = in.open(path); !error.empty()) {
+  if (Result r = in.open(path); !r) {
     OpenedPicture opened;
-    opened.error = error;
+    opened.result = r;
     return opened;
   }
   return openFrom(plugins, in, path, chosen);

@@ -21,6 +21,7 @@
 #include "framework/picture_geometry.h"
 #include "host/companions.h"
 #include "host/plugin_set.h"
+#include "host/result.h"
 
 namespace host {
 
@@ -30,13 +31,6 @@ using Bytes = std::vector<std::uint8_t>;
 struct PictureFile {
   std::string path;
   Bytes bytes;
-};
-
-// What a plug-in call came to: Ok, or the result code and the reason in words.
-struct Result {
-  LoaderResult code = LoaderResult::Ok;
-  std::string reason;
-  explicit operator bool() const { return code == LoaderResult::Ok; }
 };
 
 // What GetPictureInfo tells of a picture, and what the host knows around it.
@@ -83,7 +77,9 @@ struct OpenedPicture {
   // device): then its bytes are decoded in memory, without companions. Its bytes: no more than
   // the largest file of its format.
   PictureFile file;
-  std::string error;  // why the file cannot be read as a picture
+  // Ok, or why the file cannot be read as a picture: OpenFailed when it cannot be read,
+  // UnknownFormat when no plug-in recognises it, BadData when the chosen plug-in refuses it.
+  Result result;
   // On a refusal: the plug-in whose own checks take the bytes whatever the name, if any.
   const Plugin* looksLike = nullptr;
 };

@@ -22,24 +22,8 @@ std::string listOf(const PluginSet& plugins, const char* joiner, Part part) {
 }  // namespace
 
 std::string describeResult(LoaderResult result) {
-  switch (result) {
-    case LoaderResult::Ok:
-      return "done (Ok)";
-    case LoaderResult::Cancelled:
-      return "cancelled (Cancelled)";
-    case LoaderResult::UnknownFormat:
-      return "the name lacks the format's extension (UnknownFormat)";
-    case LoaderResult::BadData:
-      return "the data is damaged: a signature or size check failed, or the file ends early "
-             "(BadData)";
-    case LoaderResult::NoMemory:
-      return "out of memory (NoMemory)";
-    case LoaderResult::LockFailed:
-      return "memory could not be locked (LockFailed)";
-    case LoaderResult::OpenFailed:
-      return "cannot open the file (OpenFailed)";
-    case LoaderResult::NotProvided:
-      return "not provided by the plug-in (NotProvided)";
+  if (const ResultCodeText* entry = resultCodeText(result)) {
+    return std::string(entry->words) + " (" + entry->name + ")";
   }
   return "unknown result " + std::to_string(static_cast<int>(result));
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,76 +35,54 @@ std::string titleOf(Format format) {
   return pluginOf(format).title();
 }
 
-// What the first bytes of a file tell, asked with GetPictureInfo and IsSupported.
-struct HeaderProbe {
-  enum class State {
-    Incomplete,  // the header has not all arrived (or cannot be read): ask again with more
-    Foreign,     // the header is complete and is not of this format; why says so
-    Ready,       // a picture of this format, width x height
-  };
-  State state = State::Incomplete;
-  int width = 0;
-  int height = 0;
-  std::string why;
-};
-
+// What the first bytes of a file tell, asked with GetPictureInfo and IsSupported: nothing yet
+// when the header has not all arrived (or cannot be read), so that the caller asks again with
+// more; BadData and why when the header is complete and not of this format; Ok and the
+// picture's size in info when it is a picture of this format.
+//
 // gdk-pixbuf has already chosen the format (by the file's contents or its name), so the
 // plug-in's extension test must not turn away a picture stored under another name: its
 // signature and size checks decide.
-HeaderProbe probeHeader(Format format, const Bytes& file) {
-  HeaderProbe probe;
-  if (file.empty()) return probe;
+std::optional<host::Result> probeHeader(Format format, const Bytes& file, host::PictureInfo& info) {
+  if (file.empty()) return std::nullopt;
   const host::Plugin& plugin = pluginOf(format);
-  host::PictureInfo info;
-  if (!host::readInfo(plugin, host::PictureFile{"", file}, info)) return probe;
+  if (!host::readInfo(plugin, host::PictureFile{"", file}, info)) return std::nullopt;
   if (!host::recognisesContent(plugin, file)) {
-    probe.state = HeaderProbe::State::Foreign;
-    probe.why = host::whyNotTaken(plugin, file);
-    return probe;
+    return host::Result{LoaderResult::BadData, host::whyNotTaken(plugin, file)};
   }
-  probe.state = HeaderProbe::State::Ready;
-  probe.width = info.width;
-  probe.height = info.height;
-  return probe;
+  return host::Result{};
 }
 
-// What a step came to: Ok, or a kind of failure and its cause in words.
-struct Outcome {
-  enum class Kind { Ok, NotThisFormat, Corrupt, NoMemory, Failed };
-  Kind kind = Kind::Ok;
-  std::string message;
-  bool ok() const { return kind == Kind::Ok; }
-};
-
-Outcome::Kind kindOf(LoaderResult result) {
-  switch (result) {
+// The GError code of a failed step: memory, a file that is not a good picture of the format,
+// or any other failure.
+GdkPixbufError errorCodeOf(LoaderResult code) {
+  switch (code) {
     case LoaderResult::NoMemory:
     case LoaderResult::LockFailed:
-      return Outcome::Kind::NoMemory;
+      return GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
     case LoaderResult::BadData:
     case LoaderResult::UnknownFormat:
-      return Outcome::Kind::Corrupt;
+      return GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
     default:
-      return Outcome::Kind::Failed;
+      return GDK_PIXBUF_ERROR_FAILED;
   }
 }
 
 // Recognises and decodes a whole file. With a file name the plug-in reads the picture by name
 // (so a GRA picture's companion files beside it count); without one, or when the name can no
 // longer be opened, it reads the bytes in memory.
-Outcome decodePicture(Format format, const Bytes& file, const std::string& fileName,
-                      host::Picture& picture) {
+host::Result decodePicture(Format format, const Bytes& file, const std::string& fileName,
+                           host::Picture& picture) {
   const std::string title = titleOf(format);
-  if (file.empty()) return {Outcome::Kind::NotThisFormat, "not a " + title + ": the file is empty"};
+  if (file.empty()) return {LoaderResult::BadData, "not a " + title + ": the file is empty"};
   const host::Plugin& plugin = pluginOf(format);
   if (!host::recognisesContent(plugin, file)) {
-    return {Outcome::Kind::NotThisFormat, host::whyNotTaken(plugin, file)};
+    return {LoaderResult::BadData, host::whyNotTaken(plugin, file)};
   }
   // gdk-pixbuf gives a module no way to cancel a load, so the plug-in is never told to stop.
-  if (host::Result r = host::decode(plugin, host::PictureFile{fileName, file}, picture); !r) {
-    return {kindOf(r.code), "cannot decode the " + title + ": " + r.reason};
-  }
-  return {};
+  host::Result r = host::decode(plugin, host::PictureFile{fileName, file}, picture);
+  if (!r) r.reason = "cannot decode the " + title + ": " + r.reason;
+  return r;
 }
 
 // The name a file is known by when the descriptor behind file still refers to it: a regular
@@ -132,24 +111,16 @@ void setError(GError** error, GdkPixbufError code, const std::string& message) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, message.c_str());
 }
 
-void setError(GError** error, const Outcome& outcome) {
-  switch (outcome.kind) {
-    case Outcome::Kind::NoMemory:
-      return setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, outcome.message);
-    case Outcome::Kind::NotThisFormat:
-    case Outcome::Kind::Corrupt:
-      return setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, outcome.message);
-    default:
-      return setError(error, GDK_PIXBUF_ERROR_FAILED, outcome.message);
-  }
+void setError(GError** error, const host::Result& result) {
+  setError(error, errorCodeOf(result.code), result.reason);
 }
 
 // Decodes a whole file into a new pixbuf; null with error set on failure.
 GdkPixbuf* decodeToPixbuf(Format format, const Bytes& file, const std::string& fileName,
                           GError** error) {
   host::Picture picture;
-  if (Outcome outcome = decodePicture(format, file, fileName, picture); !outcome.ok()) {
-    setError(error, outcome);
+  if (host::Result r = decodePicture(format, file, fileName, picture); !r) {
+    setError(error, r);
     return nullptr;
   }
   const int width = picture.width(), height = picture.height();
@@ -195,14 +166,15 @@ struct IncrementalLoad {
 // function, which may ask for no pixels at all (as gdk_pixbuf_get_file_info does).
 bool announceSize(IncrementalLoad& load, GError** error) {
   if (load.sizeAnnounced) return true;
-  HeaderProbe probe = probeHeader(load.format, load.file);
-  if (probe.state == HeaderProbe::State::Incomplete) return true;  // not yet
-  if (probe.state == HeaderProbe::State::Foreign) {
-    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, probe.why);
+  host::PictureInfo info;
+  const std::optional<host::Result> probe = probeHeader(load.format, load.file, info);
+  if (!probe) return true;  // not yet
+  if (!*probe) {
+    setError(error, *probe);
     return false;
   }
   load.sizeAnnounced = true;
-  int width = probe.width, height = probe.height;
+  int width = info.width, height = info.height;
   if (load.sizeFunc) {
     load.sizeFunc(&width, &height, load.userData);
     if (width == 0 || height == 0) load.pixelsWanted = false;

@@ -55,8 +55,8 @@ struct Opened {
 Opened open(const std::string& path) {
   Opened opened;
   opened.file.path = path;
-  if (std::string error = host::readFile(path, opened.file.bytes); !error.empty()) {
-    opened.reason = error;
+  if (host::Result r = host::readFile(path, opened.file.bytes); !r) {
+    opened.reason = r.reason;
     return opened;
   }
   const std::string name = fileNameOf(path);

@@ -26,8 +26,14 @@ const std::string kSamples = SAMPLES_DIR;
 
 Bytes bytesOf(const std::string& path) {
   Bytes bytes;
-  EXPECT_EQ(host::readFile(path, bytes), "") << path;
+  const host::Result r = host::readFile(path, bytes);
+  EXPECT_TRUE(r) << path << ": " << r.reason;
   return bytes;
+}
+
+// A result as its code's name and its reason ("OpenFailed: already exists"); "Ok" alone.
+std::string said(const host::Result& r) {
+  return r ? "Ok" : std::string(resultName(r.code)) + ": " + r.reason;
 }
 
 class HostFiles : public ::testing::Test {
@@ -42,11 +48,11 @@ TEST_F(HostFiles, APictureFileIsReadNoFurtherThanItsFormatCanReach) {
   q.resize(2 << 20, 0x11);
   gra.resize(2 << 20, 0x22);
   host::OpenedPicture opened = host::openPicture(plugins, dir.write("long.q", q));
-  ASSERT_TRUE(opened.plugin) << opened.error;
+  ASSERT_TRUE(opened.plugin) << opened.result.reason;
   EXPECT_EQ(opened.file.bytes.size(), qformat::kLargestFile);
   EXPECT_EQ(opened.file.path, dir.file("long.q"));
   opened = host::openPicture(plugins, dir.write("long.gra", gra));
-  ASSERT_TRUE(opened.plugin) << opened.error;
+  ASSERT_TRUE(opened.plugin) << opened.result.reason;
   EXPECT_EQ(opened.file.bytes.size(), kGraLargestFile);
   host::Picture picture;
   EXPECT_TRUE(host::decode(*opened.plugin, opened.file, picture));
@@ -60,15 +66,22 @@ TEST_F(HostFiles, APictureFileIsReadNoFurtherThanItsFormatCanReach) {
     opened = host::openPicture(plugins, dir.write("noise.q", noise), chosen);
     EXPECT_FALSE(opened.plugin);
     EXPECT_EQ(opened.file.bytes.size(), static_cast<std::size_t>(kRecognitionBlockSize));
-    EXPECT_NE(opened.error.find("not a"), std::string::npos) << opened.error;
+    EXPECT_EQ(opened.result.code, chosen ? LoaderResult::BadData : LoaderResult::UnknownFormat);
+    EXPECT_NE(opened.result.reason.find("not a"), std::string::npos) << opened.result.reason;
   }
   // A chosen plug-in keeps its own checks, and a refusal tells what the bytes look like.
   opened = host::openPicture(plugins, kSamples + "/plain.gra", plugins.byName("q"));
   EXPECT_FALSE(opened.plugin);
-  EXPECT_EQ(opened.error, "not a Q picture: no \"MAJYO\" signature at byte 43");
+  EXPECT_EQ(said(opened.result), "BadData: not a Q picture: no \"MAJYO\" signature at byte 43");
   EXPECT_EQ(opened.looksLike, plugins.byName("gra"));
   opened = host::openPicture(plugins, kSamples);
-  EXPECT_EQ(opened.error, "is a folder");
+  EXPECT_EQ(said(opened.result), "OpenFailed: is a folder");
+  EXPECT_EQ(said(host::openPicture(plugins, dir.file("missing.gra")).result),
+            "OpenFailed: cannot open (No such file or directory)");
+  Bytes bytes;
+  EXPECT_EQ(said(host::readFile(kSamples, bytes)), "OpenFailed: is a folder");
+  EXPECT_TRUE(host::readFile(kSamples + "/plain.gra", bytes));
+  EXPECT_EQ(bytes, bytesOf(kSamples + "/plain.gra"));
 }
 
 TEST_F(HostFiles, OutputsReplaceOnlyRegularFiles) {
@@ -77,8 +90,9 @@ TEST_F(HostFiles, OutputsReplaceOnlyRegularFiles) {
   fs::create_directory(dir.file("folder"));
   fs::create_symlink(dir.file("fifo"), dir.file("to-fifo"));
   for (const char* name : {"fifo", "folder", "to-fifo"}) {
-    EXPECT_NE(host::outputProblem(dir.file(name), true), "") << name;
-    EXPECT_NE(host::writeFileAtomically(dir.file(name), bytes, true), "") << name;
+    EXPECT_EQ(host::outputProblem(dir.file(name), true).code, LoaderResult::OpenFailed) << name;
+    EXPECT_EQ(host::writeFileAtomically(dir.file(name), bytes, true).code, LoaderResult::OpenFailed)
+        << name;
   }
   EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
   EXPECT_TRUE(fs::is_directory(dir.file("folder")));
@@ -86,23 +100,25 @@ TEST_F(HostFiles, OutputsReplaceOnlyRegularFiles) {
   int finished = 0;
   host::WriteOptions options;
   options.onFinished = [&] { ++finished; };
-  EXPECT_EQ(host::writeFileAtomically(dir.file("new"), bytes, options), "");
-  EXPECT_EQ(host::writeFileAtomically(dir.file("new"), {9}, options), "already exists");
+  EXPECT_EQ(said(host::writeFileAtomically(dir.file("new"), bytes, options)), "Ok");
+  EXPECT_EQ(said(host::writeFileAtomically(dir.file("new"), {9}, options)),
+            "OpenFailed: already exists");
+  EXPECT_EQ(host::outputProblem(dir.file("new"), false).reason, host::kAlreadyExists);
   options.overwrite = true;
   fs::create_symlink("new", dir.file("to-new"));
-  EXPECT_EQ(host::writeFileAtomically(dir.file("to-new"), {9}, options), "");
+  EXPECT_EQ(said(host::writeFileAtomically(dir.file("to-new"), {9}, options)), "Ok");
   EXPECT_TRUE(fs::is_symlink(dir.file("to-new")));
   EXPECT_EQ(bytesOf(dir.file("new")), Bytes{9});
   EXPECT_EQ(finished, 2);
 
   // The first cause, not the clean-up's.
-  EXPECT_EQ(host::writeFileAtomically("/sys/host-test", bytes, options),
-            "cannot create a file in /sys (Permission denied)");
+  EXPECT_EQ(said(host::writeFileAtomically("/sys/host-test", bytes, options)),
+            "OpenFailed: cannot create a file in /sys (Permission denied)");
   dir.write("file", bytes);
   options.createFolders = true;
-  EXPECT_EQ(host::writeFileAtomically(dir.file("file/sub/x"), bytes, options),
-            "cannot create the folder " + dir.file("file/sub") + " (Not a directory)");
-  EXPECT_EQ(host::writeFileAtomically(dir.file("a/b/c"), bytes, options), "");
+  EXPECT_EQ(said(host::writeFileAtomically(dir.file("file/sub/x"), bytes, options)),
+            "OpenFailed: cannot create the folder " + dir.file("file/sub") + " (Not a directory)");
+  EXPECT_EQ(said(host::writeFileAtomically(dir.file("a/b/c"), bytes, options)), "Ok");
   EXPECT_EQ(bytesOf(dir.file("a/b/c")), bytes);
   for (const auto& entry : fs::recursive_directory_iterator(dir.file("")))
     EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
@@ -116,26 +132,27 @@ TEST_F(HostFiles, ASetIsWrittenWholeOrNotAtAll) {
   options.overwrite = true;
   // One name of the set is a folder: nothing changes.
   fs::create_directory(dir.file("blocked.e1"));
-  std::string error = host::writeFilesTogether(
+  const host::Result r = host::writeFilesTogether(
       {{dir.file("pic.gra"), {10}}, {dir.file("pic.rgb"), {20}}, {dir.file("blocked.e1"), {30}}},
       {}, options);
-  EXPECT_EQ(error, dir.file("blocked.e1") +
-                       ": is a folder, not a regular file: only regular "
-                       "files are replaced");
+  EXPECT_EQ(said(r), "OpenFailed: " + dir.file("blocked.e1") +
+                         ": is a folder, not a regular file: only regular "
+                         "files are replaced");
   EXPECT_EQ(bytesOf(dir.file("pic.gra")), Bytes{1});
   EXPECT_EQ(bytesOf(dir.file("pic.rgb")), Bytes{2});
   // Replaced and removed together.
-  EXPECT_EQ(host::writeFilesTogether({{dir.file("pic.gra"), {10}}, {dir.file("pic.rgb"), {20}}},
-                                     {dir.file("pic.e1"), dir.file("absent.e1")}, options),
-            "");
+  EXPECT_EQ(
+      said(host::writeFilesTogether({{dir.file("pic.gra"), {10}}, {dir.file("pic.rgb"), {20}}},
+                                    {dir.file("pic.e1"), dir.file("absent.e1")}, options)),
+      "Ok");
   EXPECT_EQ(bytesOf(dir.file("pic.gra")), Bytes{10});
   EXPECT_EQ(bytesOf(dir.file("pic.rgb")), Bytes{20});
   EXPECT_FALSE(fs::exists(dir.file("pic.e1")));
   // Without overwrite an existing file stops the whole set.
   options.overwrite = false;
-  EXPECT_EQ(host::writeFilesTogether({{dir.file("other.gra"), {5}}, {dir.file("pic.rgb"), {6}}}, {},
-                                     options),
-            dir.file("pic.rgb") + ": already exists");
+  EXPECT_EQ(said(host::writeFilesTogether(
+                {{dir.file("other.gra"), {5}}, {dir.file("pic.rgb"), {6}}}, {}, options)),
+            "OpenFailed: " + dir.file("pic.rgb") + ": already exists");
   EXPECT_FALSE(fs::exists(dir.file("other.gra")));
   for (const auto& entry : fs::directory_iterator(dir.file("")))
     EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
@@ -198,14 +215,16 @@ TEST(ReadPng, SixteenBitSamplesByTheirHighByteWithoutGamma) {
     row = {0x55, 0x55, 0xAA, 0xAA, 0x80, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x12, 0x34};
   const std::string path = dir.write("sixteen.png", writePng(kind, 2, 2, rows));
   host::RgbaImage image;
-  ASSERT_EQ(host::readPng(path, image), "");
+  ASSERT_EQ(said(host::readPng(path, image)), "Ok");
   EXPECT_EQ(image.rgba, (Bytes{0x55, 0xAA, 0x80, 255, 0x00, 0xFF, 0x12, 255, 0x55, 0xAA, 0x80, 255,
                                0x00, 0xFF, 0x12, 255}));
   EXPECT_TRUE(image.opaque);
   EXPECT_TRUE(image.palette.empty());
-  EXPECT_EQ(host::readPng(path, image, 3),
-            "the picture is 2 x 2, more than the 3 pixels it may have");
+  EXPECT_EQ(said(host::readPng(path, image, 3)),
+            "BadData: the picture is 2 x 2, more than the 3 pixels it may have");
   EXPECT_EQ(image.width, 2);
+  EXPECT_EQ(said(host::readPng(dir.file("missing.png"), image)),
+            "OpenFailed: cannot open (No such file or directory)");
 }
 
 }  // namespace

@@ -224,6 +224,31 @@ TEST_F(Host, FailuresTellAShortFileFromAFailedCheck) {
   expectNothingHeld();
 }
 
+// The one table of result codes gives both a code's name and a host's words for it: every code
+// is in it once, under its own name.
+TEST(ResultCodes, EachCodeHasItsNameAndWords) {
+  const std::pair<LoaderResult, std::string> codes[] = {
+      {LoaderResult::Ok, "Ok"},
+      {LoaderResult::Cancelled, "Cancelled"},
+      {LoaderResult::UnknownFormat, "UnknownFormat"},
+      {LoaderResult::BadData, "BadData"},
+      {LoaderResult::NoMemory, "NoMemory"},
+      {LoaderResult::LockFailed, "LockFailed"},
+      {LoaderResult::OpenFailed, "OpenFailed"},
+      {LoaderResult::NotProvided, "NotProvided"},
+  };
+  ASSERT_EQ(std::size(kResultCodes), std::size(codes));
+  for (const auto& [code, name] : codes) {
+    EXPECT_EQ(resultName(code), name);
+    const std::string described = host::describeResult(code);
+    EXPECT_TRUE(described.ends_with(" (" + name + ")")) << described;
+    EXPECT_GT(described.size(), name.size() + 4) << described;  // words before the name
+  }
+  EXPECT_EQ(host::describeResult(LoaderResult::NoMemory), "out of memory (NoMemory)");
+  EXPECT_EQ(std::string(resultName(static_cast<LoaderResult>(7))), "an unknown result");
+  EXPECT_EQ(host::describeResult(static_cast<LoaderResult>(7)), "unknown result 7");
+}
+
 TEST_F(Host, CompanionsAreThoseTheDecoderUses) {
   GraSet set;
   const std::string path = dir.write("card.gra", set.files.picture);

@@ -5,7 +5,7 @@
 
 std::string readReferencePng(const std::string& path, ReferenceImage& image) {
   host::RgbaImage png;
-  std::string error = host::readPng(path, png);
+  std::string error = host::readPng(path, png).reason;
   image = {png.width, png.height, std::move(png.rgba)};
   return error;
 }

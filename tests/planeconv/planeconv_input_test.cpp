@@ -29,7 +29,8 @@ const std::string kSamples = SAMPLES_DIR;
 
 host::IndexedImage readBack(const std::string& png) {
   host::IndexedImage image;
-  EXPECT_EQ(host::readIndexedPng(fileBytes(png), image), "") << png;
+  const host::Result r = host::readIndexedPng(fileBytes(png), image);
+  EXPECT_TRUE(r) << png << ": " << r.reason;
   return image;
 }
 

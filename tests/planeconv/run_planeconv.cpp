@@ -191,6 +191,7 @@ void expectNoTemporaries(const std::string& folder) {
 
 Bytes fileBytes(const std::string& path) {
   Bytes bytes;
-  EXPECT_EQ(host::readFile(path, bytes), "") << path;
+  const host::Result r = host::readFile(path, bytes);
+  EXPECT_TRUE(r) << path << ": " << r.reason;
   return bytes;
 }

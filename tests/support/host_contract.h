@@ -104,18 +104,7 @@ struct CollectedReport {
 };
 
 constexpr bool isDefinedResult(LoaderResult r) {
-  switch (r) {
-    case LoaderResult::Ok:
-    case LoaderResult::Cancelled:
-    case LoaderResult::UnknownFormat:
-    case LoaderResult::BadData:
-    case LoaderResult::NoMemory:
-    case LoaderResult::LockFailed:
-    case LoaderResult::OpenFailed:
-    case LoaderResult::NotProvided:
-      return true;
-  }
-  return false;
+  return resultCodeText(r) != nullptr;
 }
 
 // The two blocks of a successful GetPicture, as the host took them; empty otherwise.

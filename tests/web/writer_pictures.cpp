@@ -33,8 +33,8 @@ void drawBusy(Pixels& pixels, int colours, unsigned seed) {
 }
 
 bool save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
-    std::fprintf(stderr, "writer_pictures: %s: %s\n", path.c_str(), error.c_str());
+  if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
+    std::fprintf(stderr, "writer_pictures: %s: %s\n", path.c_str(), r.reason.c_str());
     return false;
   }
   return true;

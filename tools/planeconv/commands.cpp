@@ -22,10 +22,6 @@
 
 namespace fs = std::filesystem;
 
-std::string shown(const std::string& text) {
-  return host::printable(text);
-}
-
 namespace {
 
 std::unique_ptr<host::PluginSet> loadPlugins(const Options& options) {
@@ -50,7 +46,7 @@ host::OpenedPicture openInput(const host::PluginSet& plugins, const Options& opt
   host::OpenedPicture opened = path == "-" ? host::openStandardInput(plugins, chosen)
                                            : host::openPicture(plugins, path, chosen);
   if (opened.looksLike)
-    opened.error += " (use --as " + opened.looksLike->name + " to read it as one)";
+    opened.result.reason += " (use --as " + opened.looksLike->name + " to read it as one)";
   return opened;
 }
 
@@ -101,7 +97,7 @@ int runInfo(const Options& options) {
     host::PictureInfo info;
     if (error.empty()) {
       opened = openInput(*plugins, options, input.path);
-      error = opened.error;
+      error = opened.result.reason;
     }
     if (error.empty()) {
       if (host::Result r = host::readInfo(*opened.plugin, opened.file, info); !r) error = r.reason;
@@ -189,7 +185,7 @@ std::string ConvertRun::convertOne(std::size_t index) {
   const Input& input = inputs_[index];
   if (!input.error.empty()) return input.error;
   host::OpenedPicture opened = openInput(plugins_, options_, input.path);
-  if (!opened.plugin) return opened.error;
+  if (!opened.plugin) return opened.result.reason;
   host::Picture picture;
   const auto progress = [this, index](int done, int total) {
     onProgress(index, done, total);
@@ -201,11 +197,11 @@ std::string ConvertRun::convertOne(std::size_t index) {
   std::vector<std::uint8_t> bytes;
   if (format_ == "bmp") {
     bytes = host::encodeBmp(picture);
-  } else if (std::string e = host::encodePng(picture, bytes); !e.empty()) {
-    return e;
+  } else if (host::Result r = host::encodePng(picture, bytes); !r) {
+    return r.reason;
   }
   if (input.output == "-") {
-    if (std::string e = host::writeToStandardOutput(bytes); !e.empty()) return e;
+    if (host::Result r = host::writeToStandardOutput(bytes); !r) return r.reason;
     ++converted_;
     return "";
   }
@@ -213,9 +209,9 @@ std::string ConvertRun::convertOne(std::size_t index) {
   write.overwrite = options_.force;
   write.createFolders = true;
   write.onFinished = [this] { ++converted_; };
-  if (std::string e = host::writeFileAtomically(input.output, bytes, write); !e.empty()) {
-    if (e == "already exists") e += " (use --force to replace it)";
-    return shown(input.output) + ": " + e;
+  if (host::Result r = host::writeFileAtomically(input.output, bytes, write); !r) {
+    if (r.reason == host::kAlreadyExists) r.reason += " (use --force to replace it)";
+    return shown(input.output) + ": " + r.reason;
   }
   return "";
 }

@@ -15,6 +15,7 @@
 #include "q/q_format.h"
 #include "q/writer/q_writer.h"
 #include "tools/planeconv/commands.h"
+#include "tools/planeconv/options.h"
 
 namespace fs = std::filesystem;
 
@@ -154,13 +155,13 @@ int runEncode(const Options& options) {
   }
 
   host::RgbaImage image;
-  const std::string read =
+  const host::Result read =
       host::readPng(input, image, static_cast<std::size_t>(kPictureWidth) * kPictureHeight);
   if (image.width && (image.width != kPictureWidth || image.height != kPictureHeight)) {
     return refuse(input, "the picture is " + std::to_string(image.width) + " x " +
                              std::to_string(image.height) + "; GRA and Q pictures are 640 x 400");
   }
-  if (!read.empty()) return refuse(input, read);
+  if (!read) return refuse(input, read.reason);
   if (!image.opaque && !options.quiet) {
     std::fprintf(stderr, "%s: warning: transparency is ignored (some pixels are not opaque)\n",
                  shown(input).c_str());
@@ -202,12 +203,12 @@ int runEncode(const Options& options) {
                     "a fourth-plane file lies beside the new 8-colour picture and would change its "
                     "colours (--force removes it)");
     }
-    if (std::string e = host::outputProblem(name, true); !e.empty()) return refuse(name, e);
+    if (host::Result r = host::outputProblem(name, true); !r) return refuse(name, r.reason);
   }
   for (const host::NewFile& file : outputs) {
-    if (std::string e = host::outputProblem(file.path, options.force); !e.empty()) {
-      if (e == "already exists") e += " (use --force to replace it)";
-      return refuse(file.path, e);
+    if (host::Result r = host::outputProblem(file.path, options.force); !r) {
+      if (r.reason == host::kAlreadyExists) r.reason += " (use --force to replace it)";
+      return refuse(file.path, r.reason);
     }
   }
 
@@ -222,8 +223,8 @@ int runEncode(const Options& options) {
   write.overwrite = options.force;
   write.createFolders = true;
   write.onFinished = [] { written = true; };
-  if (std::string e = host::writeFilesTogether(outputs, stale, write); !e.empty()) {
-    std::fprintf(stderr, "%s\n", shown(e).c_str());
+  if (host::Result r = host::writeFilesTogether(outputs, stale, write); !r) {
+    std::fprintf(stderr, "%s\n", shown(r.reason).c_str());
     return 1;
   }
   if (!options.quiet) {

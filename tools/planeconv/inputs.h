@@ -9,7 +9,7 @@
 
 #include "host/files.h"
 #include "host/plugin_set.h"
-#include "tools/planeconv/commands.h"
+#include "tools/planeconv/options.h"
 
 struct Input {
   std::string path;    // as given or found in a folder; "-" for standard input

@@ -19,6 +19,7 @@
 #include "host/plugin_set.h"
 #include "planes_version.h"
 #include "tools/planeconv/commands.h"
+#include "tools/planeconv/options.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -241,12 +241,12 @@ host::RgbImage scaleDown(const host::Bytes& rgb, int width, int height, int toWi
   return image;
 }
 
-// Reads, recognises and decodes the picture at path. Answers an error message, empty on
-// success.
-std::string decodePicture(const std::string& path, host::Picture& picture) {
+// Reads, recognises and decodes the picture at path.
+host::Result decodePicture(const std::string& path, host::Picture& picture) {
   struct stat status;
-  if (stat(path.c_str(), &status) != 0) return "cannot open (" + std::string(strerror(errno)) + ")";
-  if (!S_ISREG(status.st_mode)) return "not a regular file";
+  if (stat(path.c_str(), &status) != 0)
+    return {LoaderResult::OpenFailed, "cannot open (" + std::string(strerror(errno)) + ")"};
+  if (!S_ISREG(status.st_mode)) return {LoaderResult::OpenFailed, "not a regular file"};
 
   // Read as every host reads a picture: up to the largest file of its format, no further.
   static const host::PluginSet plugins;
@@ -254,22 +254,21 @@ std::string decodePicture(const std::string& path, host::Picture& picture) {
   // A desktop also recognises a picture by its contents alone, under any name.
   if (!opened.plugin && opened.looksLike)
     opened = host::openPicture(plugins, path, opened.looksLike);
-  if (!opened.plugin) return opened.error;
-  if (host::Result r = host::decode(*opened.plugin, opened.file, picture); !r) {
-    return "cannot decode the " + opened.plugin->title() + ": " + r.reason;
-  }
-  return "";
+  if (!opened.plugin) return opened.result;
+  host::Result r = host::decode(*opened.plugin, opened.file, picture);
+  if (!r) r.reason = "cannot decode the " + opened.plugin->title() + ": " + r.reason;
+  return r;
 }
 
 // Writes the thumbnail to path, replacing a regular file there but never one of the files it
 // was made from. An interrupt removes the write's temporary file (see main).
-std::string writeThumbnail(const std::string& path, const std::vector<std::string>& inputs,
-                           const host::Bytes& png) {
-  if (std::string problem = host::outputProblem(path, true); !problem.empty()) return problem;
+host::Result writeThumbnail(const std::string& path, const std::vector<std::string>& inputs,
+                            const host::Bytes& png) {
+  if (host::Result problem = host::outputProblem(path, true); !problem) return problem;
   const host::FileId existing = host::fileIdOf(path);
   for (const std::string& name : inputs) {
     if (existing.exists && !name.empty() && host::fileIdOf(name) == existing) {
-      return "is " + name + ", which the thumbnail is made from";
+      return {LoaderResult::OpenFailed, "is " + name + ", which the thumbnail is made from"};
     }
   }
   return host::writeFileAtomically(path, png, true);
@@ -292,7 +291,7 @@ int main(int argc, char** argv) {
     return fail(options.input, error);
   }
   host::Picture picture;
-  if (std::string error = decodePicture(path, picture); !error.empty()) return fail(path, error);
+  if (host::Result r = decodePicture(path, picture); !r) return fail(path, r.reason);
 
   int width = 0, height = 0;
   thumbnailSize(picture.width(), picture.height(), options.size, width, height);
@@ -302,13 +301,13 @@ int main(int argc, char** argv) {
   const std::vector<host::PngText> texts{
       {"Thumb::Image::Width", std::to_string(picture.width())},
       {"Thumb::Image::Height", std::to_string(picture.height())}};
-  if (std::string error = host::encodeRgbPng(thumbnail, texts, png); !error.empty()) {
-    return fail(options.output, error);
+  if (host::Result r = host::encodeRgbPng(thumbnail, texts, png); !r) {
+    return fail(options.output, r.reason);
   }
   const std::vector<std::string> inputs{path, picture.info.companions.palette,
                                         picture.info.companions.fourthPlane};
-  if (std::string error = writeThumbnail(options.output, inputs, png); !error.empty()) {
-    return fail(options.output, error);
+  if (host::Result r = writeThumbnail(options.output, inputs, png); !r) {
+    return fail(options.output, r.reason);
   }
   return 0;
 }

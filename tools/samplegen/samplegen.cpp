@@ -110,8 +110,8 @@ void drawEight(Canvas canvas) {
 }
 
 bool save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+  if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), r.reason.c_str());
     return false;
   }
   std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
@@ -124,7 +124,7 @@ bool check(const host::PluginSet& plugins, const std::string& path,
            const std::array<std::uint8_t, kPictureWidth * kPictureHeight>& drawn,
            std::uint8_t mask) {
   host::PictureFile file{path, {}};
-  std::string error = host::readFile(path, file.bytes);
+  std::string error = host::readFile(path, file.bytes).reason;
   const host::Plugin* plugin = plugins.recognise(path, file.bytes);
   if (error.empty() && !plugin) error = host::whyNotRecognised(plugins, path, file.bytes);
   host::Picture picture;

@@ -76,16 +76,15 @@ double meanMicroseconds(const Subject& s) {
 
 // The picture and its companions into the in-memory folder /memory, under their own names.
 std::string copyToMemory(const host::Companions& companions, const Subject& s) {
-  std::string error = host::writeFileAtomically(s.path, s.file, true);
+  host::Result r = host::writeFileAtomically(s.path, s.file, true);
   for (const std::string& from : {companions.palette, companions.fourthPlane}) {
-    if (from.empty() || !error.empty()) continue;
+    if (from.empty() || !r) continue;
     std::vector<std::uint8_t> bytes;
-    error = host::readFile(from, bytes);
-    if (error.empty()) {
-      error = host::writeFileAtomically("/memory/" + from.substr(from.rfind('/') + 1), bytes, true);
-    }
+    r = host::readFile(from, bytes);
+    if (r)
+      r = host::writeFileAtomically("/memory/" + from.substr(from.rfind('/') + 1), bytes, true);
   }
-  return error;
+  return r.reason;
 }
 
 }  // namespace
@@ -111,8 +110,8 @@ int main(int argc, char** argv) {
       ++failed;
       continue;
     }
-    if (std::string error = host::readFile("/host" + path, s.file); !error.empty()) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+    if (host::Result r = host::readFile("/host" + path, s.file); !r) {
+      std::fprintf(stderr, "%s: %s\n", path.c_str(), r.reason.c_str());
       ++failed;
       continue;
     }
