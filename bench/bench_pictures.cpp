@@ -196,6 +196,7 @@ void BenchPictures::add(std::string kind, std::string name, const host::Plugin* 
                        std::move(file),
                        std::move(path),
                        std::move(expected),
+                       {},
                        {}};
   const std::string label = picture.label();
   host::Picture decoded;
@@ -203,6 +204,7 @@ void BenchPictures::add(std::string kind, std::string name, const host::Plugin* 
     throw std::runtime_error(label + ": " + r.reason);
   }
   if (!expectedIsKnown) picture.expected = decoded.pixelBlock;
+  picture.companions = decoded.info.companions;
   if (decoded.pixelBlock != picture.expected)
     throw std::runtime_error(label + ": the decoder does not show what was drawn");
   if (std::string error = host::encodePng(decoded, picture.png); !error.empty())

@@ -31,7 +31,8 @@ Plugin linkedPlugin(const Wanted& wanted) {
   using Exports = PluginExports<Loader>;
   return Plugin{wanted.format,           wanted.name,           wanted.module,
                 &Exports::getPluginInfo, &Exports::isSupported, &Exports::getPictureInfo,
-                &Exports::getPicture,    &Exports::getPreview};
+                &Exports::getPicture,    &Exports::getPreview,  &Exports::linkedPictureInfo,
+                &Exports::linkedPicture};
 }
 #endif
 
