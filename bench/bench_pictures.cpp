@@ -208,14 +208,16 @@ BenchPictures::~BenchPictures() {
 void BenchPictures::add(std::string kind, std::string name, const host::Plugin* plugin, Bytes file,
                         std::string path, Bytes expected) {
   const bool expectedIsKnown = !expected.empty();
-  BenchPicture picture{std::move(kind), std::move(name), plugin->description, plugin->getPicture,
-                       std::move(file), std::move(path), std::move(expected), {}};
+  BenchPicture picture{std::move(kind),    std::move(name),     plugin->description,
+                       plugin->getPicture, std::move(file),     std::move(path),
+                       std::move(expected), {},                 {}};
   const std::string label = picture.label();
   host::Picture decoded;
   if (host::Result r = host::decode(*plugin, {picture.path, picture.file}, decoded); !r) {
     throw std::runtime_error(label + ": " + r.reason);
   }
   if (!expectedIsKnown) picture.expected = decoded.pixelBlock;
+  picture.companions = decoded.info.companions;
   if (decoded.pixelBlock != picture.expected)
     throw std::runtime_error(label + ": the decoder does not show what was drawn");
   if (host::Result r = host::encodePng(decoded, picture.png); !r)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/platform.h"
+#include "host/companions.h"
 #include "host/plugin_set.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -23,6 +24,7 @@ struct BenchPicture {
   std::string path;  // set when the picture is decoded by name, its companions beside it
   Bytes expected;    // the pixel block every side must produce: 4-bit rows, bottom row first
   Bytes png;         // the same rows and colours as a 4-bit palette PNG
+  host::Companions companions;  // those the decode by name took
 
   std::string label() const { return kind + "/" + name; }
   // stem with the format's extension: "card" -> "card.gra".

@@ -225,8 +225,7 @@ std::string writePictures(const std::vector<BenchPicture>& pictures, const std::
     if (host::Result r = host::writeFileAtomically(path, p.file, true); !r)
       return path + ": " + r.reason;
     if (p.path.empty()) continue;
-    const host::Companions companions = host::companionsOf(host::PictureFormat::Gra, p.path);
-    for (const std::string& from : {companions.palette, companions.fourthPlane}) {
+    for (const std::string& from : {p.companions.palette, p.companions.fourthPlane}) {
       if (from.empty()) continue;
       Bytes bytes;
       const std::string to = stem + from.substr(from.rfind('.'));
@@ -294,9 +293,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("libpng/" + p.label()).c_str(), libpngBench, &p)
         ->Unit(benchmark::kMicrosecond);
     if (!p.path.empty()) {
-      const host::Companions names = host::companionsOf(host::PictureFormat::Gra, p.path);
       benchmark::RegisterBenchmark(("companions/" + p.label()).c_str(), readFilesBench,
-                                   std::vector{names.palette, names.fourthPlane})
+                                   std::vector{p.companions.palette, p.companions.fourthPlane})
           ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("file/" + p.label()).c_str(), readFilesBench,
                                    std::vector{p.path})

@@ -4,7 +4,9 @@
 //
 // A companion file lies beside a picture opened by name: it has the picture's name with the
 // picture's 1- to 3-letter extension replaced ("CARD.GRA" -> "CARD.rgb"). A name without such
-// an extension has no companions. A picture handed over in memory has none either.
+// an extension has no companions. A picture handed over in memory has none either, unless a
+// host that links the plug-in in hands its companions over in memory too (their names'
+// extensions say which is which: framework/linked_host.h).
 #pragma once
 
 #include <cstddef>

@@ -12,8 +12,24 @@
 #include <cstdint>
 
 #include "framework/host_interface.h"
+#include "framework/linked_host.h"
 #include "framework/picture_geometry.h"
 #include "framework/platform.h"
+
+// A companion as a loader reads it: a file it opened by name, or bytes a linked host holds
+// (framework/linked_host.h). False when there is none.
+struct Companion {
+  HFILE file = HFILE_ERROR;
+  const HeldCompanion* held = nullptr;
+  std::int32_t position = 0;  // of a held companion: the next byte to read
+
+  explicit operator bool() const { return file >= 0 || held; }
+  // Reads up to count bytes forward (_lread on a file) and answers how many it delivered; a
+  // file's read error answers -1 as _lread does.
+  UINT read(void* destination, UINT count);
+  // Moves to offset from the start; false when that fails or lies beyond the end.
+  bool seek(LONG offset);
+};
 
 class ImageLoader {
  public:
@@ -51,11 +67,12 @@ class ImageLoader {
     return at;
   }
 
-  // Companion files beside a picture opened by name (the GRA plug-in only): opens the file
-  // named like the picture with its 1- to 3-letter extension replaced, when it is exactly
-  // expectedSize bytes long; otherwise answers -1. The name copy keeps the replacement.
-  HFILE openCompanion(const char* extension, std::int32_t expectedSize);
-  void closeCompanion(HFILE handle);
+  // Companions (the GRA plug-in only): the file named like a picture opened by name with its
+  // 1- to 3-letter extension replaced (the name copy keeps the replacement), or, when a linked
+  // host handed companions over, the held one whose name carries that extension; either only
+  // when it is exactly expectedSize bytes long, at its start. False when there is none.
+  Companion openCompanion(const char* extension, std::int32_t expectedSize);
+  void closeCompanion(Companion& companion);
 
   // Outputs, handed to the host by GetPicture on success.
   HGLOBAL infoHandle = 0;
@@ -78,6 +95,11 @@ class ImageLoader {
   char* fileName = nullptr;  // copy of the name the loader opened; null when it opened none
   const std::uint8_t* memory = nullptr;
 
+  // Set only by a host that links the plug-in in, never by the DLL's exports: the companions
+  // it holds in memory (null: files by name), and where the loader tells what it used.
+  const HeldCompanions* heldCompanions = nullptr;
+  LoaderReport* report = nullptr;
+
  protected:
   // The shared steps of DIB output.
   // Builds the information block in infoHandle: the header and all 16 entries of palette.
@@ -89,6 +111,12 @@ class ImageLoader {
   LoaderResult preparePixelBlock(std::uint8_t*& pixels, bool zeroFill = true);
   // Calls the host's progress function, when there is one, and answers its answer (0 without).
   int reportProgress(int done) const { return progress ? progress(done, height, userData) : 0; }
+  // Tell a linked host's report, when there is one, the colours shown and a companion taken
+  // (by the name it was taken by).
+  void reportColors(int count) const {
+    if (report) report->colors(count);
+  }
+  void reportCompanion(const Companion& companion, CompanionUse use) const;
 
  private:
   bool ownsFile = false;  // file was opened by openByName and is closed at destruction

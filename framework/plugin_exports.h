@@ -6,9 +6,15 @@
 // non-zero result ends it), hands over what the host is to own, and lets the loader's
 // destructor free the rest. The Windows build wraps these in the exported WINAPI functions;
 // natively tools and tests call them directly, so one program can hold both plug-ins.
+//
+// Below the exports lies the native link: the same sequences of GetPictureInfo and GetPicture
+// with a LinkedCall (framework/linked_host.h), through which a host that links the plug-in in
+// hands over companions it holds in memory and learns what the loader used. The exports run
+// them without one, as the DLLs do.
 #pragma once
 
 #include "framework/host_interface.h"
+#include "framework/linked_host.h"
 #include "framework/platform.h"
 
 template <class Loader>
@@ -43,17 +49,35 @@ class PluginExports {
 
   static LoaderResult getPictureInfo(const char* source, HostLength length, std::uint32_t flags,
                                      PictureInfoRecord* info) {
+    return linkedPictureInfo(LinkedCall{}, source, length, flags, info);
+  }
+
+  static LoaderResult getPicture(const char* source, HostLength length, std::uint32_t flags,
+                                 HGLOBAL* infoOut, HGLOBAL* pixelsOut, ProgressCallback progress,
+                                 HostValue userData) {
+    return linkedPicture(LinkedCall{}, source, length, flags, infoOut, pixelsOut, progress,
+                         userData);
+  }
+
+  // The native link's GetPictureInfo and GetPicture.
+  static LoaderResult linkedPictureInfo(const LinkedCall& call, const char* source,
+                                        HostLength length, std::uint32_t flags,
+                                        PictureInfoRecord* info) {
     Loader loader;
+    loader.heldCompanions = call.companions;
+    loader.report = call.report;
     LoaderResult r = loader.selectSource(source, length, flags);
     if (r == LoaderResult::Ok) r = loader.readHeader();
     if (r == LoaderResult::Ok) r = loader.fillPictureInfo(info);
     return r;
   }
 
-  static LoaderResult getPicture(const char* source, HostLength length, std::uint32_t flags,
-                                 HGLOBAL* infoOut, HGLOBAL* pixelsOut, ProgressCallback progress,
-                                 HostValue userData) {
+  static LoaderResult linkedPicture(const LinkedCall& call, const char* source, HostLength length,
+                                    std::uint32_t flags, HGLOBAL* infoOut, HGLOBAL* pixelsOut,
+                                    ProgressCallback progress, HostValue userData) {
     Loader loader;
+    loader.heldCompanions = call.companions;
+    loader.report = call.report;
     loader.progress = progress;
     loader.userData = userData;
     LoaderResult r = loader.selectSource(source, length, flags);

@@ -13,6 +13,8 @@
 //   byte 2            the companions' contents; GetPluginInfo's number and buffer length
 //   byte 3  bits 6-7  a failure: none, the n-th allocation, lock or open of each call
 //           bits 0-5  n - 1
+// A picture read by name is read once more from memory through the native link, with the
+// companion files beside it handed over as held companions: both must decode alike.
 // After every call the host checks the host contract (tests/support/host_contract.h) and what
 // else it knows of the picture. Any failed check aborts, which the fuzzer reports as a crash
 // with its input.
@@ -34,6 +36,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/companion_rule.h"
 #include "framework/little_endian.h"
 #include "framework/picture_geometry.h"
 #include "framework/plugin_exports.h"
@@ -245,6 +248,11 @@ class Host {
     recognise();
     pictureInfo();
     Decoded decoded = picture(steering_.byName);
+    if (decoded.result == LoaderResult::Ok && steering_.byName && !steering_.anyFault()) {
+      const Decoded held = pictureWithHeldCompanions();
+      HOST_CHECK(held.result == LoaderResult::Ok);
+      HOST_CHECK(held.info == decoded.info && held.pixels == decoded.pixels);
+    }
     preview();
     unknownSourceKind();
     // Without a usable companion, the picture by name is the picture from memory.
@@ -406,6 +414,49 @@ class Host {
     const int largest =
         facts_.largestPixelValue(file_, byName && steering_.fourthPlane == RightSize);
     for (std::uint8_t b : d.pixels) HOST_CHECK((b >> 4) <= largest && (b & 15) <= largest);
+    return d;
+  }
+
+  // GetPicture of the native link from memory, with the companion files of the scratch folder
+  // handed over in memory, and a report that must tell 8 or 16 colours.
+  Decoded pictureWithHeldCompanions() {
+    struct Report final : LoaderReport {
+      int shown = 0;
+      void colors(int count) override { shown = count; }
+      void companionTaken(const char*, CompanionUse) override {}
+    };
+    std::vector<Bytes> contents;
+    std::vector<std::string> names;
+    // A name without a short extension has no companions beside it: none are held either.
+    const bool hasCompanions = companionStemLength(name_.c_str(), name_.size()) != 0;
+    for (const char* extension : {"rgb", "e1"}) {
+      if (!hasCompanions) break;
+      const std::filesystem::path path = scratchFolder() / (std::string("p.") + extension);
+      std::ifstream in(path, std::ios::binary);
+      if (!in) continue;
+      contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      names.push_back(path.filename().string());
+    }
+    std::vector<HeldCompanion> items;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      items.push_back(
+          {names[i].c_str(), contents[i].data(), static_cast<std::int32_t>(contents[i].size())});
+    }
+    const HeldCompanions held{items.data(), static_cast<std::int32_t>(items.size())};
+    Report report;
+    ProgressScript script{steering_.progressScript};
+    HGLOBAL info = kUntouched, pixels = kUntouched;
+    Decoded d;
+    d.result = Exports::linkedPicture(
+        LinkedCall{&held, &report}, reinterpret_cast<const char*>(file_.data()),
+        static_cast<std::int32_t>(file_.size()), kSourceIsMemory, &info, &pixels,
+        script.script ? progressFunction : nullptr, reinterpret_cast<HostValue>(&script));
+    host_contract::HandedPicture handed =
+        contract().afterPicture("GetPicture", d.result, info, pixels, kUntouched);
+    if (d.result != LoaderResult::Ok) return d;
+    HOST_CHECK(report.shown == 8 || report.shown == 16);
+    d.info = std::move(handed.info);
+    d.pixels = std::move(handed.pixels);
     return d;
   }
 

@@ -50,7 +50,8 @@
 // There is no end marker: one flag byte (and its chunks) per pair of the window, and nothing
 // after the last pair is read.
 //
-// Companion files, used only beside a picture opened by name and only at their exact sizes:
+// Companion files, used only beside a picture opened by name (or, from a host that links the
+// plug-in in, as the companions it holds in memory) and only at their exact sizes:
 //   "rgb"  48 bytes: red, green, blue for colours 0 to 15; a byte v gives the component
 //          ((v x 16) mod 256) OR v, so 0 to 15 give 0x00 to 0xFF.
 //   "e1"   32000 bytes: plane 3 as 400 rows of 80 bytes, top row first, bit 7 the leftmost
@@ -166,11 +167,11 @@ class CodedData {
   int position_ = 0;
 };
 
-// The fourth-plane file, read in order from its start (after passing over the rows above the
+// The fourth-plane companion, read in order from its start (after passing over the rows above the
 // window), for up to kFourthPlanePairsPerRead line pairs of the window at once.
 struct FourthPlaneRows {
-  explicit FourthPlaneRows(HFILE companion) : file(companion) {}
-  bool open() const { return file >= 0; }
+  explicit FourthPlaneRows(Companion opened) : companion(opened) {}
+  bool open() const { return static_cast<bool>(companion); }
 
   // The two rows of the window's next line pair, upper row first; null when the file does not
   // deliver them whole (nothing is read after a short read).
@@ -179,11 +180,11 @@ struct FourthPlaneRows {
       bool positioned = true;
       if (pair == window.top && window.top > 0) {
         LONG offset = window.top * kFourthPlanePairBytes;
-        positioned = _llseek(file, offset, FILE_BEGIN) == offset;
+        positioned = companion.seek(offset);
       }
       const int pairs = std::min(kFourthPlanePairsPerRead, window.bottom - pair);
       const UINT wanted = static_cast<UINT>(pairs * kFourthPlanePairBytes);
-      const UINT got = positioned ? _lread(file, rows, wanted) : 0;
+      const UINT got = positioned ? companion.read(rows, wanted) : 0;
       ended = got != wanted;
       pairsRead = got <= wanted ? static_cast<int>(got) / kFourthPlanePairBytes : 0;
       nextPair = 0;
@@ -191,7 +192,7 @@ struct FourthPlaneRows {
     return nextPair < pairsRead ? rows + nextPair++ * kFourthPlanePairBytes : nullptr;
   }
 
-  HFILE file;
+  Companion companion;
   std::uint8_t rows[kFourthPlanePairsPerRead * kFourthPlanePairBytes];
   int pairsRead = 0;  // pairs whose rows arrived whole with the last read
   int nextPair = 0;   // of those, the next pair's
@@ -225,27 +226,44 @@ LoaderResult GraLoader::readHeader() {
   bitsPerPixel = 4;
   colorCount = kPaletteEntries;
   rowBytes = kRowBytes;
+  reportColors(1 << kGraCodedPlanes);  // 16 once a fourth plane is taken
   readPaletteFile();
   return LoaderResult::Ok;
 }
 
 void GraLoader::readPaletteFile() {
-  HFILE file = openCompanion(kGraPaletteExtension, kGraPaletteFileSize);
-  if (file < 0) return;
+  Companion companion = openCompanion(kGraPaletteExtension, kGraPaletteFileSize);
+  if (!companion) return;
   std::uint8_t colours[kGraPaletteFileSize];
-  if (_lread(file, colours, kGraPaletteFileSize) == static_cast<UINT>(kGraPaletteFileSize)) {
+  if (companion.read(colours, kGraPaletteFileSize) == static_cast<UINT>(kGraPaletteFileSize)) {
     for (int k = 0; k < kPaletteEntries; ++k) {
       palette[k].red = graComponent(colours[3 * k]);
       palette[k].green = graComponent(colours[3 * k + 1]);
       palette[k].blue = graComponent(colours[3 * k + 2]);
     }
+    reportCompanion(companion, CompanionUse::Palette);
   }
-  closeCompanion(file);
+  closeCompanion(companion);
+}
+
+Companion GraLoader::openFourthPlane() {
+  Companion companion = openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height);
+  if (companion) {
+    reportCompanion(companion, CompanionUse::FourthPlane);
+    reportColors(1 << (kGraCodedPlanes + 1));
+  }
+  return companion;
 }
 
 LoaderResult GraLoader::fillPictureInfo(PictureInfoRecord* info) {
   fillCommonPictureInfo(info);
   info->textHandle = 0;
+  // A linked host's report tells the colours, which only the fourth plane decides: it is
+  // looked for here as decodePixels looks for it, and closed again.
+  if (report) {
+    Companion fourthPlane = openFourthPlane();
+    closeCompanion(fourthPlane);
+  }
   return LoaderResult::Ok;
 }
 
@@ -361,7 +379,7 @@ LoaderResult GraLoader::decodePixels() {
   std::uint8_t planeLines[kGraCodedPlanes][kGraPlaneLineRoom] = {};
   std::uint8_t chunkBuffer[kChunkBufferSize];
   CodedData data(*this);
-  FourthPlaneRows fourthPlane(openCompanion(kGraFourthPlaneExtension, ((width + 7) / 8) * height));
+  FourthPlaneRows fourthPlane(openFourthPlane());
   std::uint8_t fourthPlanePlaneLine[kPlaneLineBytes];
 
   for (int pair = window.top; pair < window.bottom; ++pair) {
@@ -430,7 +448,7 @@ LoaderResult GraLoader::decodePixels() {
     if (result != LoaderResult::Ok) break;
   }
 
-  if (fourthPlane.open()) closeCompanion(fourthPlane.file);
+  closeCompanion(fourthPlane.companion);
   reportProgress(height);
   GlobalUnlock(pixelHandle);
   return result;

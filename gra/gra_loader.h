@@ -43,6 +43,8 @@ class GraLoader : public ImageLoader {
 
  private:
   void readPaletteFile();
+  // The "e1" companion, when there is one of the picture's size; told to a linked host's report.
+  Companion openFourthPlane();
 };
 
 #ifndef _WIN32

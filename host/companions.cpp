@@ -30,15 +30,6 @@ std::string companionFile(const std::string& picture, const char* extension) {
   return name.empty() ? "" : fileToOpen(name);
 }
 
-// The file the plug-in opens for a companion's name, when it has exactly the size asked for.
-std::string existingOfSize(const std::string& companion, std::uintmax_t size) {
-  const std::string name = companion.empty() ? "" : fileToOpen(companion);
-  if (name.empty()) return "";
-  std::error_code error;
-  const bool regular = std::filesystem::is_regular_file(name, error);
-  return regular && std::filesystem::file_size(name, error) == size && !error ? name : "";
-}
-
 }  // namespace
 
 std::string fileToOpen(const std::string& path) {
@@ -63,12 +54,6 @@ std::vector<std::string> filesNamedLike(const std::string& path) {
 Companions companionNamesOf(PictureFormat format, const std::string& path) {
   if (format != PictureFormat::Gra || path.empty()) return {};
   return {companionName(path, kGraPaletteExtension), companionName(path, kGraFourthPlaneExtension)};
-}
-
-Companions companionsOf(PictureFormat format, const std::string& path) {
-  const Companions names = companionNamesOf(format, path);
-  return {existingOfSize(names.palette, kGraPaletteFileSize),
-          existingOfSize(names.fourthPlane, kGraFourthPlaneSize)};
 }
 
 std::vector<std::string> companionFiles(PictureFormat format, const std::string& path) {

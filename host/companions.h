@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The companion files a plug-in uses beside a picture opened by name.
+// The companion files a plug-in may open beside a picture opened by name: their names, and the
+// files that must never be replaced while the picture is an input. Which companions a decode
+// took is not worked out here: the plug-in reports it (host/picture.h).
 //
-// A companion is found as the plug-in finds it: by the companion rule (framework/
+// A companion is named as the plug-in names it: by the companion rule (framework/
 // companion_rule.h), and, where the exact name does not exist, whatever the letter case of its
 // name, as Windows' file system finds it (framework/native_names.h).
 #pragma once
@@ -13,7 +15,7 @@
 
 namespace host {
 
-// Paths of the companions a picture uses; empty where it uses none.
+// Companions of a picture by what they give it; empty where it has none.
 struct Companions {
   std::string palette;      // a GRA picture's colours
   std::string fourthPlane;  // a GRA picture's plane 3
@@ -23,11 +25,6 @@ struct Companions {
 // companion rule), whether or not they exist: for a host that gathers them itself, as a browser
 // page does with the files a user dropped. Empty where the format uses none.
 Companions companionNamesOf(PictureFormat format, const std::string& path);
-
-// The companions the plug-in of format uses beside the picture at path: the files it opens by
-// the companion rule (whatever their letter case), where they have exactly the size the format
-// asks for.
-Companions companionsOf(PictureFormat format, const std::string& path);
 
 // Every file the plug-in of format would open as a companion of the picture at path, whatever
 // its size: the files a host must never replace while the picture is its input.

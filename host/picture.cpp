@@ -9,6 +9,7 @@
 #include "framework/little_endian.h"
 #include "framework/platform.h"
 #include "gra/gra_format.h"
+#include "host/dll_reports.h"
 #include "host/files.h"
 #include "host/reasons.h"
 #include "q/q_format.h"
@@ -116,25 +117,80 @@ OpenedPicture openFrom(const PluginSet& plugins, InputFile& in, const std::strin
   return opened;
 }
 
+// A plug-in call's companions held in memory and its report, through the native link.
+class LinkedExtras final : public LoaderReport {
+ public:
+  explicit LinkedExtras(const PictureFile& file) {
+    if (!file.companions) return;
+    for (const HeldFile& held : *file.companions) {
+      items_.push_back(
+          {held.name.c_str(), held.bytes.data(),
+           static_cast<std::int32_t>(std::min<std::size_t>(held.bytes.size(), INT32_MAX))});
+    }
+    held_ = {items_.data(), static_cast<std::int32_t>(items_.size())};
+    call_.companions = &held_;
+  }
+  LinkedExtras(const LinkedExtras&) = delete;
+  LinkedExtras& operator=(const LinkedExtras&) = delete;
+
+  const LinkedCall& call() { return call_; }
+
+  // What the loader told, into info.
+  void tell(PictureInfo& info) const {
+    info.colors = colors_;
+    info.companions = companions_;
+  }
+
+  void colors(int count) override { colors_ = count; }
+  void companionTaken(const char* name, CompanionUse use) override {
+    std::string& into =
+        use == CompanionUse::Palette ? companions_.palette : companions_.fourthPlane;
+    into = name;
+    // A file by the name the plug-in opened it by, which finds it whatever the letter case: the
+    // host names it as it lies on disk.
+    if (!call_.companions) {
+      if (std::string onDisk = fileToOpen(into); !onDisk.empty()) into = onDisk;
+    }
+  }
+
+ private:
+  std::vector<HeldCompanion> items_;
+  HeldCompanions held_{};
+  LinkedCall call_{nullptr, this};
+  int colors_ = 0;
+  Companions companions_;
+};
+
+// A plug-in DLL takes no held companions.
+Result heldNotTaken(const Plugin& plugin) {
+  return {LoaderResult::NotProvided,
+          "the " + plugin.moduleName +
+              " plug-in opens companion files by name only and cannot take them from memory"};
+}
+
 Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& source,
                 PictureInfo& info) {
   PictureInfoRecord record{};
-  const LoaderResult r =
-      plugin.getPictureInfo(source.pointer, source.length, source.flags, &record);
+  LinkedExtras extras(file);
+  LoaderResult r;
+  if (plugin.linkedPictureInfo) {
+    r = plugin.linkedPictureInfo(extras.call(), source.pointer, source.length, source.flags,
+                                 &record);
+  } else if (file.companions) {
+    return heldNotTaken(plugin);
+  } else {
+    r = plugin.getPictureInfo(source.pointer, source.length, source.flags, &record);
+  }
   if (r != LoaderResult::Ok) return failure(plugin, r, file);
   info = PictureInfo{};
   info.width = record.width;
   info.height = record.height;
   info.colorDepth = record.colorDepth;
   if (record.textHandle) info.comment = takeText(record.textHandle);
-  if (source.flags == kSourceIsFileName) info.companions = companionsOf(plugin.format, file.path);
-  if (plugin.format == PictureFormat::Gra) {
-    info.colors = info.companions.fourthPlane.empty() ? 8 : 16;
+  if (plugin.linkedPictureInfo) {
+    extras.tell(info);
   } else {
-    Bytes header = file.bytes;
-    if (header.size() < qformat::kHeaderSize) header = bytesOf(file, plugin.format);
-    info.colors =
-        header.size() > qformat::kColorModeOffset && qformat::isEightColor(header.data()) ? 8 : 16;
+    reportForDll(plugin, file, source.flags == kSourceIsFileName, info);
   }
   return {};
 }
@@ -144,10 +200,17 @@ Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& s
                   Picture& picture, const Progress& progress) {
   if (Result r = infoFrom(plugin, file, source, picture.info); !r) return r;
   BlockHandle info = 0, pixels = 0;
-  const LoaderResult r =
-      plugin.getPicture(source.pointer, source.length, source.flags, &info, &pixels,
-                        progress ? relayProgress : nullptr, reinterpret_cast<HostValue>(&progress));
+  const ProgressCallback relay = progress ? relayProgress : nullptr;
+  const auto userData = reinterpret_cast<HostValue>(&progress);
+  LinkedExtras extras(file);
+  const LoaderResult r = plugin.linkedPicture
+                             ? plugin.linkedPicture(extras.call(), source.pointer, source.length,
+                                                    source.flags, &info, &pixels, relay, userData)
+                             : plugin.getPicture(source.pointer, source.length, source.flags, &info,
+                                                 &pixels, relay, userData);
   if (r != LoaderResult::Ok) return failure(plugin, r, file);
+  // What GetPicture took is what the picture shows.
+  if (plugin.linkedPicture) extras.tell(picture.info);
   picture.format = plugin.format;
   picture.formatName = plugin.formatName();
   picture.infoBlock = takeBlock(info);

@@ -8,14 +8,26 @@
 //   if (host::Result r = host::decode(*plugin, file, picture); !r) report(r.reason);
 //
 // A picture named by a path is read by the plug-in by name, so that a GRA picture's companion
-// files count; one without a path (standard input, a browser's file) is handed over in memory.
+// files beside it count; one without a path (standard input, a browser's file) is handed over in
+// memory. A host that holds the companions in memory too hands them over with the picture:
+//
+//   host::PictureFile file{"", bytes, host::HeldFiles{{"CARD.RGB", palette}, {"CARD.E1", plane}}};
+//
+// The plug-in then takes them by the same rule as files beside the picture (the extension its
+// format asks for, the exact size), and looks for none by name.
+//
+// What the plug-in used (the colours the picture shows, the companions it took) is what the
+// plug-in's loader reported (framework/linked_host.h). A plug-in DLL cannot report; for that
+// case see host/dll_reports.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/picture_geometry.h"
@@ -27,19 +39,35 @@ namespace host {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A picture file: where it lies (empty when it has no name a plug-in can open) and its bytes.
-struct PictureFile {
-  std::string path;
+// A file a host holds in memory: its name (a companion's extension says which companion it is)
+// and its bytes.
+struct HeldFile {
+  std::string name;
   Bytes bytes;
 };
+using HeldFiles = std::vector<HeldFile>;
 
-// What GetPictureInfo tells of a picture, and what the host knows around it.
+// A picture file: where it lies (empty when it has no name a plug-in can open) and its bytes;
+// and, when the host holds them, its companions (then none are looked for beside path: an
+// empty list means the picture has none).
+struct PictureFile {
+  PictureFile() = default;
+  PictureFile(std::string path, Bytes bytes, std::optional<HeldFiles> companions = std::nullopt)
+      : path(std::move(path)), bytes(std::move(bytes)), companions(std::move(companions)) {}
+
+  std::string path;
+  Bytes bytes;
+  std::optional<HeldFiles> companions;
+};
+
+// What GetPictureInfo tells of a picture, and what the plug-in reported using.
 struct PictureInfo {
   int width = 0;
   int height = 0;
   int colorDepth = 0;  // bits per pixel of the bitmap handed over
   int colors = 0;      // 8 or 16 colours the picture can show
   std::string comment;
+  // The companions the plug-in took: a file's path as it lies on disk, a held file's name.
   Companions companions;
 };
 
@@ -96,11 +124,13 @@ OpenedPicture openStandardInput(const PluginSet& plugins, const Plugin* chosen =
 // Progress of a decode: done of total lines; answering true asks the plug-in to stop.
 using Progress = std::function<bool(int done, int total)>;
 
-// GetPictureInfo, with the comment taken over and the companions found.
+// GetPictureInfo, with the comment taken over, the colours and the companions the plug-in
+// took (a GRA picture's fourth plane as GetPicture would take it).
 Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info);
 
 // GetPictureInfo and GetPicture: the whole picture. When the plug-in cannot open the file by
-// its path any more, the bytes in memory are decoded (and no companions count).
+// its path any more, the bytes in memory are decoded (and no companion files count; held ones
+// do).
 Result decode(const Plugin& plugin, const PictureFile& file, Picture& picture,
               const Progress& progress = {});
 

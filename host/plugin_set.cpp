@@ -45,6 +45,8 @@ Plugin linkedPlugin(const Wanted& wanted) {
   p.getPictureInfo = &Exports::getPictureInfo;
   p.getPicture = &Exports::getPicture;
   p.getPreview = &Exports::getPreview;
+  p.linkedPictureInfo = &Exports::linkedPictureInfo;
+  p.linkedPicture = &Exports::linkedPicture;
   return p;
 }
 #endif

@@ -4,6 +4,10 @@
 // Natively the plug-ins' exports are linked in; on Windows the DLLs are loaded with
 // LoadLibrary and their exports found with GetProcAddress, as any host does. Either way a host
 // reaches the decoders only through these functions.
+//
+// A linked plug-in also offers its native link (framework/linked_host.h): GetPictureInfo and
+// GetPicture that take companions held in memory and report the colours and companions the
+// loader used. A DLL's five exports cannot; there the native link is missing (null).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +17,7 @@
 
 #include "framework/format_description.h"
 #include "framework/host_interface.h"
+#include "framework/linked_host.h"
 
 namespace host {
 
@@ -34,6 +39,9 @@ struct Plugin {
   GetPictureInfoFn getPictureInfo = nullptr;
   GetPictureFn getPicture = nullptr;
   GetPreviewFn getPreview = nullptr;
+  // The native link; null where the plug-in is a DLL.
+  LinkedPictureInfoFn linkedPictureInfo = nullptr;
+  LinkedPictureFn linkedPicture = nullptr;
 
   // String n of the plug-in's table (GetPluginInfo): 0 the interface version, 1 the
   // description, 2 the file name pattern ("*.gra"), 3 the format name ("GRA(4bit)").

@@ -106,6 +106,7 @@ LoaderResult QLoader::readHeader() {
   bitsPerPixel = eightColors ? kEightColorPlanes : kSixteenColorPlanes;
   colorCount = 1 << bitsPerPixel;
   rowBytes = kRowBytes;
+  reportColors(colorCount);
 
   std::uint8_t table[kSixteenColorTableSize];
   const int tableSize = tableSizeOf(header.data());

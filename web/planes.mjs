@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // GRA and Q pictures in JavaScript, decoded by the project's own plug-ins compiled to
-// WebAssembly (planes_core.mjs). This module knows no format: it places files where the
-// plug-ins look for them and hands back what they decoded, or the reason they could not.
+// WebAssembly (planes_core.mjs). This module knows no format: it pairs pictures with the
+// companion files their plug-in asks for, hands both over as bytes and hands back what the
+// plug-ins decoded and used, or the reason they could not.
 //
 //   import { createPlanes } from "./planes.mjs";
 //   const planes = await createPlanes();
@@ -21,11 +22,11 @@
 // A file is { name, bytes, folder }: bytes a Uint8Array, folder (optional) the folder it was
 // dropped from, so that only files of the same folder pair up. Only the first largestFile
 // bytes count. A file may come as { name, size, folder } without its bytes (one the page did
-// not read): it is listed among the other files. Each picture gets a folder of its
-// own in the module's in-memory file system, holding the picture under its name and its
-// companion files (a GRA picture's ".rgb" palette and ".e1" fourth plane) under the names the
-// plug-in opens, whatever the letter case they were dropped with: the plug-in then finds them
-// as it would on disk.
+// not read): it is listed among the other files. A picture's companion files (a GRA picture's
+// ".rgb" palette and ".e1" fourth plane) are the dropped files of its folder named as its
+// plug-in names them, whatever the letter case; they go with the picture to the plug-in, which
+// takes them by the same rule as files beside a picture on disk, and reports by their dropped
+// names those it took.
 import createPlanesCore from "./planes_core.mjs";
 import { wasmBase64 } from "./planes_wasm.mjs";
 
@@ -50,50 +51,45 @@ const commentText = new TextDecoder("utf-8");
 export class Planes {
   constructor(core) {
     this.core = core;
-    this.batches = 0;
     this.formats = core.formats();
     this.largestFile = Math.max(...this.formats.map((format) => format.largestFile));
   }
 
-  // The dropped files sorted into pictures (each with its companions placed beside it) and
-  // other files (with the reason no plug-in takes them). A picture whose name has a format's
-  // extension but whose contents do not pass is a picture entry with a reason; other files
-  // that are the companions of a dropped picture are not listed.
+  // The dropped files sorted into pictures (each with the companions paired with it) and other
+  // files (with the reason no plug-in takes them). A picture whose name has a format's extension
+  // but whose contents do not pass is a picture entry with a reason; other files that are the
+  // companions of a dropped picture are not listed.
   open(files) {
-    const { FS } = this.core;
-    const root = `/dropped/${++this.batches}`;
     const largestFile = this.largestFile;
     const unread = files.filter((file) => !file.bytes);
-    const placed = files.filter((file) => file.bytes).map((file, i) => {
-      const folder = `${root}/${i}`;
-      FS.mkdirTree(folder);
-      const path = `${folder}/${file.name}`;
-      FS.writeFile(path, file.bytes.subarray(0, largestFile));
-      return { file, folder, path, seen: this.core.examine(path) };
-    });
+    const read = files
+      .filter((file) => file.bytes)
+      .map((file) => {
+        const bytes = file.bytes.subarray(0, largestFile);
+        return { file: { ...file, bytes }, seen: this.core.examine(file.name, bytes) };
+      });
 
     const companionFiles = new Set();
     const pictures = [];
-    for (const p of placed) {
+    for (const p of read) {
       if (!p.seen.claimed) continue;
       const entry = {
         name: p.file.name,
         folder: p.file.folder || "",
-        path: p.path,
+        bytes: p.file.bytes,
         reason: p.seen.reason,
         wanted: p.seen.companionNames, // the companion names its plug-in looks for
-        companions: [], // the dropped files placed as such: { name, placedAs }
+        companions: [], // the dropped files paired with it: { name, bytes }
       };
       for (const wanted of p.seen.companionNames) {
-        const match = findCompanion(placed, p, wanted);
+        const match = findCompanion(read, p, wanted);
         if (!match) continue;
-        FS.writeFile(`${p.folder}/${wanted}`, match.file.bytes);
-        entry.companions.push({ name: match.file.name, placedAs: `${p.folder}/${wanted}` });
+        entry.companions.push({ name: match.file.name, bytes: match.file.bytes });
         companionFiles.add(match);
       }
       pictures.push(entry);
     }
-    const others = placed
+    const others = read
       .filter((p) => !p.seen.claimed && !companionFiles.has(p))
       .map((p) => ({ name: p.file.name, folder: p.file.folder || "", reason: p.seen.reason }))
       .concat(
@@ -108,11 +104,9 @@ export class Planes {
 
   // A picture of a batch, decoded now: see the top of this file for the fields.
   decode(entry) {
-    const out = this.core.decode(entry.path);
+    const out = this.core.decode(entry.name, entry.bytes, entry.companions);
     const result = { name: entry.name, folder: entry.folder, ok: out.ok, reason: out.reason };
     if (!out.ok) return result;
-    const dropped = (placedAs) =>
-      placedAs ? entry.companions.find((c) => c.placedAs === placedAs)?.name ?? null : null;
     const palette = [];
     for (let i = 0; i < 16; ++i) {
       palette.push({ red: out.palette[3 * i], green: out.palette[3 * i + 1], blue: out.palette[3 * i + 2] });
@@ -128,7 +122,7 @@ export class Planes {
       rgba: new Uint8ClampedArray(out.rgba.buffer),
       comment: commentText.decode(out.comment),
       commentBytes: out.comment,
-      companions: { palette: dropped(out.paletteFile), fourthPlane: dropped(out.fourthPlaneFile) },
+      companions: { palette: out.paletteFile || null, fourthPlane: out.fourthPlaneFile || null },
       milliseconds: out.milliseconds,
     });
   }
@@ -142,9 +136,9 @@ export class Planes {
 
 // The dropped file of the same folder that a picture's plug-in opens as wanted: the one of
 // exactly that name, else one that differs only in letter case.
-function findCompanion(placed, picture, wanted) {
+function findCompanion(read, picture, wanted) {
   const folder = picture.file.folder || "";
-  const candidates = placed.filter((p) => p !== picture && (p.file.folder || "") === folder);
+  const candidates = read.filter((p) => p !== picture && (p.file.folder || "") === folder);
   return (
     candidates.find((p) => p.file.name === wanted) ??
     candidates.find((p) => p.file.name.toLowerCase() === wanted.toLowerCase()) ??

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The web module: the host library's calls for a browser page, by way of embind. It knows no
-// format of its own: the plug-ins, linked in through their five exports, decode, and the host
+// format of its own: the plug-ins, linked in through their native link, decode, and the host
 // library recognises files and words every reason.
 //
-// Pictures are files in the module's in-memory file system, so that a GRA picture opened by
-// name finds its companions beside it as on disk. planes.mjs writes the dropped files there;
-// these calls read them by path:
+// The page holds every dropped file as bytes and hands them over as they are; nothing is written
+// into a file system. A GRA picture's companions go with it as held files, which the plug-in
+// takes by the same rule as files beside a picture on disk:
 //
-//   examine(path)  which plug-in takes the file, why none does, which companion names its
-//                  plug-in looks for beside it;
-//   decode(path)   the picture as the plug-in hands it over, or the reason it cannot;
-//   formats()      what the page shows and needs of each format, from its description: name,
-//                  title, extensions, MIME type, largest file and companion files.
+//   examine(name, bytes)             which plug-in takes the file, why none does, which
+//                                    companion names its plug-in looks for beside it;
+//   decode(name, bytes, companions)  the picture as the plug-in hands it over, or the reason it
+//                                    cannot; companions: [{ name, bytes }] the page paired with
+//                                    it, of which the plug-in reports those it took;
+//   formats()                        what the page shows and needs of each format, from its
+//                                    description: name, title, extensions, MIME type, largest
+//                                    file and companion files.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -19,7 +22,6 @@
 #include <string>
 
 #include "host/companions.h"
-#include "host/files.h"
 #include "host/picture.h"
 #include "host/plugin_set.h"
 #include "host/reasons.h"
@@ -33,63 +35,65 @@ const host::PluginSet& plugins() {
   return set;
 }
 
-std::string fileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A JavaScript copy of bytes in the module's memory, which stays valid after the memory grows
 // or the bytes are freed.
 val copyOut(const std::uint8_t* data, std::size_t size) {
   return val::global("Uint8Array").new_(emscripten::typed_memory_view(size, data));
 }
 
-// The file at path and the plug-in that takes it, as a host asks: IsSupported with the file's
-// name and first bytes. reason says why there is none.
+host::Bytes bytesOf(const val& array) {
+  return emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
+}
+
+// A dropped file and the plug-in that takes it, as a host asks: IsSupported with the file's name
+// and first bytes. reason says why there is none.
 struct Opened {
   host::PictureFile file;
   const host::Plugin* plugin = nullptr;
   std::string reason;
 };
 
-Opened open(const std::string& path) {
+Opened open(const std::string& name, const val& bytes) {
   Opened opened;
-  opened.file.path = path;
-  if (host::Result r = host::readFile(path, opened.file.bytes); !r) {
-    opened.reason = r.reason;
-    return opened;
-  }
-  const std::string name = fileNameOf(path);
+  opened.file.bytes = bytesOf(bytes);
   opened.plugin = plugins().recognise(name, opened.file.bytes);
   if (!opened.plugin) opened.reason = host::whyNotRecognised(plugins(), name, opened.file.bytes);
   return opened;
 }
 
-val examine(const std::string& path) {
-  const Opened opened = open(path);
+val examine(const std::string& name, const val& bytes) {
+  const Opened opened = open(name, bytes);
   val out = val::object();
   out.set("plugin", opened.plugin ? opened.plugin->name : std::string());
   // A name with a format's extension is meant as a picture, whether or not it is one.
-  out.set("claimed", opened.plugin || plugins().byFileName(fileNameOf(path)));
+  out.set("claimed", opened.plugin || plugins().byFileName(name));
   out.set("reason", opened.reason);
   val names = val::array();
   if (opened.plugin) {
-    const host::Companions wanted = host::companionNamesOf(opened.plugin->format, fileNameOf(path));
-    for (const std::string& name : {wanted.palette, wanted.fourthPlane}) {
-      if (!name.empty()) names.call<void>("push", name);
+    const host::Companions wanted = host::companionNamesOf(opened.plugin->format, name);
+    for (const std::string& wantedName : {wanted.palette, wanted.fourthPlane}) {
+      if (!wantedName.empty()) names.call<void>("push", wantedName);
     }
   }
   out.set("companionNames", names);
   return out;
 }
 
-val decode(const std::string& path) {
-  const Opened opened = open(path);
+val decode(const std::string& name, const val& bytes, const val& companions) {
+  Opened opened = open(name, bytes);
   val out = val::object();
   out.set("ok", false);
   out.set("reason", opened.reason);
   if (!opened.plugin) return out;
   out.set("plugin", opened.plugin->name);
+
+  host::HeldFiles held;
+  const auto count = companions["length"].as<std::size_t>();
+  for (std::size_t i = 0; i < count; ++i) {
+    const val companion = companions[i];
+    held.push_back({companion["name"].as<std::string>(), bytesOf(companion["bytes"])});
+  }
+  opened.file.companions = std::move(held);
 
   host::Picture picture;
   const auto start = std::chrono::steady_clock::now();

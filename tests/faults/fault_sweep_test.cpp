@@ -3,9 +3,11 @@
 // for both plug-ins: a GRA picture by name with its palette and fourth-plane files, and Q
 // pictures of 8 and 16 colours with comments, by name and from memory. Each failure must give
 // its own code, or Ok where the plug-in does without what failed (the copy of the name, a
-// companion file); must hand the host nothing on failure; and must leave nothing behind.
+// companion file); must hand the host nothing on failure; and must leave nothing behind. The
+// native link's calls too: with a report, and with companions held in memory.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/plugin_exports.h"
 #include "gra/gra_loader.h"
@@ -26,13 +28,23 @@ int pixelAt(int x, int y) {
   return y < kPictureHeight / 2 ? (x / 40) & 15 : ((x / 8 + y / 8) % 2) * 9 + (y / 50) % 7;
 }
 
-TEST(FaultSweep, GraByNameWithPaletteAndFourthPlane) {
+// A report that notes nothing: the sweeps check what is held, not what is told.
+struct IgnoredReport final : LoaderReport {
+  void colors(int) override {}
+  void companionTaken(const char*, CompanionUse) override {}
+};
+
+GraFiles sweptGraFiles() {
   auto picture = std::make_unique<GraPicture>();
   for (int y = 0; y < kPictureHeight; ++y) {
     for (int x = 0; x < kPictureWidth; ++x) picture->at(x, y) = pixelAt(x, y);
   }
   picture->colors[0] = Color4{1, 2, 3};
-  const GraFiles files = writeGra(*picture);
+  return writeGra(*picture);
+}
+
+TEST(FaultSweep, GraByNameWithPaletteAndFourthPlane) {
+  const GraFiles files = sweptGraFiles();
   TempDir dir;
   const std::string path = dir.write("pic.gra", files.picture);
   dir.write("pic.rgb", files.palette);
@@ -46,6 +58,49 @@ TEST(FaultSweep, GraByNameWithPaletteAndFourthPlane) {
   EXPECT_EQ(made.opens, 3);
   sweep("GetPictureInfo", getPictureInfo<Gradec>(byName, false),
         {{Kind::Allocation, 1}, {Kind::Open, 2}});
+
+  // The native link with a report: GetPictureInfo looks for the fourth plane too (open 3).
+  IgnoredReport report;
+  const LinkedCall reported{nullptr, &report};
+  EXPECT_EQ(sweep("reported GetPicture", linkedPicture<Gradec>(byName, reported),
+                  {{Kind::Allocation, 1}, {Kind::Open, 2}, {Kind::Open, 3}})
+                .opens,
+            3);
+  EXPECT_EQ(sweep("reported GetPictureInfo", linkedPictureInfo<Gradec>(byName, reported),
+                  {{Kind::Allocation, 1}, {Kind::Open, 2}, {Kind::Open, 3}})
+                .opens,
+            3);
+}
+
+// The picture and its companions in memory: nothing is opened, and the pixels are those of the
+// decode by name with the companion files beside it.
+TEST(FaultSweep, GraFromMemoryWithHeldCompanions) {
+  const GraFiles files = sweptGraFiles();
+  TempDir dir;
+  const std::string path = dir.write("pic.gra", files.picture);
+  dir.write("pic.rgb", files.palette);
+  dir.write("pic.e1", files.fourthPlane);
+  HGLOBAL info = 0, pixels = 0;
+  ASSERT_EQ(Gradec::getPicture(path.c_str(), 0, kSourceIsFileName, &info, &pixels, nullptr, 0),
+            LoaderResult::Ok);
+  const host_contract::HandedPicture byName =
+      standInContract().afterPicture("GetPicture", LoaderResult::Ok, info, pixels, kUntouched);
+
+  const std::vector<HeldCompanion> items{
+      {"pic.rgb", files.palette.data(), static_cast<std::int32_t>(files.palette.size())},
+      {"pic.e1", files.fourthPlane.data(), static_cast<std::int32_t>(files.fourthPlane.size())}};
+  const HeldCompanions held{items.data(), static_cast<std::int32_t>(items.size())};
+  IgnoredReport report;
+  const LinkedCall linked{&held, &report};
+  const Source fromMemory{reinterpret_cast<const char*>(files.picture.data()),
+                          static_cast<std::int32_t>(files.picture.size()), kSourceIsMemory};
+  const auto made =
+      sweep("GetPicture from memory", linkedPicture<Gradec>(fromMemory, linked, byName.pixels), {});
+  EXPECT_EQ(made.opens, 0);
+  EXPECT_GT(made.allocations, 0);
+  EXPECT_EQ(
+      sweep("GetPictureInfo from memory", linkedPictureInfo<Gradec>(fromMemory, linked), {}).opens,
+      0);
 }
 
 TEST(FaultSweep, QOfEightAndSixteenColoursWithCommentsByNameAndFromMemory) {

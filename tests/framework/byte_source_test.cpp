@@ -79,7 +79,7 @@ TEST(FileSource, NameCopyFailureStillReadsAndStillCloses) {
     std::uint8_t out = 0;
     EXPECT_EQ(loader.readBytes(&out, 1), 1);
     EXPECT_EQ(out, 7);
-    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << "no name copy, no companion";
+    EXPECT_FALSE(loader.openCompanion("rgb", 48)) << "no name copy, no companion";
   }
   expectNothingHeld();
 }
@@ -96,7 +96,7 @@ TEST(HandleSource, HostHandleIsReadFromItsPositionAndNeverClosed) {
     std::uint8_t out[2] = {};
     EXPECT_EQ(loader.readBytes(out, 2), 2);
     EXPECT_EQ(out[0], 2);
-    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << "no name, no companion";
+    EXPECT_FALSE(loader.openCompanion("rgb", 48)) << "no name, no companion";
   }
   EXPECT_EQ(_llseek(handle, 0, FILE_CURRENT), 3) << "position left where reading stopped";
   EXPECT_EQ(_lclose(handle), 0) << "the host's handle is still open";
@@ -132,8 +132,8 @@ class Companions : public ::testing::Test {
  protected:
   // Opens name in the loader; answers the name the companion lookup produced, or "" for -1.
   std::string lookUp(ImageLoader& loader, const char* extension, int expectedSize) {
-    HFILE companion = loader.openCompanion(extension, expectedSize);
-    if (companion < 0) return "";
+    Companion companion = loader.openCompanion(extension, expectedSize);
+    if (!companion) return "";
     loader.closeCompanion(companion);
     return std::filesystem::path(loader.fileName).filename().string();
   }
@@ -166,7 +166,7 @@ TEST_F(Companions, NoUsableDotMeansNone) {
     dir.write(name, {});
     ImageLoader loader;
     ASSERT_EQ(loader.openByName(dir.file(name).c_str()), LoaderResult::Ok);
-    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << name;
+    EXPECT_FALSE(loader.openCompanion("rgb", 48)) << name;
   }
   expectNothingHeld();
 }
@@ -177,16 +177,18 @@ TEST_F(Companions, WrongSizeIsClosedAndRefused) {
   ASSERT_EQ(loader.openByName(dir.file("pic.gra").c_str()), LoaderResult::Ok);
   for (int size : {47, 49}) {
     dir.write("pic.rgb", Bytes(static_cast<std::size_t>(size)));
-    EXPECT_EQ(loader.openCompanion("rgb", 48), -1) << size;
+    EXPECT_FALSE(loader.openCompanion("rgb", 48)) << size;
     EXPECT_EQ(platform::usage().openFiles, 1) << "only the picture stays open";
   }
   dir.write("pic.rgb", Bytes(48, 5));
-  HFILE companion = loader.openCompanion("rgb", 48);
-  ASSERT_GE(companion, 0);
+  Companion companion = loader.openCompanion("rgb", 48);
+  ASSERT_GE(companion.file, 0);
   std::uint8_t first = 0;
-  EXPECT_EQ(_lread(companion, &first, 1), 1u) << "the companion is read from its start";
+  EXPECT_EQ(companion.read(&first, 1), 1u) << "the companion is read from its start";
   EXPECT_EQ(first, 5);
   loader.closeCompanion(companion);
+  EXPECT_FALSE(companion) << "closing forgets the companion";
+  EXPECT_EQ(platform::usage().openFiles, 1);
 }
 
 // As on Windows, whose file system ignores letter case: CARD.GRA finds CARD.RGB and CARD.E1 by
@@ -239,11 +241,105 @@ TEST_F(Companions, MissingCompanionAndMemorySourceGiveNone) {
   dir.write("pic.gra", {});
   ImageLoader named;
   ASSERT_EQ(named.openByName(dir.file("pic.gra").c_str()), LoaderResult::Ok);
-  EXPECT_EQ(named.openCompanion("e1", 32000), -1);
+  EXPECT_FALSE(named.openCompanion("e1", 32000));
   Bytes block(16);
   ImageLoader memory;
   memory.attachMemory(block.data(), 16);
-  EXPECT_EQ(memory.openCompanion("rgb", 48), -1);
+  EXPECT_FALSE(memory.openCompanion("rgb", 48));
+}
+
+// Companions a linked host holds in memory: taken by the extension their names carry, under the
+// same rule as files (exact size, read from the start), with no name copy and no file opened.
+TEST(HeldCompanions, TakenByExtensionAtTheirExactSizeOnly) {
+  const Bytes palette(48, 7), shortPalette(47, 1), plane(32000, 9);
+  struct Case {
+    std::vector<HeldCompanion> held;
+    const char* extension;
+    int size;
+    const char* taken;  // the name of the held companion taken; null for none
+  };
+  const Case cases[] = {
+      {{{"card.rgb", palette.data(), 48}}, "rgb", 48, "card.rgb"},
+      {{{"CARD.RGB", palette.data(), 48}}, "rgb", 48, "CARD.RGB"},  // letter case aside
+      {{{"x.e1", plane.data(), 32000}, {"x.rgb", palette.data(), 48}}, "rgb", 48, "x.rgb"},
+      {{{"x.e1", plane.data(), 32000}, {"x.rgb", palette.data(), 48}}, "e1", 32000, "x.e1"},
+      {{{"card.rgb", shortPalette.data(), 47}}, "rgb", 48, nullptr},  // one byte short
+      {{{"card.rgb", palette.data(), 48}}, "rgb", 47, nullptr},
+      {{{"card.rgb", palette.data(), 48}}, "e1", 48, nullptr},  // another extension
+      {{{"palette", palette.data(), 48}}, "rgb", 48, nullptr},  // no extension to go by
+      {{{"card.xrgb", palette.data(), 48}}, "rgb", 48, nullptr},
+      {{{"card.rgbx", palette.data(), 48}}, "rgb", 48, nullptr},
+      {{{nullptr, palette.data(), 48}}, "rgb", 48, nullptr},
+      {{}, "rgb", 48, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.extension) + " of " + (c.held.empty() ? "none" : "held files"));
+    const HeldCompanions held{c.held.data(), static_cast<std::int32_t>(c.held.size())};
+    Bytes picture(16);
+    ImageLoader loader;
+    loader.attachMemory(picture.data(), 16);
+    loader.heldCompanions = &held;
+    platform::setFaultPlan({});
+    Companion companion = loader.openCompanion(c.extension, c.size);
+    EXPECT_EQ(platform::operationCounts().opens, 0) << "no file is looked for";
+    if (!c.taken) {
+      EXPECT_FALSE(companion);
+      continue;
+    }
+    ASSERT_TRUE(companion);
+    EXPECT_STREQ(companion.held->name, c.taken);
+    std::vector<std::uint8_t> read(static_cast<std::size_t>(c.size) + 1, 0xEE);
+    EXPECT_EQ(companion.read(read.data(), static_cast<UINT>(read.size())),
+              static_cast<UINT>(c.size))
+        << "read from its start to its end and no further";
+    EXPECT_EQ(read[0], companion.held->bytes[0]);
+    EXPECT_EQ(read.back(), 0xEE);
+    EXPECT_EQ(companion.read(read.data(), 1), 0u);
+    loader.closeCompanion(companion);
+    EXPECT_FALSE(companion);
+  }
+  expectNothingHeld();
+}
+
+TEST(HeldCompanions, TakeThePlaceOfFilesBesideAPictureOpenedByName) {
+  TempDir dir;
+  dir.write("pic.gra", {});
+  dir.write("pic.rgb", Bytes(48, 1));
+  const Bytes plane(32000, 2);
+  const HeldCompanion items[] = {{"other.E1", plane.data(), 32000}};
+  for (std::int32_t count : {0, 1}) {
+    const HeldCompanions held{items, count};
+    ImageLoader loader;
+    ASSERT_EQ(loader.openByName(dir.file("pic.gra").c_str()), LoaderResult::Ok);
+    loader.heldCompanions = &held;
+    EXPECT_FALSE(loader.openCompanion("rgb", 48)) << "the file beside the picture is not taken";
+    EXPECT_EQ(static_cast<bool>(loader.openCompanion("e1", 32000)), count == 1);
+    EXPECT_STREQ(loader.fileName, dir.file("pic.gra").c_str()) << "the name copy is not edited";
+  }
+  expectNothingHeld();
+}
+
+TEST(HeldCompanions, SeekWithinTheBytesOnly) {
+  const Bytes plane = [] {
+    Bytes bytes(32000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / 160);
+    return bytes;
+  }();
+  const HeldCompanion item{"p.e1", plane.data(), 32000};
+  const HeldCompanions held{&item, 1};
+  ImageLoader loader;
+  loader.heldCompanions = &held;
+  Companion companion = loader.openCompanion("e1", 32000);
+  ASSERT_TRUE(companion);
+  EXPECT_TRUE(companion.seek(160 * 7));
+  std::uint8_t byte = 0;
+  EXPECT_EQ(companion.read(&byte, 1), 1u);
+  EXPECT_EQ(byte, 7);
+  EXPECT_TRUE(companion.seek(32000));
+  EXPECT_EQ(companion.read(&byte, 1), 0u);
+  EXPECT_FALSE(companion.seek(32001));
+  EXPECT_FALSE(companion.seek(-1));
+  loader.closeCompanion(companion);
 }
 
 }  // namespace

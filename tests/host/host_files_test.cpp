@@ -163,11 +163,10 @@ TEST_F(HostFiles, CompanionsAreFoundAsThePluginFindsThem) {
   const std::string picture = dir.write("CARD.GRA", set.picture);
   dir.write("CARD.RGB", set.palette);
   dir.write("card.E1", set.fourthPlane);
-  const host::Companions found = host::companionsOf(host::PictureFormat::Gra, picture);
-  EXPECT_EQ(found.palette, dir.file("CARD.RGB"));
-  EXPECT_EQ(found.fourthPlane, dir.file("card.E1"));
   host::Picture decoded;
   ASSERT_TRUE(host::decode(*plugins.byName("gra"), {picture, {}}, decoded));
+  EXPECT_EQ(decoded.info.companions.palette, dir.file("CARD.RGB"));
+  EXPECT_EQ(decoded.info.companions.fourthPlane, dir.file("card.E1"));
   EXPECT_EQ(decoded.info.colors, 16);
 
   const host::CompanionOwner owner = host::ownerOfCompanion(dir.file("CARD.RGB"));

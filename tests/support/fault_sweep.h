@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "framework/host_interface.h"
+#include "framework/linked_host.h"
 #include "framework/platform.h"
 #include "tests/support/test_support.h"
 
@@ -76,6 +77,36 @@ Call getPicture(Source s, Bytes expectedPixels = {}) {
     if (r == LoaderResult::Ok && !expectedPixels.empty()) {
       EXPECT_TRUE(handed.pixels == expectedPixels);
     }
+    return r;
+  };
+}
+
+// GetPicture of the native link, with what a linked host passes besides (framework/
+// linked_host.h), which must outlive the call.
+template <class Exports>
+Call linkedPicture(Source s, const LinkedCall& linked, Bytes expectedPixels = {}) {
+  return [s, linked, expectedPixels](platform::OperationCounts& made) {
+    HGLOBAL info = kUntouched, pixels = kUntouched;
+    const LoaderResult r =
+        Exports::linkedPicture(linked, s.text, s.length, s.flags, &info, &pixels, nullptr, 0);
+    made = endPluginCall();
+    const host_contract::HandedPicture handed =
+        standInContract().afterPicture("GetPicture", r, info, pixels, kUntouched);
+    if (r == LoaderResult::Ok && !expectedPixels.empty()) {
+      EXPECT_TRUE(handed.pixels == expectedPixels);
+    }
+    return r;
+  };
+}
+
+template <class Exports>
+Call linkedPictureInfo(Source s, const LinkedCall& linked) {
+  return [s, linked](platform::OperationCounts& made) {
+    PictureInfoRecord record;
+    std::memset(&record, 0x5A, sizeof record);
+    const LoaderResult r = Exports::linkedPictureInfo(linked, s.text, s.length, s.flags, &record);
+    made = endPluginCall();
+    standInContract().afterPictureInfo(r, record.textHandle, kUntouched);
     return r;
   };
 }

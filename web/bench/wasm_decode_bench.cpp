@@ -20,6 +20,7 @@
 #include "framework/platform.h"
 #include "host/companions.h"
 #include "host/files.h"
+#include "host/picture.h"
 #include "host/plugin_set.h"
 #include "host/reasons.h"
 
@@ -123,7 +124,10 @@ int main(int argc, char** argv) {
       ++failed;
       continue;
     }
-    const host::Companions companions = host::companionsOf(s.plugin->format, "/host" + path);
+    // The companions that the plug-in takes beside the picture, as it reports them.
+    host::PictureInfo info;
+    host::readInfo(*s.plugin, {"/host" + path, s.file}, info);
+    const host::Companions& companions = info.companions;
     EM_ASM(FS.mkdirTree('/memory'));
     if (!companions.fourthPlane.empty()) {
       s.path = "/memory/" + name;
