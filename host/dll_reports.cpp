@@ -38,7 +38,7 @@ void reportForDll(const Plugin& plugin, const PictureFile& file, bool byName, Pi
   Bytes header = file.bytes;
   if (header.size() <= qformat::kColorModeOffset && byName) {
     InputFile in;
-    if (in.open(file.path).empty()) in.readUpTo(qformat::kHeaderSize, header);
+    if (in.open(file.path)) in.readUpTo(qformat::kHeaderSize, header);
   }
   info.colors =
       header.size() > qformat::kColorModeOffset && qformat::isEightColor(header.data()) ? 8 : 16;

@@ -115,9 +115,7 @@ int main(int argc, char** argv) {
     return 1;
   };
   std::vector<std::uint8_t> template_;
-  if (std::string error = host::readFile(argv[2], template_); !error.empty()) {
-    return fail(argv[2], error);
-  }
+  if (host::Result r = host::readFile(argv[2], template_); !r) return fail(argv[2], r.reason);
   const auto formats = host::formatDescriptions();
   const std::string entry =
       thumbnailerEntry(std::string(template_.begin(), template_.end()), formats);
@@ -125,8 +123,8 @@ int main(int argc, char** argv) {
   const std::string xml = mimePackage(formats);
   for (const auto& [path, text] : {std::pair{argv[1], xml}, std::pair{argv[3], entry}}) {
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    if (std::string error = host::writeFileAtomically(path, bytes, true); !error.empty()) {
-      return fail(path, error);
+    if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
+      return fail(path, r.reason);
     }
   }
   return 0;
