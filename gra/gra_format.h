@@ -151,8 +151,11 @@ inline constexpr FormatDescription kGraFormat{
     .title = "GRA picture",
     .extensions = kGraExtensions,
     .mimeType = "image/x-gra",
-    // 80: the contents decide before the name, since *.gra is also another program's type and
-    // a GRA header begins with the bytes 00 01 00 00 00 of a TrueType font's magic.
+    // 80, the level from which contents decide before names: *.gra is also another program's
+    // type, and the tools that look at globs first (xdg-mime outside GNOME and KDE) would
+    // otherwise name a GRA picture after that type; GIO, which looks at the contents when two
+    // globs match, agrees. A GRA header also begins with the bytes 00 01 00 00 00 of a
+    // TrueType font's magic.
     .signature = {offsetof(GraHeader, signature), {kGraSignature, sizeof kGraSignature}, 80},
     .largestFile = kGraLargestFile,
     .headerProblem = graHeaderProblem,
