@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "framework/little_endian.h"
 
@@ -151,6 +152,10 @@ struct PngReader {
 Result readPng(const std::string& path, RgbaImage& image, std::size_t maxPixels) {
   image = RgbaImage{};
   PngReader reader;
+  // A folder opens as a file on some systems, and then reads as no PNG at all.
+  std::error_code kindError;
+  if (std::filesystem::is_directory(path, kindError))
+    return {LoaderResult::OpenFailed, "is a folder"};
   reader.file = std::fopen(path.c_str(), "rb");
   if (!reader.file)
     return {LoaderResult::OpenFailed, std::string("cannot open (") + std::strerror(errno) + ")"};

@@ -224,6 +224,8 @@ TEST(ReadPng, SixteenBitSamplesByTheirHighByteWithoutGamma) {
   EXPECT_EQ(image.width, 2);
   EXPECT_EQ(said(host::readPng(dir.file("missing.png"), image)),
             "OpenFailed: cannot open (No such file or directory)");
+  fs::create_directory(dir.file("folder.png"));
+  EXPECT_EQ(said(host::readPng(dir.file("folder.png"), image)), "OpenFailed: is a folder");
 }
 
 }  // namespace

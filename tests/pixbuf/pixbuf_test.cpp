@@ -50,6 +50,8 @@ class Error {
   }
   explicit operator bool() const { return error_ != nullptr; }
   std::string message() const { return error_ ? error_->message : ""; }
+  // The GdkPixbufError code, or -1 for none or an error of another domain.
+  int code() const { return error_ && error_->domain == GDK_PIXBUF_ERROR ? error_->code : -1; }
   void clear() {
     if (error_) g_error_free(error_);
     error_ = nullptr;
@@ -165,6 +167,7 @@ struct PieceLoad {
   bool ok = false;
   PixbufPtr pixbuf;
   std::string error;
+  int errorCode = -1;      // its GdkPixbufError code
   std::string format;      // the format gdk-pixbuf chose
   int announcedWidth = 0;  // from the size-prepared signal
   int announcedHeight = 0;
@@ -204,6 +207,7 @@ PieceLoad loadInPieces(const Bytes& bytes, std::size_t piece, const char* type) 
   }
   load.ok = ok;
   load.error = error.message();
+  load.errorCode = error.code();
   if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) {
     load.pixbuf.reset(static_cast<GdkPixbuf*>(g_object_ref(pixbuf)));
   }
@@ -490,6 +494,8 @@ void expectRefused(const std::string& sample, const Bytes& bytes, const std::str
   EXPECT_FALSE(load.ok);
   EXPECT_FALSE(load.pixbuf);
   EXPECT_NE(load.error.find(titleOf(sample)), std::string::npos) << load.error;
+  // Damaged data or another kind of file, not a failure of the loader itself.
+  EXPECT_EQ(load.errorCode, GDK_PIXBUF_ERROR_CORRUPT_IMAGE) << load.error;
 
   // By file name, gdk-pixbuf chooses the module itself: ours when the signature is still there,
   // else none. Either way an error.
