@@ -27,6 +27,8 @@
 
 #include "tests/pixbuf/glib_test_support.h"
 #include "tests/pixbuf/png_reference.h"
+#include "tests/support/pictures.h"
+#include "tests/support/pinned.h"
 
 namespace fs = std::filesystem;
 
@@ -320,6 +322,37 @@ INSTANTIATE_TEST_SUITE_P(Pictures, Samples, testing::ValuesIn(sampleNames()),
                            std::replace(name.begin(), name.end(), '.', '_');
                            return name;
                          });
+
+// --- The pinned outputs ----------------------------------------------------------------------
+
+// Every picture of the test-picture set, loaded by file name beside its companions, shows the
+// colours pinned in tests/expected/decoded.sha256 (a pixbuf has no indices or palette, and its
+// comment is made valid UTF-8), and the files the plug-ins refuse do not load.
+TEST(Pinned, EveryTestPictureShowsThePinnedColours) {
+  const pinned::File file = pinned::read(PINNED_FILE);
+  ASSERT_EQ(file.error, "");
+  const fs::path folder = References::scratch / "pinned";
+  const std::vector<pictures::PictureFiles> set = pictures::pinnedSet();
+  ASSERT_EQ(pictures::writeAll(folder.string(), set), "");
+  for (const pictures::PictureFiles& p : set) {
+    Error error;
+    PixbufPtr pixbuf(gdk_pixbuf_new_from_file((folder / p.name).c_str(), error.out()));
+    pinned::Entry got = pinned::refused(p.name, "refused");
+    if (pixbuf) {
+      const int width = gdk_pixbuf_get_width(pixbuf.get()),
+                channels = gdk_pixbuf_get_n_channels(pixbuf.get());
+      const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
+      const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf.get());
+      Bytes rgb;
+      for (int y = 0; y < gdk_pixbuf_get_height(pixbuf.get()); ++y)
+        for (int x = 0; x < width; ++x)
+          rgb.insert(rgb.end(), pixels + y * stride + x * channels,
+                     pixels + y * stride + x * channels + 3);
+      got = {p.name, "Ok", "", "", "", pinned::sha256(rgb)};
+    }
+    EXPECT_EQ(pinned::compare(file, got), "");
+  }
+}
 
 // --- Companion files and the recovered file name --------------------------------------------
 

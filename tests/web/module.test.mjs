@@ -6,7 +6,8 @@ import assert from "node:assert/strict";
 import { copyFileSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { before, test } from "node:test";
-import { nativeDecode, samples, temporaryFolder, webBuild, writeWriterPictures } from "./native.mjs";
+import { nativeDecode, samples, temporaryFolder, webBuild, writeTestPictures } from "./native.mjs";
+import { hashesOf, readPinned } from "./pinned.mjs";
 
 let planes;
 before(async () => {
@@ -55,12 +56,37 @@ test("every sample decodes as planeconv decodes it, companions and comments incl
 
 test("the writers' pictures decode as planeconv decodes them", (t) => {
   const folder = temporaryFolder(t);
-  writeWriterPictures(folder);
-  const pictures = decodeFolderLikeNative(t, folder);
-  assert.equal(pictures.length, 5);
-  const busy8 = pictures.find((p) => p.name === "busy8.q");
-  assert.equal(busy8.colors, 8);
-  assert.ok(busy8.commentBytes.includes(0xa4), "comment bytes above 127 pass as they stand");
+  writeTestPictures(folder);
+  const pictures = decodeFolderLikeNative(t, join(folder, "writer"));
+  assert.ok(pictures.length >= 20, `${pictures.length} writer pictures`);
+  const eight = pictures.find((p) => p.name === "q8-scattered-literal.q");
+  assert.equal(eight.colors, 8);
+  assert.ok(eight.commentBytes.includes(0xa4), "comment bytes above 127 pass as they stand");
+});
+
+// Every picture of the test-picture set, dropped with its folder's files, against the hashes
+// pinned in tests/expected/decoded.sha256; a refused file must be refused (the module gives its
+// reason, not its result code).
+test("every test picture decodes to the pinned outputs", (t) => {
+  const pinned = readPinned();
+  const folder = temporaryFolder(t);
+  writeTestPictures(folder);
+  const decoded = new Map();
+  for (const part of ["samples", "writer", "malformed"]) {
+    const names = readdirSync(join(folder, part)).sort();
+    const { pictures, others } = planes.decodeFiles(names.map((name) => file(join(folder, part), name)));
+    for (const p of [...pictures, ...others]) decoded.set(`${part}/${p.name}`, p);
+  }
+  for (const [name, want] of pinned) {
+    const picture = decoded.get(name);
+    assert.ok(picture, `${name} was handed to the module`);
+    if (want.result !== "Ok") {
+      assert.notEqual(picture.ok, true, `${name} is refused (${want.result})`);
+    } else {
+      assert.equal(picture.ok, true, `${name}: ${picture.reason}`);
+      assert.deepEqual(hashesOf(picture), want, name);
+    }
+  }
 });
 
 test("companions pair with their picture whatever the letter case, within one folder", (t) => {
