@@ -103,29 +103,16 @@ void drawShapes(Canvas canvas, std::mt19937& random) {
     });
   }
   for (int n = 0; n < 300; ++n) {
-    int x = value(640), y = value(400);
+    int x = value(640), y = value(400);  // in turn: argument order is unspecified
     canvas.set(x, y, value(16));
   }
 }
 
-Colours cardColours() {  // a hue wheel and greys
-  return {{{0, 0, 0},
-           {0, 3, 9},
-           {15, 0, 0},
-           {15, 0, 15},
-           {0, 15, 0},
-           {0, 15, 15},
-           {15, 15, 0},
-           {15, 15, 15},
-           {15, 8, 0},
-           {8, 15, 0},
-           {0, 15, 8},
-           {0, 8, 15},
-           {8, 0, 15},
-           {15, 0, 8},
-           {9, 9, 9},
-           {5, 5, 5}}};
-}
+// A hue wheel and greys.
+constexpr Color4 kCardColours[kPaletteEntries] = {
+    {0, 0, 0},   {0, 3, 9},    {15, 0, 0}, {15, 0, 15}, {0, 15, 0}, {0, 15, 15},
+    {15, 15, 0}, {15, 15, 15}, {15, 8, 0}, {8, 15, 0},  {0, 15, 8}, {0, 8, 15},
+    {8, 0, 15},  {15, 0, 8},   {9, 9, 9},  {5, 5, 5}};
 
 Colours gradientColours() {  // deep blue to warm white
   Colours colours{};
@@ -265,7 +252,7 @@ std::vector<PictureFiles> samples() {
   std::vector<PictureFiles> out;
   GraPicture card;
   card.pixels = draw(Scene::Card);
-  card.colors = cardColours();
+  std::copy(std::begin(kCardColours), std::end(kCardColours), card.colors.begin());
   out.push_back(graFiles("samples/card.gra", card, {}, 0x0F));
 
   GraPicture plain;
