@@ -97,6 +97,13 @@ demo: native win32 web
 	@echo "The viewer page, to open in a browser (it works offline, from disk):"
 	@echo "  file://$(CURDIR)/build/web/viewer.html"
 
+# The pinned outputs: what every test picture decodes to (tests/expected/decoded.sha256), which
+# the tests of every build hold their decodes to. After a deliberate change to decoding, run
+# this and commit the file with the change, saying why.
+.PHONY: pinned
+pinned: native
+	build/native/tests/support/pinned write tests/expected/decoded.sha256
+
 # Decoding speed: the plug-ins against the floor and against libpng, from one run of
 # build/native/bench/decode_bench (BENCH_FLAGS passes Google Benchmark flags to it).
 .PHONY: bench bench-web

@@ -7,42 +7,19 @@
 
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 
-#include "gra/writer/gra_writer.h"
 #include "host/files.h"
 #include "host/image_files.h"
 #include "host/picture.h"
-#include "q/writer/q_writer.h"
+#include "tests/support/pictures.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Indices = std::array<std::uint8_t, kPictureWidth * kPictureHeight>;
-
-// A busy picture: a diagonal ramp over all colours, ordered-dithered, with one pixel in six
-// random, so that hardly any plane byte repeats from one line pair to the next.
-void drawBusy(Indices& pixels, int colours, unsigned seed) {
-  static constexpr int kBayer[4][4] = {
-      {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
-  std::mt19937 random(seed);
-  for (int y = 0; y < kPictureHeight; ++y) {
-    for (int x = 0; x < kPictureWidth; ++x) {
-      int level = (x + 2 * y) * 16 * (colours - 1) / (kPictureWidth + 2 * kPictureHeight);
-      int value = level / 16 + (level % 16 > kBayer[y % 4][x % 4] ? 1 : 0);
-      if (random() % 6 == 0) value = static_cast<int>(random() % static_cast<unsigned>(colours));
-      pixels[static_cast<std::size_t>(y) * kPictureWidth + x] = static_cast<std::uint8_t>(value);
-    }
-  }
-}
-
-// Noise: every pixel random, the worst case for both formats' run codes.
-void drawNoise(Indices& pixels, int colours, unsigned seed) {
-  std::mt19937 random(seed);
-  for (auto& p : pixels) p = static_cast<std::uint8_t>(random() % static_cast<unsigned>(colours));
-}
+using pictures::Indices;
+using pictures::Scene;
 
 // The pixel block a reader shows of colour indices (top row first): bottom-up 4-bit rows.
 Bytes blockOf(const Indices& pixels, std::uint8_t mask) {
@@ -164,31 +141,24 @@ BenchPictures::BenchPictures(const std::string& samples) {
   add("q16", "gradient", q, readWhole(BenchPicture::withExtension(qFormat, samples + "/gradient")));
   add("q8", "eight", q, readWhole(BenchPicture::withExtension(qFormat, samples + "/eight")));
 
-  // Busy pictures, drawn here: the decoder must show exactly what was drawn.
-  std::mt19937 random(6);
-  auto colour = [&] { return static_cast<std::uint8_t>(random() % 16); };
+  // Busy pictures, drawn by the test-picture library: the decoder must show exactly what was
+  // drawn.
   for (const char* name : {"busy", "noise"}) {
-    auto draw = std::string(name) == "busy" ? drawBusy : drawNoise;
-
-    auto graPicture = std::make_unique<GraPicture>();
-    draw(graPicture->pixels, 16, 1);
-    for (auto& c : graPicture->colors) c = Color4{colour(), colour(), colour()};
-    GraFiles files = writeGra(*graPicture);
-    add("gra", name, gra, files.picture, "", blockOf(graPicture->pixels, 7));
+    const Scene scene = std::string(name) == "busy" ? Scene::Busy : Scene::Noise;
+    const GraPicture graPicture = pictures::graPicture(scene, 1);
+    GraFiles files = writeGra(graPicture);
+    add("gra", name, gra, files.picture, "", blockOf(graPicture.pixels, 7));
     std::string stem = folder_ + "/" + name;
     const std::string file = BenchPicture::withExtension(graFormat, stem);
     writeWhole(file, files.picture);
     writeWhole(companion(stem, CompanionRole::Palette), files.palette);
     writeWhole(companion(stem, CompanionRole::FourthPlane), files.fourthPlane);
-    add("gra+e1", name, gra, files.picture, file, blockOf(graPicture->pixels, 15));
+    add("gra+e1", name, gra, files.picture, file, blockOf(graPicture.pixels, 15));
 
     for (bool eight : {false, true}) {
-      auto qPicture = std::make_unique<QPicture>();
-      qPicture->eightColors = eight;
-      draw(qPicture->pixels, eight ? 8 : 16, 2);
-      for (auto& c : qPicture->palette) c = Color4{colour(), colour(), colour()};
-      add(eight ? "q8" : "q16", name, q, writeQ(*qPicture).picture, "",
-          blockOf(qPicture->pixels, 15));
+      const QPicture qPicture = pictures::qPicture(scene, 2, eight ? 8 : 16);
+      add(eight ? "q8" : "q16", name, q, writeQ(qPicture).picture, "",
+          blockOf(qPicture.pixels, 15));
     }
   }
 }

@@ -37,8 +37,8 @@ struct BenchPicture {
   }
 };
 
-// The samples and the busy pictures drawn here and stored with the writers, each checked
-// (decoder against the drawing, libpng against the decoder) before anything is timed. Files
+// The samples and the busy pictures of the test-picture library, stored with the writers, each
+// checked (decoder against the drawing, libpng against the decoder) before anything is timed. Files
 // for the by-name decodes are written to a temporary folder that lives as long as the set.
 // Throws std::runtime_error, naming the picture, when a check fails.
 class BenchPictures {

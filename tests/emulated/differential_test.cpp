@@ -169,7 +169,6 @@ TYPED_TEST(AgainstNative, FilesNamedByTheHostDecodeAlike) {
 
 TYPED_TEST(AgainstNative, WriterPicturesDecodeAlike) {
   const auto cases = TypeParam::writerCases();
-  if (cases.empty()) GTEST_SKIP() << "the writer of this format is not built into the tests";
   for (const PictureCase& c : cases) {
     const PictureOutcome native =
         this->comparePicture(c.label, PictureSource::memory(c.file), kGoOn, 3);

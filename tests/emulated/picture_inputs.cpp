@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "framework/little_endian.h"
+#include "tests/support/pictures.h"
 
 namespace {
 
@@ -12,11 +13,9 @@ namespace {
 // 2 in the low 4 bits for the window; bytes 13 to 15: the signature), further header blocks,
 // then per line pair a flag byte (0: repeat) and, unless 0, three chunks of a length byte, a
 // starting offset and codes.
+// The signature and the companions' sizes come from gra/gra_format.h.
 constexpr int kGraHeaderSize = 16;
-constexpr std::uint8_t kGraSignature[] = {0x57, 0x45, 0x44};
 constexpr int kGraLinePairs = 200;
-constexpr int kGraPaletteSize = 48;
-constexpr int kGraFourthPlaneSize = 32000;
 
 // Q: a 134-byte header (bytes 0 to 31: comment; 34: colour mode, 0 for 8 colours; 40 to 42:
 // file size; 43 to 47: signature; 64 to 83: ten 16-bit chunk lengths; 84 to 133: ten 5-byte
@@ -180,6 +179,16 @@ PictureCase randomQ(Random& random, int index) {
   return c;
 }
 
+std::vector<PictureCase> writerCases(bool gra) {
+  std::vector<PictureCase> cases;
+  for (pictures::PictureFiles& p : pictures::writerPictures()) {
+    if (p.isGra() == gra)
+      cases.push_back(
+          {p.name, std::move(p.picture), std::move(p.palette), std::move(p.fourthPlane)});
+  }
+  return cases;
+}
+
 }  // namespace
 
 std::uint32_t Random::next() {
@@ -207,7 +216,7 @@ std::vector<PictureCase> randomGraCasesWithCompanions(int count, std::uint64_t s
   std::vector<PictureCase> cases;
   for (int i = 0; i < count; ++i) {
     PictureCase c = randomGra(random, i);
-    if (random.percent(70)) c.palette = companion(random, kGraPaletteSize);
+    if (random.percent(70)) c.palette = companion(random, kGraPaletteFileSize);
     if (random.percent(70)) c.fourthPlane = companion(random, kGraFourthPlaneSize);
     c.label += ", palette file " + (c.palette ? std::to_string(c.palette->size()) : "none") +
                ", fourth-plane file " +
@@ -238,4 +247,12 @@ std::vector<PictureCase> truncated(const std::vector<PictureCase>& cases, std::u
     cut.push_back(std::move(shorter));
   }
   return cut;
+}
+
+std::vector<PictureCase> graWriterCases() {
+  return writerCases(true);
+}
+
+std::vector<PictureCase> qWriterCases() {
+  return writerCases(false);
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Inputs for comparing the emulated DLLs with the native build: pseudo-random bytes behind
 // plausible headers, shaped like the formats' coded data so that decoding goes deep, files cut
-// short, and pictures from the format writers when they are built in. Every input is
+// short, and the pictures of the format writers. Every input is
 // deterministic: the same seed gives the same bytes on every machine.
 #pragma once
 
@@ -45,6 +45,7 @@ std::vector<PictureCase> randomQCases(int count, std::uint64_t seed);
 // Each case cut at a random point.
 std::vector<PictureCase> truncated(const std::vector<PictureCase>& cases, std::uint64_t seed);
 
-// Pictures from the format writers; empty when a writer is not built into the tests.
+// The writer pictures of the test-picture library (tests/support/pictures.h), GRA ones with
+// their companion files.
 std::vector<PictureCase> graWriterCases();
 std::vector<PictureCase> qWriterCases();

@@ -137,7 +137,7 @@ TEST(Window, OnlyLayoutMode2TurnsItOn) {
 }
 
 TEST(Window, FieldsOutOfRangeFallBackToTheEdges) {
-  auto picture = makeScene(Scene::Noise, 3);
+  auto picture = std::make_unique<GraPicture>(pictures::graPicture(Scene::Noise, 3));
   GraWriteOptions options;
   options.window = GraWindow{79, 80, 199, 200};
   Bytes file = writeGra(*picture, options).picture;

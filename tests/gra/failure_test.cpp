@@ -7,21 +7,15 @@ namespace {
 // A picture whose file is short enough to cut at every length, yet uses every kind of pair and
 // code: a few bands of the writer's scenes at the top of the picture, nothing below.
 std::unique_ptr<GraPicture> sampler() {
-  auto picture = makeScene(Scene::Shapes, 21);
-  auto flicker = makeScene(Scene::Flicker, 2);
-  auto bands = makeScene(Scene::Bands, 3);
-  auto noise = makeScene(Scene::Noise, 4);
-  auto dither = makeScene(Scene::Dither, 5);
-  for (int y = 0; y < kPictureHeight; ++y) {
-    for (int x = 0; x < kPictureWidth; ++x) {
-      std::uint8_t& p = picture->at(x, y);
-      if (y >= 40) p = flicker->at(x, y);
-      if (y >= 56) p = dither->at(x, y);
-      if (y >= 64) p = bands->at(x, y);
-      if (y >= 72) p = noise->at(x, y);
-      if (y >= 80) p = 0;
-    }
-  }
+  auto picture = std::make_unique<GraPicture>(pictures::graPicture(Scene::Shapes, 21));
+  const std::pair<int, pictures::Indices> bands[] = {{40, pictures::draw(Scene::Flicker, 16, 2)},
+                                                     {56, pictures::draw(Scene::Dither, 16, 5)},
+                                                     {64, pictures::draw(Scene::Bands, 16, 3)},
+                                                     {72, pictures::draw(Scene::Noise, 16, 4)},
+                                                     {80, pictures::Indices{}}};
+  for (const auto& [top, scene] : bands)
+    std::copy(scene.begin() + top * kPictureWidth, scene.end(),
+              picture->pixels.begin() + top * kPictureWidth);
   return picture;
 }
 
@@ -71,7 +65,8 @@ TEST(Truncation, ByNameToo) {
 class FaultSweep : public ::testing::Test {
  protected:
   TempDir dir;
-  std::unique_ptr<GraPicture> picture = makeScene(Scene::Shapes, 8);
+  std::unique_ptr<GraPicture> picture =
+      std::make_unique<GraPicture>(pictures::graPicture(Scene::Shapes, 8));
   std::string path;
 
   void SetUp() override {

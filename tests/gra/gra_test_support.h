@@ -15,6 +15,7 @@
 #include "framework/plugin_exports.h"
 #include "gra/gra_loader.h"
 #include "gra/writer/gra_writer.h"
+#include "tests/support/pictures.h"
 #include "tests/support/test_support.h"
 
 using Gradec = PluginExports<GraLoader>;
@@ -195,72 +196,4 @@ inline Bytes withRepeatsTo(GraFileBuilder builder, int codedPairs) {
   return builder.bytes();
 }
 
-// Pictures of different character, so that the writer uses every kind of code on them.
-enum class Scene {
-  Noise,    // every pixel random: plain XOR bytes
-  Bands,    // horizontal bands and vertical stripes: repeats and XOR runs
-  Shapes,   // rectangles, discs and scattered dots: skips, runs and plain bytes
-  Flicker,  // a region that switches between colours 0 and 7 every pair: inverts and copies
-  Dither,   // checkered mixes of two colours per band: plane copies
-};
-
-inline std::unique_ptr<GraPicture> makeScene(Scene scene, unsigned seed) {
-  auto picture = newPicture();
-  std::mt19937 random(seed);
-  auto value = [&](int limit) { return static_cast<int>(random() % static_cast<unsigned>(limit)); };
-  switch (scene) {
-    case Scene::Noise:
-      for (auto& p : picture->pixels) p = static_cast<std::uint8_t>(value(16));
-      break;
-    case Scene::Bands:
-      for (int y = 0; y < kPictureHeight; ++y) {
-        for (int x = 0; x < kPictureWidth; ++x) {
-          int band = (y / 8 + static_cast<int>(seed)) % 16;
-          picture->at(x, y) =
-              static_cast<std::uint8_t>((x / 40) % 3 == 0 ? band : (band + x / 40) % 16);
-        }
-      }
-      break;
-    case Scene::Shapes:
-      for (int n = 0; n < 12; ++n) {
-        int x0 = value(600), y0 = value(360), w = 8 + value(200), h = 4 + value(150);
-        std::uint8_t c = static_cast<std::uint8_t>(value(16));
-        for (int y = y0; y < std::min(y0 + h, kPictureHeight); ++y)
-          for (int x = x0; x < std::min(x0 + w, kPictureWidth); ++x) picture->at(x, y) = c;
-      }
-      for (int n = 0; n < 6; ++n) {
-        int cx = value(640), cy = value(400), r = 10 + value(80);
-        std::uint8_t c = static_cast<std::uint8_t>(value(16));
-        for (int y = 0; y < kPictureHeight; ++y)
-          for (int x = 0; x < kPictureWidth; ++x)
-            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r) picture->at(x, y) = c;
-      }
-      for (int n = 0; n < 300; ++n)
-        picture->at(value(640), value(400)) = static_cast<std::uint8_t>(value(16));
-      break;
-    case Scene::Flicker:
-      for (int y = 0; y < kPictureHeight; ++y) {
-        for (int x = 0; x < kPictureWidth; ++x) {
-          bool inside = x >= 64 + static_cast<int>(seed % 64) && x < 576 && y >= 40 && y < 360;
-          std::uint8_t on = (y / 2) % 2 ? 7 : 0;
-          picture->at(x, y) = inside ? on : static_cast<std::uint8_t>((x / 80) % 2 ? 15 : 8);
-        }
-      }
-      break;
-    case Scene::Dither:
-      for (int y = 0; y < kPictureHeight; ++y) {
-        for (int x = 0; x < kPictureWidth; ++x) {
-          int band = (y / 50 + static_cast<int>(seed)) % 8;
-          std::uint8_t a = static_cast<std::uint8_t>(band),
-                       b = static_cast<std::uint8_t>(15 - band);
-          picture->at(x, y) = (x + y) % 2 ? a : b;
-        }
-      }
-      break;
-  }
-  for (auto& c : picture->colors) {
-    c = Color4{static_cast<std::uint8_t>(value(16)), static_cast<std::uint8_t>(value(16)),
-               static_cast<std::uint8_t>(value(16))};
-  }
-  return picture;
-}
+using pictures::Scene;

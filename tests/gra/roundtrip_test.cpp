@@ -95,7 +95,7 @@ TEST(RoundTrip, EveryScene) {
     for (unsigned seed : {1u, 2u}) {
       SCOPED_TRACE("scene " + std::to_string(static_cast<int>(scene)) + " seed " +
                    std::to_string(seed));
-      add(sum, roundTrip(*makeScene(scene, seed), {}));
+      add(sum, roundTrip(pictures::graPicture(scene, seed), {}));
     }
   }
   // Left to its own choices the writer already uses every kind of pair and code but the
@@ -124,7 +124,7 @@ TEST(RoundTrip, ForcedPlaneSources) {
       GraWriteOptions options;
       options.plane1 = plane1;
       options.plane2 = plane2;
-      GraWriteReport stats = roundTrip(*makeScene(scene, 5), options);
+      GraWriteReport stats = roundTrip(pictures::graPicture(scene, 5), options);
       EXPECT_GT(stats.codedPairs, 0);
       EXPECT_EQ(plane1 == GraPlaneSource::Own ? stats.plane1Own : stats.plane1FromPlane0,
                 stats.codedPairs);
@@ -145,7 +145,7 @@ TEST(RoundTrip, EverySpellingOfTheFlagByte) {
     options.repeatPairs = false;
     options.plane1 = GraPlaneSource::Plane0;
     options.plane2 = plane2;
-    roundTrip(*makeScene(Scene::Dither, 1), options, &flags);
+    roundTrip(pictures::graPicture(Scene::Dither, 1), options, &flags);
   }
   std::set<int> plane1Copies, plane2FromPlane1;
   for (int f : flags) {
@@ -175,7 +175,7 @@ TEST(RoundTrip, ChosenEscapeBytes) {
                    " " + std::to_string(e.xorRunCode));
       GraWriteOptions options;
       options.escapes = e;
-      GraWriteReport stats = roundTrip(*makeScene(scene, 7), options);
+      GraWriteReport stats = roundTrip(pictures::graPicture(scene, 7), options);
       if (e.invertCode == e.skipCode) {
         EXPECT_EQ(stats.invertRuns, 0);
       }
@@ -194,7 +194,7 @@ TEST(RoundTrip, WithoutRunCodesOrRepeats) {
   options.invertRuns = false;
   options.xorRuns = false;
   options.repeatPairs = false;
-  GraWriteReport stats = roundTrip(*makeScene(Scene::Shapes, 9), options);
+  GraWriteReport stats = roundTrip(pictures::graPicture(Scene::Shapes, 9), options);
   EXPECT_EQ(stats.skips + stats.invertRuns + stats.xorRuns + stats.repeatPairs, 0);
   EXPECT_EQ(stats.codedPairs, kLinePairs);
 }
@@ -203,9 +203,9 @@ TEST(RoundTrip, HeaderBlocks) {
   for (int blocks : {0, 1, 2, 3, 255}) {
     GraWriteOptions options;
     options.headerBlocks = blocks;
-    GraFiles files = writeGra(*makeScene(Scene::Bands, 3), options);
+    GraFiles files = writeGra(pictures::graPicture(Scene::Bands, 3), options);
     EXPECT_EQ(files.picture[1], blocks);
-    roundTrip(*makeScene(Scene::Bands, 3), options);
+    roundTrip(pictures::graPicture(Scene::Bands, 3), options);
   }
 }
 
@@ -219,18 +219,18 @@ TEST(RoundTrip, Windows) {
                  std::to_string(w.top) + " " + std::to_string(w.bottom));
     GraWriteOptions options;
     options.window = w;
-    roundTrip(*makeScene(Scene::Shapes, 11), options);
-    roundTrip(*makeScene(Scene::Noise, 11), options);
+    roundTrip(pictures::graPicture(Scene::Shapes, 11), options);
+    roundTrip(pictures::graPicture(Scene::Noise, 11), options);
   }
 }
 
 TEST(RoundTrip, CompanionsOnlyWhenAsked) {
   GraWriteOptions options;
   options.writePalette = false;
-  roundTrip(*makeScene(Scene::Shapes, 4), options);
+  roundTrip(pictures::graPicture(Scene::Shapes, 4), options);
   options.writePalette = true;
   options.writeFourthPlane = false;
-  roundTrip(*makeScene(Scene::Shapes, 4), options);
+  roundTrip(pictures::graPicture(Scene::Shapes, 4), options);
 }
 
 TEST(Writer, RejectsWhatItCannotStore) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The gdk-pixbuf loader modules in the system's gdk-pixbuf: registration and MIME types, every
-// sample loaded by file name and in small pieces and compared with the PNG planeconv writes,
-// the file name recovered for companions, a Q picture's comment, docs/desktop.md's route without
+// test picture loaded by file name against the pinned outputs, every sample in small pieces
+// against the PNG planeconv writes, the file name recovered for companions, a Q picture's
+// comment, docs/desktop.md's route without
 // installing, and failures on bad input.
 //
 // main() sets up docs/desktop.md's route without installing before anything else runs: gdk-pixbuf
@@ -28,6 +29,8 @@
 #include "host/picture.h"
 #include "tests/pixbuf/glib_test_support.h"
 #include "tests/pixbuf/png_reference.h"
+#include "tests/support/pictures.h"
+#include "tests/support/pinned.h"
 
 namespace fs = std::filesystem;
 
@@ -277,14 +280,6 @@ TEST(Registration, MimeDatabaseKnowsBothTypesByContentsAndByName) {
 
 class Samples : public testing::TestWithParam<std::string> {};
 
-TEST_P(Samples, LoadByFileNameMatchesPlaneconvWithCompanions) {
-  Error error;
-  PixbufPtr pixbuf(gdk_pixbuf_new_from_file(samplePath(GetParam()).c_str(), error.out()));
-  ASSERT_TRUE(pixbuf) << error.message();
-  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(pixbuf.get()));
-  EXPECT_EQ(differences(pixbuf.get(), References::picture(GetParam(), true)), "");
-}
-
 // A loader that finds the format itself, fed 61 bytes at a time: the picture as decoded from
 // memory, so a GRA picture without its companion files.
 TEST_P(Samples, LoadInSmallPiecesMatchesPlaneconvWithoutCompanions) {
@@ -325,6 +320,39 @@ INSTANTIATE_TEST_SUITE_P(Pictures, Samples, testing::ValuesIn(sampleNames()),
                            std::replace(name.begin(), name.end(), '.', '_');
                            return name;
                          });
+
+// --- The pinned outputs ----------------------------------------------------------------------
+
+// Every picture of the test-picture set, the samples among them, loaded by file name beside its
+// companions, shows the colours pinned in tests/expected/decoded.sha256 (a pixbuf has no
+// indices or palette, and its comment is made valid UTF-8), and the files the plug-ins refuse
+// do not load.
+TEST(Pinned, EveryTestPictureShowsThePinnedColours) {
+  const pinned::File file = pinned::read(PINNED_FILE);
+  ASSERT_EQ(file.error, "");
+  const fs::path folder = References::scratch / "pinned";
+  const std::vector<pictures::PictureFiles> set = pictures::pinnedSet();
+  ASSERT_EQ(pictures::writeAll(folder.string(), set), "");
+  for (const pictures::PictureFiles& p : set) {
+    Error error;
+    PixbufPtr pixbuf(gdk_pixbuf_new_from_file((folder / p.name).c_str(), error.out()));
+    pinned::Entry got = pinned::refused(p.name, "refused");
+    if (pixbuf) {
+      EXPECT_FALSE(gdk_pixbuf_get_has_alpha(pixbuf.get())) << p.name;
+      const int width = gdk_pixbuf_get_width(pixbuf.get()),
+                channels = gdk_pixbuf_get_n_channels(pixbuf.get());
+      const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
+      const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf.get());
+      Bytes rgb;
+      for (int y = 0; y < gdk_pixbuf_get_height(pixbuf.get()); ++y)
+        for (int x = 0; x < width; ++x)
+          rgb.insert(rgb.end(), pixels + y * stride + x * channels,
+                     pixels + y * stride + x * channels + 3);
+      got = {p.name, "Ok", "", "", "", pinned::sha256(rgb)};
+    }
+    EXPECT_EQ(pinned::compare(file, got), "");
+  }
+}
 
 // --- Companion files and the recovered file name --------------------------------------------
 

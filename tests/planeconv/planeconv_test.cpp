@@ -60,11 +60,7 @@ TEST_F(Planeconv, ConvertsEverySampleToAPaletteIndexedPng) {
 }
 
 TEST_F(Planeconv, GraWithCompanionsRoundTripsThroughThePng) {
-  GraPicture picture;
-  draw(picture.pixels, 16, 1);
-  for (int i = 0; i < 16; ++i)
-    picture.colors[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(15 - i),
-                         static_cast<std::uint8_t>(i / 2)};
+  const GraPicture picture = pictures::graPicture(pictures::Scene::Busy, 1);
   GraFiles files = writeGra(picture);
   dir.write("pic.gra", files.picture);
   dir.write("pic.rgb", files.palette);
@@ -89,10 +85,7 @@ TEST_F(Planeconv, GraWithCompanionsRoundTripsThroughThePng) {
 
 TEST_F(Planeconv, EncodeThenConvertGivesTheSamePixelsForEveryKind) {
   // A PNG made by planeconv itself from a Q picture is the input of each encode.
-  QPicture source;
-  draw(source.pixels, 16, 2);
-  for (int i = 0; i < 16; ++i)
-    source.palette[i] = {static_cast<std::uint8_t>(15 - i), static_cast<std::uint8_t>(i), 7};
+  const QPicture source = pictures::qPicture(pictures::Scene::Busy, 2);
   dir.write("source.q", writeQ(source).picture);
   ASSERT_EQ(planeconv("convert " + shellQuote(dir.file("source.q"))).exitCode, 0);
   host::IndexedImage original = readBack(dir.file("source.png"));
@@ -119,7 +112,7 @@ TEST_F(Planeconv, EncodeThenConvertGivesTheSamePixelsForEveryKind) {
 
 TEST_F(Planeconv, EightColourQUsesTheFixedColours) {
   QPicture source;
-  draw(source.pixels, 8, 3);
+  source.pixels = pictures::draw(pictures::Scene::Busy, 8, 3);
   source.eightColors = true;
   dir.write("eight.q", writeQ(source).picture);
   ASSERT_EQ(planeconv("convert " + shellQuote(dir.file("eight.q"))).exitCode, 0);
@@ -150,7 +143,7 @@ TEST_F(Planeconv, SeveralFilesOnSeveralThreadsGiveTheSameFiles) {
   std::string inputs;
   for (int i = 0; i < 6; ++i) {
     QPicture picture;
-    draw(picture.pixels, 16, 10 + i);
+    picture.pixels = pictures::draw(pictures::Scene::Busy, 16, 10 + i);
     std::string name = "p" + std::to_string(i) + ".q";
     dir.write(name, writeQ(picture).picture);
     inputs += " " + shellQuote(dir.file(name));
@@ -232,7 +225,7 @@ TEST_F(Planeconv, ExistingOutputsAreKeptUnlessForced) {
 TEST_F(Planeconv, EncodeRefusesPngsThatDoNotFit) {
   // Too many colours, and 320 x 200, made with planeconv's own PNG writer.
   QPicture many;
-  draw(many.pixels, 16, 4);
+  many.pixels = pictures::draw(pictures::Scene::Busy, 16, 4);
   for (int i = 0; i < 16; ++i)
     many.palette[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(15 - i), 3};
   dir.write("many.q", writeQ(many).picture);

@@ -1,51 +1,26 @@
 // SPDX-License-Identifier: MIT
-// Pictures for the planeconv tests: busy GRA and Q pictures from the writers, and PNGs of every
-// kind written with libpng.
+// Pictures for the planeconv tests: busy GRA and Q pictures of the test-picture library, and
+// PNGs of every kind written with libpng.
 #pragma once
 
 #include <png.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "gra/writer/gra_writer.h"
-#include "q/writer/q_writer.h"
+#include "tests/support/pictures.h"
 #include "tests/support/test_support.h"
 
-// A busy picture: stripes, a disc and noise, in colours 0 to colors - 1.
-template <class Pixels>
-void draw(Pixels& pixels, int colors, unsigned seed) {
-  std::mt19937 random(seed);
-  for (int y = 0; y < kPictureHeight; ++y)
-    for (int x = 0; x < kPictureWidth; ++x) {
-      int c = ((x / 24) + (y / 16)) % colors;
-      if ((x - 320) * (x - 320) + (y - 200) * (y - 200) < 90 * 90) c = (c * 7 + 3) % colors;
-      if (y > 300 && random() % 4 == 0) c = static_cast<int>(random() % colors);
-      pixels[static_cast<std::size_t>(y) * kPictureWidth + x] = static_cast<std::uint8_t>(c);
-    }
-}
-
+// Busy GRA and Q pictures of the test-picture library, as files.
 inline Bytes qPicture(int colors, unsigned seed, const std::string& comment = "") {
-  QPicture picture;
-  draw(picture.pixels, colors, seed);
-  picture.eightColors = colors == 8;
-  picture.comment = comment;
-  for (int i = 0; i < 16 && colors == 16; ++i)
-    picture.palette[i] = {static_cast<std::uint8_t>(15 - i), static_cast<std::uint8_t>(i), 7};
-  return writeQ(picture).picture;
+  return writeQ(pictures::qPicture(pictures::Scene::Busy, seed, colors, comment)).picture;
 }
 
 inline GraFiles graPicture(unsigned seed, bool fourthPlane = true) {
-  GraPicture picture;
-  draw(picture.pixels, fourthPlane ? 16 : 8, seed);
-  for (int i = 0; i < 16; ++i)
-    picture.colors[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(15 - i),
-                         static_cast<std::uint8_t>(i / 2)};
   GraWriteOptions options;
   options.writeFourthPlane = fourthPlane;
-  return writeGra(picture, options);
+  return writeGra(pictures::graPicture(pictures::Scene::Busy, seed, fourthPlane ? 16 : 8), options);
 }
 
 // A PNG as libpng writes it: rows of packed samples as the colour type and depth lay them out.

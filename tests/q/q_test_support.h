@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "framework/plugin_exports.h"
 #include "q/q_loader.h"
 #include "q/writer/q_writer.h"
+#include "tests/support/pictures.h"
 #include "tests/support/test_support.h"
 
 using Qdec = PluginExports<QLoader>;
@@ -187,40 +187,9 @@ inline Palette expectedPalette(const QPicture& picture) {
   return p;
 }
 
-// A picture with something of everything: solid bands, stripes, a gradient, repeated rows that
-// the history can serve, and noise. sparse keeps it small (mostly colour 0).
+// The test-picture library's mixed scene (its sparse one keeps files small), on the heap.
 inline std::unique_ptr<QPicture> testPicture(bool eightColors, unsigned seed, bool sparse = false) {
-  auto picture = std::make_unique<QPicture>();
-  picture->eightColors = eightColors;
-  const int colors = eightColors ? 8 : 16;
-  std::mt19937 random(seed);
-  for (int i = 0; i < kPaletteEntries; ++i)
-    picture->palette[i] =
-        Color4{static_cast<std::uint8_t>(random() % 16), static_cast<std::uint8_t>(random() % 16),
-               static_cast<std::uint8_t>(random() % 16)};
-  auto at = [&](int x, int y) -> std::uint8_t& { return picture->pixels[y * kPictureWidth + x]; };
-  for (int y = 0; y < kPictureHeight; ++y) {
-    for (int x = 0; x < kPictureWidth; ++x) {
-      int v = 0;
-      if (sparse) {
-        if (x >= 100 && x < 180 && y >= 50 && y < 90) v = colors - 1;
-        if (y >= 200 && y < 204 && x < 64) v = static_cast<int>(random() % colors);
-        if (y == 300) v = (x / 8) % colors;
-      } else if (y < 40) {
-        v = colors - 1;  // every plane set: 0xFF runs
-      } else if (y < 80) {
-        v = (x / 40) % colors;  // wide steps: fill runs
-      } else if (y < 160) {
-        v = (x / 8 + (y / 2) % 3) % colors;  // a pattern that repeats every three line pairs
-      } else if (y < 240) {
-        v = static_cast<int>(random() % colors);  // noise
-      } else if (y < 320) {
-        v = x < 320 ? 0 : (x + y) % colors;  // zeros, then a diagonal
-      } else {
-        v = ((x ^ y) >> 3) % colors;
-      }
-      at(x, y) = static_cast<std::uint8_t>(v);
-    }
-  }
-  return picture;
+  using pictures::Scene;
+  return std::make_unique<QPicture>(
+      pictures::qPicture(sparse ? Scene::Sparse : Scene::Mixed, seed, eightColors ? 8 : 16));
 }

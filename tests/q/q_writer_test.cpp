@@ -23,49 +23,12 @@ void expectRoundTrip(const QPicture& picture, const Bytes& file, const std::stri
   expectNothingHeld();
 }
 
-// Option sets that between them steer every choice of the writer.
-std::vector<std::pair<std::string, QWriteOptions>> optionSets(int planes) {
-  std::vector<std::pair<std::string, QWriteOptions>> sets;
-  sets.emplace_back("defaults", QWriteOptions{});
-
-  QWriteOptions own;
-  own.reference = QWriteOptions::Reference::OwnSlot;
-  own.literalMode = QWriteOptions::LiteralMode::Off;
-  sets.emplace_back("own slot, literal mode off", own);
-
-  QWriteOptions scattered;
-  scattered.reference = QWriteOptions::Reference::Scattered;
-  scattered.literalMode = QWriteOptions::LiteralMode::On;
-  sets.emplace_back("scattered slots, literal mode on", scattered);
-
-  QWriteOptions rough;
-  rough.literalMode = QWriteOptions::LiteralMode::Alternate;
-  rough.codes = QWriteOptions::Codes::MostUsed;
-  rough.overrunLineEnds = true;
-  rough.partialLineAtChunkEnds = true;
-  rough.extraLines = 7;
-  rough.linesPerChunk = std::array<int, 10>{
-      0, 50 * planes, 0, 25 * planes, 12 * planes, 13 * planes, 0, 40 * planes, 60 * planes, 0};
-  sets.emplace_back("frequent codes, overruns, partial lines, extra lines, empty chunks", rough);
-
-  QWriteOptions fixed;
-  for (int k = 0; k < 10; ++k) {
-    // Equal code bytes: which code wins decides what the writer may use.
-    const EscapeRecord records[] = {{0, 0x00, 0x00, 0x13, 0x00},
-                                    {1, 0x55, 0x55, 0x66, 0x77},
-                                    {0, 0x20, 0x21, 0x22, 0x22},
-                                    {1, 0x01, 0xFF, 0x00, 0x01}};
-    fixed.fixedCodes[k] = records[k % 4];
-  }
-  sets.emplace_back("fixed and equal codes", fixed);
-  return sets;
-}
-
 TEST(RoundTrip, EveryOptionSetInBothColourModes) {
   for (bool eightColors : {false, true}) {
     auto picture = testPicture(eightColors, eightColors ? 11u : 12u);
     picture->comment = "round trip";
-    for (const auto& [name, options] : optionSets(eightColors ? 3 : 4)) {
+    // The library's writer paths between them steer every choice of the writer.
+    for (const auto& [name, options] : pictures::qPaths(eightColors ? 8 : 16)) {
       const std::string what = name + (eightColors ? ", 8 colours" : ", 16 colours");
       expectRoundTrip(*picture, writeQ(*picture, options).picture, what);
     }
@@ -90,9 +53,7 @@ TEST(RoundTrip, ByFileNameAndThroughAHostHandle) {
 }
 
 TEST(RoundTrip, NoisyPictureNeedsTheFileSizesHighByte) {
-  auto picture = std::make_unique<QPicture>();
-  std::mt19937 random(5);
-  for (std::uint8_t& v : picture->pixels) v = static_cast<std::uint8_t>(random() % 16);
+  auto picture = std::make_unique<QPicture>(pictures::qPicture(pictures::Scene::Noise, 5));
   const Bytes file = writeQ(*picture).picture;
   ASSERT_GT(file.size(), 65536u);
   EXPECT_EQ(file[qformat::kFileSizeOffset + 2], file.size() >> 16);
@@ -212,9 +173,7 @@ TEST(Writer, RejectsWhatItCannotWrite) {
   EXPECT_THROW(writeQ(*stripes, stuck), WriteError);
 
   // Noise in one chunk does not fit in 65535 bytes.
-  auto noise = std::make_unique<QPicture>();
-  std::mt19937 random(9);
-  for (std::uint8_t& v : noise->pixels) v = static_cast<std::uint8_t>(random() % 16);
+  auto noise = std::make_unique<QPicture>(pictures::qPicture(pictures::Scene::Noise, 9));
   QWriteOptions one;
   one.linesPerChunk = std::array<int, 10>{800, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_THROW(writeQ(*noise, one), WriteError);

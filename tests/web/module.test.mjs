@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The web module under node: every sample and the writers' pictures decode to what the native
-// planeconv makes of them (indices, palette, comment, colours, format), companions pair up by
-// name whatever the letter case, and refused files carry the native build's reasons.
+// planeconv makes of them (indices, palette, comment, colours, format) and to the pinned outputs,
+// companions pair up by name whatever the letter case, and refused files carry the native
+// build's reasons.
 import assert from "node:assert/strict";
 import { copyFileSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { before, test } from "node:test";
-import { nativeDecode, samples, temporaryFolder, webBuild, writeWriterPictures } from "./native.mjs";
+import { nativeDecode, samples, temporaryFolder, webBuild, writeTestPictures } from "./native.mjs";
+import { hashesOf, readPinned } from "./pinned.mjs";
 
 let planes;
 before(async () => {
@@ -53,14 +55,34 @@ test("every sample decodes as planeconv decodes it, companions and comments incl
   assert.ok(byName["card.gra"].milliseconds >= 0);
 });
 
-test("the writers' pictures decode as planeconv decodes them", (t) => {
+// Every picture of the test-picture set, dropped with its folder's files, against the hashes
+// pinned in tests/expected/decoded.sha256, and the writers' pictures against planeconv too (the
+// samples are above); a refused file must be refused (the module gives its reason, not its
+// result code).
+test("every test picture decodes to the pinned outputs, the writers' as planeconv decodes them", (t) => {
+  const pinned = readPinned();
   const folder = temporaryFolder(t);
-  writeWriterPictures(folder);
-  const pictures = decodeFolderLikeNative(t, folder);
-  assert.equal(pictures.length, 5);
-  const busy8 = pictures.find((p) => p.name === "busy8.q");
-  assert.equal(busy8.colors, 8);
-  assert.ok(busy8.commentBytes.includes(0xa4), "comment bytes above 127 pass as they stand");
+  writeTestPictures(folder);
+  const decoded = new Map();
+  for (const part of ["samples", "writer", "malformed"]) {
+    const files = readdirSync(join(folder, part)).sort().map((name) => file(join(folder, part), name));
+    const { pictures, others } =
+      part === "writer" ? { pictures: decodeFolderLikeNative(t, join(folder, part)), others: [] } : planes.decodeFiles(files);
+    for (const p of [...pictures, ...others]) decoded.set(`${part}/${p.name}`, p);
+  }
+  for (const [name, want] of pinned) {
+    const picture = decoded.get(name);
+    assert.ok(picture, `${name} was handed to the module`);
+    if (want.result !== "Ok") {
+      assert.notEqual(picture.ok, true, `${name} is refused (${want.result})`);
+    } else {
+      assert.equal(picture.ok, true, `${name}: ${picture.reason}`);
+      assert.deepEqual(hashesOf(picture), want, name);
+    }
+  }
+  const eight = decoded.get("writer/q8-scattered-literal.q");
+  assert.equal(eight.colors, 8);
+  assert.ok(eight.commentBytes.includes(0xa4), "comment bytes above 127 pass as they stand");
 });
 
 test("companions pair with their picture whatever the letter case, within one folder", (t) => {

@@ -24,9 +24,10 @@ export function temporaryFolder(t) {
   return folder;
 }
 
-// The writers' pictures (tests/web/writer_pictures.cpp) written into folder.
-export function writeWriterPictures(folder) {
-  execFileSync(join(nativeBuild, "tests/web/writer_pictures"), [folder]);
+// The test-picture set (tests/support/pictures.h) written into folder: samples/, writer/ and
+// malformed/, each picture beside its companions.
+export function writeTestPictures(folder) {
+  execFileSync(join(nativeBuild, "tests/support/pinned"), ["files", folder]);
 }
 
 // planeconv's decode of the picture at path: { indices, palette, rgba, formatName, colors,

@@ -21,11 +21,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "tests/emulated/host_calls.h"
+#include "tests/support/pictures.h"
+#include "tests/support/pinned.h"
 
 #ifdef HOST_CHECKS_WITH_GTEST
 
@@ -235,6 +238,43 @@ void getPictureHandsOverUnlockedBlocks(Host& host, const PluginDll& dll) {
   HOST_CHECK(picture.pixels == Bytes(picture.pixels.size(), 0));
 }
 
+// The DLL's pictures of the test-picture set, asked IsSupported and read by name beside their
+// companions, decode to the pinned outputs (PINNED_FILE, tests/expected/decoded.sha256), and
+// the files it refuses are refused as pinned.
+template <class Host>
+void decodesAsPinned(Host& host, const PluginDll& dll) {
+  namespace fs = std::filesystem;
+  const pinned::File file = pinned::read(PINNED_FILE);
+  HOST_CHECK_EQ(file.error, "");
+  const fs::path folder = fs::temp_directory_path() / ("planes-pinned-" + std::string(dll.file));
+  int checked = 0;
+  for (const pictures::PictureFiles& p : pictures::pinnedSet()) {
+    if (p.isGra() != (std::strcmp(dll.pattern, "*.gra") == 0)) continue;
+    HOST_CHECK_EQ(pictures::writeAll(folder.string(), {p}), "");
+    if (host.isSupported(p.name, p.picture) == 0) {
+      HOST_CHECK_EQ(pinned::compare(file, pinned::refused(p.name, "Unsupported")), "");
+      ++checked;
+      continue;
+    }
+    const PictureSource source = PictureSource::fileName((folder / p.name).string());
+    const PictureOutcome picture = host.getPicture(source);
+    HOST_CHECK_EQ(picture.contractFailures, "") << p.name;
+    pinned::Entry got = pinned::refused(p.name, resultName(picture.result));
+    if (picture.result == LoaderResult::Ok) {
+      const PictureInfoOutcome info = host.getPictureInfo(source);
+      HOST_CHECK_EQ(info.contractFailures, "") << p.name;
+      got = pinned::fromBlocks(
+          p.name, picture.info, picture.pixels,
+          info.text == PictureInfoOutcome::Text::Block ? info.textBytes : Bytes{});
+    }
+    HOST_CHECK_EQ(pinned::compare(file, got), "");
+    ++checked;
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  HOST_CHECK(checked >= 10) << checked << "pictures checked";
+}
+
 }  // namespace host_checks
 
 // Every check, for a host's list or test registration: X(name).
@@ -247,4 +287,5 @@ void getPictureHandsOverUnlockedBlocks(Host& host, const PluginDll& dll) {
   X(failuresReturnTheirCodesAndTouchNoHandle)       \
   X(getPreviewProvidesNoPreview)                    \
   X(isSupportedRefusesOtherExtensions)              \
-  X(getPictureHandsOverUnlockedBlocks)
+  X(getPictureHandsOverUnlockedBlocks)              \
+  X(decodesAsPinned)
