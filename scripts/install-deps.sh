@@ -12,13 +12,13 @@ install_only=0
 
 if [ $install_only -eq 1 ]; then
   packages=(
-    cmake make g++ pkg-config libpng-dev
+    cmake make g++ pkg-config libpng-dev libdeflate-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
   )
 else
   packages=(
     cmake make g++ pkg-config
-    libgtest-dev googletest libbenchmark-dev libpng-dev
+    libgtest-dev googletest libbenchmark-dev libpng-dev libdeflate-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libunicorn-dev
@@ -82,5 +82,5 @@ if [ ! -f "$web_tests/node_modules/.package-lock.json" ] ||
   (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 
-# libpng's source, for the Windows builds of planeconv.
-"$(dirname "$0")/fetch-libpng-source.sh"
+# libpng's and libdeflate's sources, for the Windows builds of planeconv.
+"$(dirname "$0")/fetch-windows-sources.sh"
