@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The PNG writer behind encodePng and encodeRgbPng: the container (signature, IHDR, PLTE, tEXt,
 // one IDAT, IEND, each chunk with its CRC) written here, the image data filtered here and
-// compressed whole with libdeflate, which is 1.5 to 4 times as fast as zlib at about the same
-// sizes.
+// compressed whole with libdeflate, faster than zlib at about the same sizes (see kPngLevel).
 #pragma once
 
 #include <cstdint>
@@ -33,10 +32,10 @@ struct PngImage {
 
 // The libdeflate level (1 to 12) encodePng and encodeRgbPng compress at. Against zlib's level 6
 // (libpng's, which planeconv wrote with before) on the benchmark's pictures (convert_split
-// prints the table), level 7 writes busy and noisy pictures about 3 times as fast and 1 %
-// smaller, flat ones about 1.5 times as fast and between 10 % smaller and 5.5 % larger. Level 6
-// is faster again but up to 19 % larger on flat pictures; level 8 is smaller than zlib on all
-// of them but slower than zlib on flat ones.
+// prints the table), level 7 writes busy and noisy pictures 1.8 to 4.5 times as fast and up to
+// 1 % smaller, flat ones 1.1 to 1.6 times as fast and between 10 % smaller and 5.5 % larger.
+// Level 6 is faster again but up to 19 % larger on flat pictures; level 8 is smaller than zlib
+// on all of them but slower than zlib on flat ones.
 constexpr int kPngLevel = 7;
 
 // Writes image as a PNG into out, compressed at the given libdeflate level (0 to 12). Rows of
