@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # libpng for the Windows builds: no MinGW package provides it, so it is built here from its
-# source tree (scripts/fetch-libpng-source.sh), over MinGW's zlib, as the static library
+# source tree (scripts/fetch-windows-sources.sh), over MinGW's zlib, as the static library
 # png_static. Nothing is defined when the source or zlib is missing.
 set(LIBPNG_SOURCE_DIR "${PROJECT_SOURCE_DIR}/build/deps/libpng" CACHE PATH
     "libpng source tree for the Windows programs")
@@ -21,5 +21,5 @@ if(EXISTS "${LIBPNG_SOURCE_DIR}/png.h" AND ZLIB_FOUND)
   target_link_libraries(png_static PUBLIC ZLIB::ZLIB)
 else()
   message(STATUS "no libpng for the Windows programs: no libpng source in ${LIBPNG_SOURCE_DIR} "
-                 "(scripts/fetch-libpng-source.sh) or no MinGW zlib")
+                 "(scripts/fetch-windows-sources.sh) or no MinGW zlib")
 endif()

@@ -10,17 +10,11 @@
 #include <filesystem>
 
 #include "framework/little_endian.h"
+#include "host/png_writer.h"
 
 namespace host {
 
 namespace {
-
-void appendToVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-
-void flushNothing(png_structp) {}
 
 // libpng reports through longjmp; its own printing is not wanted, the callers say what failed.
 void quietError(png_structp png, png_const_charp) {
@@ -30,68 +24,18 @@ void quietWarning(png_structp, png_const_charp) {}
 
 }  // namespace
 
-namespace {
-
-// A PNG to write: its header, its palette and text chunks when it has them, and where each of
-// its rows is.
-struct PngLayout {
-  int width;
-  int height;
-  int bitDepth;
-  int colorType;
-  const png_color* palette = nullptr;
-  int paletteSize = 0;
-  png_text* texts = nullptr;
-  int textCount = 0;
-  const void* source = nullptr;
-  const std::uint8_t* (*row)(const void* source, int y) = nullptr;
-};
-
-// The one libpng write sequence, kept free of objects that a jump back to setjmp could skip.
-Result writePng(const PngLayout& layout, std::vector<std::uint8_t>& out) {
-  png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
-  if (!png) return {LoaderResult::NoMemory, "cannot start the PNG encoder"};
-  png_infop info = png_create_info_struct(png);
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {LoaderResult::BadData, "the PNG encoder failed"};
-  }
-  out.clear();
-  png_set_write_fn(png, &out, appendToVector, flushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width),
-               static_cast<png_uint_32>(layout.height), layout.bitDepth, layout.colorType,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (layout.palette) png_set_PLTE(png, info, layout.palette, layout.paletteSize);
-  if (layout.textCount > 0) png_set_text(png, info, layout.texts, layout.textCount);
-  // zlib's usual level: it encodes about 3 times as fast as level 9, for files about 2 % larger
-  // on busy pictures and a few hundred bytes larger on small flat ones. Encoding, not
-  // decoding, sets the pace of a conversion.
-  png_set_compression_level(png, 6);
-  png_write_info(png, info);
-  for (int y = 0; y < layout.height; ++y) {
-    png_write_row(png, const_cast<png_bytep>(layout.row(layout.source, y)));
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return {};
-}
-
-}  // namespace
-
 Result encodePng(const Picture& picture, std::vector<std::uint8_t>& out) {
-  png_color colors[kPaletteEntries];
-  for (int i = 0; i < kPaletteEntries; ++i) {
-    const RgbQuad& c = picture.palette[i];
-    colors[i] = png_color{c.red, c.green, c.blue};
-  }
-  PngLayout layout{picture.width(),        picture.height(), 4,
-                   PNG_COLOR_TYPE_PALETTE, colors,           kPaletteEntries};
-  layout.source = &picture;
-  layout.row = [](const void* source, int y) {
+  PngImage image;
+  image.width = picture.width();
+  image.height = picture.height();
+  image.bitDepth = 4;
+  image.colorType = PngColorType::Palette;
+  image.palette = picture.palette;
+  image.source = &picture;
+  image.row = [](const void* source, int y) {
     return static_cast<const Picture*>(source)->packedRow(y);
   };
-  return writePng(layout, out);
+  return writePng(image, out);
 }
 
 Result encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
@@ -100,23 +44,16 @@ Result encodeRgbPng(const RgbImage& image, const std::vector<PngText>& texts,
       image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
     return {LoaderResult::BadData, "the image has no pixels or not as many as its size says"};
   }
-  std::vector<png_text> chunks(texts.size());
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
-    chunks[i].key = const_cast<png_charp>(texts[i].keyword.c_str());
-    chunks[i].text = const_cast<png_charp>(texts[i].text.c_str());
-    chunks[i].text_length = texts[i].text.size();
-  }
-  PngLayout layout{image.width, image.height, 8, PNG_COLOR_TYPE_RGB};
-  layout.texts = chunks.data();
-  layout.textCount = static_cast<int>(chunks.size());
-  layout.source = &image;
-  layout.row = [](const void* source, int y) {
-    const auto& rgb = static_cast<const RgbImage*>(source)->rgb;
-    return rgb.data() +
-           static_cast<std::size_t>(y) * static_cast<const RgbImage*>(source)->width * 3;
+  PngImage png;
+  png.width = image.width;
+  png.height = image.height;
+  png.texts = texts;
+  png.source = &image;
+  png.row = [](const void* source, int y) {
+    const auto* rgb = static_cast<const RgbImage*>(source);
+    return rgb->rgb.data() + static_cast<std::size_t>(y) * rgb->width * 3;
   };
-  return writePng(layout, out);
+  return writePng(png, out);
 }
 
 std::vector<std::uint8_t> encodeBmp(const Picture& picture) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Picture files besides the plug-ins' formats, for hosts that write or read them: PNG (through
-// libpng) and BMP.
+// Picture files besides the plug-ins' formats, for hosts that write or read them: PNG (written
+// here with libdeflate, read through libpng) and BMP.
 #pragma once
 
 #include <png.h>

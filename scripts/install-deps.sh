@@ -19,7 +19,7 @@ esac
 
 if [ $mode = install ]; then
   packages=(
-    cmake make g++ pkg-config libpng-dev
+    cmake make g++ pkg-config libpng-dev libdeflate-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
   )
 elif [ $mode = check ]; then
@@ -31,7 +31,7 @@ elif [ $mode = check ]; then
 else
   packages=(
     cmake make g++ pkg-config python3
-    libgtest-dev googletest libbenchmark-dev libpng-dev
+    libgtest-dev googletest libbenchmark-dev libpng-dev libdeflate-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libunicorn-dev
@@ -95,5 +95,5 @@ if [ ! -f "$web_tests/node_modules/.package-lock.json" ] ||
   (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 
-# libpng's source, for the Windows builds of planeconv.
-"$(dirname "$0")/fetch-libpng-source.sh"
+# libpng's and libdeflate's sources, for the Windows builds of planeconv.
+"$(dirname "$0")/fetch-windows-sources.sh"
