@@ -114,10 +114,13 @@ bench-win64: native win64
 #              PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
 #              are staged there and no cache is updated; without it the loader and MIME caches
 #              are updated.
+#   qt         the Qt image plug-in, built for Qt 5 and for Qt 6, in each Qt's plug-in folder below
+#              PREFIX (lib/x86_64-linux-gnu/qt5/plugins/imageformats with Debian's Qt); Qt
+#              programs learn the MIME types from the desktop component's planes.xml.
 # Each component's install adds the files it put in place, DESTDIR included, to
 # build/install/installed_COMPONENT.txt; `make uninstall` removes exactly those files.
 PREFIX ?= /usr
-INSTALL_COMPONENTS ?= planeconv desktop
+INSTALL_COMPONENTS ?= planeconv desktop qt
 INSTALL_TREE := build/install
 STAGE := $(if $(DESTDIR),$(abspath $(DESTDIR)))
 
@@ -134,6 +137,10 @@ install-files:
 	@if echo " $(INSTALL_COMPONENTS) " | grep -q " desktop " && \
 	    ! test -f $(INSTALL_TREE)/pixbuf/libpixbufloader-gra.so; then \
 	  echo "install: the gdk-pixbuf modules were not built (libgdk-pixbuf-2.0-dev missing?)" >&2; exit 1; \
+	fi
+	@if echo " $(INSTALL_COMPONENTS) " | grep -q " qt " && \
+	    ! ls $(INSTALL_TREE)/qt/qt*/imageformats/planeplugins.so >/dev/null 2>&1; then \
+	  echo "install: no Qt image plug-in was built (qtbase5-dev and qt6-base-dev missing?)" >&2; exit 1; \
 	fi
 	@for component in $(INSTALL_COMPONENTS); do \
 	  DESTDIR="$(STAGE)" cmake --install $(INSTALL_TREE) --component $$component \

@@ -14,6 +14,7 @@ if [ $install_only -eq 1 ]; then
   packages=(
     cmake make g++ pkg-config libpng-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    qtbase5-dev qt6-base-dev
   )
 else
   packages=(
@@ -24,6 +25,7 @@ else
     libunicorn-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
+    qtbase5-dev qt6-base-dev
     clang libclang-rt-14-dev valgrind
     emscripten chromium
     dpkg-dev debhelper lintian help2man zip unzip

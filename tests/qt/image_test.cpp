@@ -455,7 +455,11 @@ int main(int argc, char** argv) {
   qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
   qputenv("XDG_DATA_DIRS", MIME_DATA_DIR);
   QCoreApplication app(argc, argv);
-  QCoreApplication::setLibraryPaths({PLUGIN_ROOT});
+  // PLANES_QT_PLUGIN_ROOT: an installed plug-in's folder instead (tests/qt/install_check.sh).
+  const QString pluginRoot = qEnvironmentVariableIsSet("PLANES_QT_PLUGIN_ROOT")
+                                 ? qEnvironmentVariable("PLANES_QT_PLUGIN_ROOT")
+                                 : QStringLiteral(PLUGIN_ROOT);
+  QCoreApplication::setLibraryPaths({pluginRoot});
   qInstallMessageHandler(catchWarnings);
   testing::InitGoogleTest(&argc, argv);
   testing::AddGlobalTestEnvironment(new References);
