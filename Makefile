@@ -178,8 +178,20 @@ test-dist: dist native
 	  node --test tests/web/dist_page.test.mjs
 
 # The Debian package installed with apt-get, used, purged (needs root; skipped without).
-test-package: dist
-	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb
+# The Qt packages' plug-ins are read through by the native build's Qt tests.
+test-package: dist native
+	@arch=$$(dpkg --print-architecture); tests/release/package_test.sh \
+	  dist/planeplugins_*_$$arch.deb dist/planeplugins-qt5_*_$$arch.deb dist/planeplugins-qt6_*_$$arch.deb
+
+# KDE's image viewer under Xvfb with the built Qt 5 plug-in: it must show a GRA and a Q picture
+# as planeconv renders them; the screenshots go to docs/. It installs gwenview and Xvfb first
+# (about 230 packages), so it is not part of make test, whose run of the same test skips
+# without them.
+.PHONY: test-gwenview
+test-gwenview: native
+	@scripts/install-deps.sh --gwenview
+	@tests/qt/gwenview_screenshot.sh $(CURDIR) $(CURDIR)/build/native \
+	  $(CURDIR)/build/native/tests/qt/screen_check $(CURDIR)/docs
 
 # Each source file carries its SPDX licence tag (scripts/spdx-tags.sh adds missing ones).
 test-licence:

@@ -9,8 +9,14 @@ set -euo pipefail
 
 install_only=0
 [ "${1:-}" = "--install-only" ] && install_only=1
+# --gwenview: only KDE's image viewer and Xvfb, for make test-gwenview (about 230 packages with
+# KDE Frameworks: not installed for make test, whose Gwenview test skips without them).
+gwenview=0
+[ "${1:-}" = "--gwenview" ] && gwenview=1 && install_only=1
 
-if [ $install_only -eq 1 ]; then
+if [ $gwenview -eq 1 ]; then
+  packages=(gwenview xvfb)
+elif [ $install_only -eq 1 ]; then
   packages=(
     cmake make g++ pkg-config libpng-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info

@@ -449,17 +449,17 @@ TEST(Listing, MimeDatabaseGivesTheProjectsTypes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The system's MIME database with planes.xml added, as an install to /usr makes it, and none of
-  // the user's own types; the freshly built plug-in as the only one Qt loads.
+  // The freshly built plug-in as the only one Qt loads, and the system's MIME database with
+  // planes.xml added, as an install to /usr makes it, without the user's own types. With
+  // PLANES_QT_PLUGIN_ROOT: the installed plug-in in that folder and the system's own database
+  // (tests/qt/install_check.sh, tests/release/package_test.sh).
+  const bool installed = qEnvironmentVariableIsSet("PLANES_QT_PLUGIN_ROOT");
   QTemporaryDir dataHome;
   qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-  qputenv("XDG_DATA_DIRS", MIME_DATA_DIR);
+  if (!installed) qputenv("XDG_DATA_DIRS", MIME_DATA_DIR);
   QCoreApplication app(argc, argv);
-  // PLANES_QT_PLUGIN_ROOT: an installed plug-in's folder instead (tests/qt/install_check.sh).
-  const QString pluginRoot = qEnvironmentVariableIsSet("PLANES_QT_PLUGIN_ROOT")
-                                 ? qEnvironmentVariable("PLANES_QT_PLUGIN_ROOT")
-                                 : QStringLiteral(PLUGIN_ROOT);
-  QCoreApplication::setLibraryPaths({pluginRoot});
+  QCoreApplication::setLibraryPaths(
+      {installed ? qEnvironmentVariable("PLANES_QT_PLUGIN_ROOT") : QStringLiteral(PLUGIN_ROOT)});
   qInstallMessageHandler(catchWarnings);
   testing::InitGoogleTest(&argc, argv);
   testing::AddGlobalTestEnvironment(new References);
