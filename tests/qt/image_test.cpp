@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -198,6 +199,11 @@ struct SampleCase {
   Source source;
 };
 
+void PrintTo(const SampleCase& c, std::ostream* out) {
+  static const char* const kSources[] = {"a named file", "a sequential device", "a QBuffer"};
+  *out << c.name.toStdString() << " from " << kSources[static_cast<int>(c.source)];
+}
+
 class Samples : public testing::TestWithParam<SampleCase> {};
 
 TEST_P(Samples, ReadGivesPlaneconvsPixelsColoursAndComment) {
@@ -336,6 +342,10 @@ const Malformed kMalformed[] = {
        return b;
      }},
 };
+
+void PrintTo(const Malformed& m, std::ostream* out) {
+  *out << m.name << " (from " << m.sample << ")";
+}
 
 class Failures : public testing::TestWithParam<Malformed> {
  protected:
