@@ -133,10 +133,13 @@ bench-win64: native win64
 #              PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
 #              are staged there and no cache is updated; without it the loader and MIME caches
 #              are updated.
+#   qt         the Qt image plug-in, built for Qt 5 and for Qt 6, in each Qt's plug-in folder below
+#              PREFIX (lib/x86_64-linux-gnu/qt5/plugins/imageformats with Debian's Qt); Qt
+#              programs learn the MIME types from the desktop component's planes.xml.
 # Each component's install adds the files it put in place, DESTDIR included, to
 # build/install/installed_COMPONENT.txt; `make uninstall` removes exactly those files.
 PREFIX ?= /usr
-INSTALL_COMPONENTS ?= planeconv desktop
+INSTALL_COMPONENTS ?= planeconv desktop qt
 INSTALL_TREE := build/install
 STAGE := $(if $(DESTDIR),$(abspath $(DESTDIR)))
 
@@ -153,6 +156,10 @@ install-files:
 	@if echo " $(INSTALL_COMPONENTS) " | grep -q " desktop " && \
 	    ! test -f $(INSTALL_TREE)/pixbuf/libpixbufloader-gra.so; then \
 	  echo "install: the gdk-pixbuf modules were not built (libgdk-pixbuf-2.0-dev missing?)" >&2; exit 1; \
+	fi
+	@if echo " $(INSTALL_COMPONENTS) " | grep -q " qt " && \
+	    ! ls $(INSTALL_TREE)/qt/qt*/imageformats/planeplugins.so >/dev/null 2>&1; then \
+	  echo "install: no Qt image plug-in was built (qtbase5-dev and qt6-base-dev missing?)" >&2; exit 1; \
 	fi
 	@for component in $(INSTALL_COMPONENTS); do \
 	  DESTDIR="$(STAGE)" cmake --install $(INSTALL_TREE) --component $$component \
@@ -190,8 +197,20 @@ test-dist: dist native
 	  node --test tests/web/dist_page.test.mjs
 
 # The Debian package installed with apt-get, used, purged (needs root; skipped without).
-test-package: dist
-	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb
+# The Qt packages' plug-ins are read through by the native build's Qt tests.
+test-package: dist native
+	@arch=$$(dpkg --print-architecture); tests/release/package_test.sh \
+	  dist/planeplugins_*_$$arch.deb dist/planeplugins-qt5_*_$$arch.deb dist/planeplugins-qt6_*_$$arch.deb
+
+# KDE's image viewer under Xvfb with the built Qt 5 plug-in: it must show a GRA and a Q picture
+# as planeconv renders them; the screenshots go to docs/. It installs gwenview and Xvfb first
+# (about 230 packages), so it is not part of make test, whose run of the same test skips
+# without them.
+.PHONY: test-gwenview
+test-gwenview: native
+	@scripts/install-deps.sh --gwenview
+	@tests/qt/gwenview_screenshot.sh $(CURDIR) $(CURDIR)/build/native \
+	  $(CURDIR)/build/native/tests/qt/screen_check $(CURDIR)/docs
 
 # Each source file carries its SPDX licence tag (scripts/spdx-tags.sh adds missing ones).
 test-licence:

@@ -13,20 +13,27 @@ mode=all
 case "${1:-}" in
   --install-only) mode=install ;;
   --check) mode=check ;;
+  # only KDE's image viewer and Xvfb, for make test-gwenview (about 230 packages with KDE
+  # Frameworks: not installed for make test, whose Gwenview test skips without them).
+  --gwenview) mode=gwenview ;;
   "") ;;
-  *) echo "usage: scripts/install-deps.sh [--install-only | --check]" >&2; exit 2 ;;
+  *) echo "usage: scripts/install-deps.sh [--install-only | --check | --gwenview]" >&2; exit 2 ;;
 esac
 
-if [ $mode = install ]; then
+if [ $mode = gwenview ]; then
+  packages=(gwenview xvfb)
+elif [ $mode = install ]; then
   packages=(
     cmake make g++ pkg-config libpng-dev libdeflate-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    qtbase5-dev qt6-base-dev
   )
 elif [ $mode = check ]; then
   packages=(
     cmake make g++ pkg-config python3
-    libgtest-dev googletest libbenchmark-dev libpng-dev libunicorn-dev
+    libgtest-dev googletest libbenchmark-dev libpng-dev libdeflate-dev libunicorn-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    qtbase5-dev qt6-base-dev
   )
 else
   packages=(
@@ -37,6 +44,7 @@ else
     libunicorn-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
+    qtbase5-dev qt6-base-dev
     clang libclang-rt-14-dev valgrind
     emscripten chromium
     dpkg-dev debhelper lintian help2man zip unzip

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Debian package on this machine, as a user gets it: installed with apt-get, then
+# The Debian packages on this machine, as a user gets them: installed with apt-get, then
 #   - planeconv and planethumb at the package's version, planeconv info on a sample;
 #   - the installed thumbnailer entry's command on a GRA picture with its palette and
 #     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
 #   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
 #     them exactly, gio naming both MIME types;
-# then purged: no file of it left, the loader cache without the modules, the types gone.
+#   - the Qt packages' plug-ins in each Qt's plug-in folder, read through by the native build's
+#     Qt tests (every sample from a file, a pipe and a buffer; Qt's MIME database naming both
+#     types) where that build has them;
+# then purged: no file of them left, the loader cache without the modules, the types gone.
 # Needs root (skipped without); refuses to run when the package is installed already, and
 # purges it on the way out whatever happened, so the machine is left as it was.
-# Usage: package_test.sh PACKAGE.deb
+# Usage: package_test.sh PACKAGE.deb [QT_PACKAGE.deb...]
 set -euo pipefail
 deb=$(realpath "$1")
+qt_debs=()
+for qt_deb in "${@:2}"; do qt_debs+=("$(realpath "$qt_deb")"); done
 source_dir=$(realpath "$(dirname "$0")/../..")
 if [ "$(id -u)" -ne 0 ]; then
   echo "test-package: SKIPPED: installing and purging the Debian package needs root"
@@ -19,21 +24,25 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 name=$(dpkg-deb -f "$deb" Package)
 version=$(dpkg-deb -f "$deb" Version)
-if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
-  echo "test-package: $name is installed on this machine already; not touching it" >&2
-  exit 1
-fi
+names=("$name")
+for qt_deb in "${qt_debs[@]}"; do names+=("$(dpkg-deb -f "$qt_deb" Package)"); done
+for package in "${names[@]}"; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
+    echo "test-package: $package is installed on this machine already; not touching it" >&2
+    exit 1
+  fi
+done
 cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
 scratch=$(mktemp -d)
 export DEBIAN_FRONTEND=noninteractive
-purge() { apt-get purge -y -qq "$name" >/dev/null 2>&1 || true; }
+purge() { apt-get purge -y -qq "${names[@]}" >/dev/null 2>&1 || true; }
 trap 'purge; rm -rf "$scratch"' EXIT
 trap 'exit 130' INT TERM HUP
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
-dpkg -L "$name" >"$scratch/files"
+apt-get install -y -qq "$deb" "${qt_debs[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
+dpkg -L "${names[@]}" >"$scratch/files"
 
 [ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
 [ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
@@ -103,9 +112,26 @@ content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard
 [ "$(content_type "$scratch/gradient.q")" = image/x-q-picture ] ||
   fail "gio: gradient.q is $(content_type "$scratch/gradient.q")"
 
+# The Qt plug-ins, each where its Qt looks, read through by the native build's Qt tests.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for package in "${names[@]:1}"; do
+  major=${package##*-qt}
+  plugins=/usr/lib/$multiarch/qt$major/plugins
+  [ -f "$plugins/imageformats/planeplugins.so" ] || { fail "$package: no $plugins/imageformats/planeplugins.so"; continue; }
+  tests=$source_dir/build/native/tests/qt/qt$major/qt${major}_image_tests
+  if [ -x "$tests" ]; then
+    PLANES_QT_PLUGIN_ROOT=$plugins "$tests" --gtest_brief=1 --gtest_filter='Pictures/*:Listing.*' \
+      >"$scratch/qt$major.log" 2>&1 || { cat "$scratch/qt$major.log"; fail "$package: the Qt $major tests"; }
+  else
+    echo "test-package: $tests is not built; the Qt $major plug-in is only checked to be there"
+  fi
+done
+
 # Purged: nothing of it left, the caches without it.
-apt-get purge -y -qq "$name" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
-! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed || fail "$name is still installed"
+apt-get purge -y -qq "${names[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
+for package in "${names[@]}"; do
+  ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed || fail "$package is still installed"
+done
 while read -r path; do
   [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after purge"
 done <"$scratch/files"
@@ -114,5 +140,5 @@ for module in libpixbufloader-gra.so libpixbufloader-q.so; do
 done
 [ ! -e /usr/share/mime/image/x-gra.xml ] || fail "the MIME database still knows image/x-gra after purge"
 
-[ $failed = 0 ] && echo "test-package: $name $version installed, used and purged: all checks passed"
+[ $failed = 0 ] && echo "test-package: ${names[*]} $version installed, used and purged: all checks passed"
 exit $failed
