@@ -33,32 +33,35 @@ class Case:
         self.alone = alone  # the reference read from memory
 
     def __repr__(self):
-        return self.picture.name
+        return f"{self.picture.parent.name}/{self.picture.name}"
 
 
 @pytest.fixture(scope="session")
 def picture_folder(tmp_path_factory):
-    """The samples and the writers' pictures, with their companions, in one folder."""
+    """The samples, with their companions, in a folder, and the writers' pictures in its
+    subfolder "written"."""
     folder = tmp_path_factory.mktemp("pictures")
     for file in SAMPLES.iterdir():
         if file.suffix.lower() in (".gra", ".q") + COMPANION_SUFFIXES:
             shutil.copy(file, folder)
-    subprocess.run([WRITER_PICTURES, str(folder)], check=True)
+    (folder / "written").mkdir()
+    subprocess.run([WRITER_PICTURES, str(folder / "written")], check=True)
     return folder
 
 
 @pytest.fixture(scope="session")
 def cases(picture_folder, tmp_path_factory):
     references = tmp_path_factory.mktemp("references")
-    lone = tmp_path_factory.mktemp("alone")
     found = []
-    for picture in sorted(picture_folder.iterdir()):
+    for picture in sorted(picture_folder.rglob("*")):
         if picture.suffix.lower() not in (".gra", ".q"):
             continue
-        with_companions = references / (picture.name + ".png")
+        name = str(picture.relative_to(picture_folder)).replace("/", "-")
+        with_companions = references / (name + ".png")
         convert(picture, with_companions)
+        lone = tmp_path_factory.mktemp("alone")
         shutil.copy(picture, lone)
-        alone = references / (picture.name + ".alone.png")
+        alone = references / (name + ".alone.png")
         convert(lone / picture.name, alone)
         found.append(Case(picture, with_companions, alone))
     assert len(found) >= 10, found

@@ -22,7 +22,7 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def test_ten_thousand_opens_leave_nothing(cases):
+def test_ten_thousand_opens_leave_nothing(cases, capsys):
     pictures = [(case.picture, case.picture.read_bytes()) for case in cases]
 
     def one(n):
@@ -30,25 +30,19 @@ def test_ten_thousand_opens_leave_nothing(cases):
         # failures that a damaged file brings come too.
         path, data = pictures[n % len(pictures)]
         way = n % 4
-        if way == 0:
-            image = Image.open(path)
-        elif way == 1:
-            image = Image.open(open(path, "rb"))
-        elif way == 2:
-            image = Image.open(io.BytesIO(data))
-        else:
+        if way == 3:
             try:
                 Image.open(io.BytesIO(data[: len(data) // 2])).load()
             except OSError:
                 pass
             return
-        if n % 7 == 0:
-            image.verify()
-        elif n % 10 == 0:
-            image.load()
-        if image.fp:
-            image.fp.close()
-        image.close()
+        with open(path, "rb") as file:
+            source = (path, file, io.BytesIO(data))[way]
+            with Image.open(source) as image:
+                if n % 7 == 0:
+                    image.verify()
+                elif n % 10 == 0:
+                    image.load()
 
     for n in range(WARM_UP):
         one(n)
@@ -56,8 +50,9 @@ def test_ten_thousand_opens_leave_nothing(cases):
     for n in range(WARM_UP, OPENS):
         one(n)
     grown = resident_bytes() - resident
-    print(f"after {OPENS} opens: {open_descriptors()} descriptors open ({descriptors} after "
-          f"{WARM_UP}), resident set grown by {grown / 1024:.0f} KiB to "
-          f"{resident_bytes() / 1048576:.1f} MiB", file=sys.stderr)
+    with capsys.disabled():
+        print(f"\nafter {OPENS} opens: {open_descriptors()} descriptors open ({descriptors} "
+              f"after {WARM_UP}), resident set grown by {grown / 1024:.0f} KiB to "
+              f"{resident_bytes() / 1048576:.1f} MiB", file=sys.stderr)
     assert open_descriptors() == descriptors
     assert grown < 2 * 1024 * 1024

@@ -85,15 +85,15 @@ def test_a_file_object_named_after_another_file_is_read_from_memory(tmp_path, pi
 
 
 def test_q_header(picture_folder):
-    with Image.open(picture_folder / "busy16.q") as image:
+    with Image.open(picture_folder / "written" / "busy16.q") as image:
         assert (image.size, image.mode) == ((640, 400), "P")
         assert image.info["comment"] == b"Busy bands, 16 colours"
         assert image.info["colors"] == 16
         assert image.tile, "the header alone is read on open"
-    with Image.open(picture_folder / "busy8.q") as image:
+    with Image.open(picture_folder / "written" / "busy8.q") as image:
         assert image.info["comment"] == b"Eight \xA4\xB3\xA4\xF3 \xE9t\xE9"
         assert image.info["colors"] == 8
-    with Image.open(picture_folder / "noise.q") as image:
+    with Image.open(picture_folder / "written" / "noise.q") as image:
         assert "comment" not in image.info
 
 
@@ -108,7 +108,7 @@ class CountingReader(io.BytesIO):
         return data
 
 
-@pytest.mark.parametrize("name", ["busy.gra", "busy16.q"])
+@pytest.mark.parametrize("name", ["written/busy.gra", "written/busy16.q"])
 def test_no_more_than_the_header_then_the_largest_file_is_read(picture_folder, name):
     largest = {f["id"]: f["largest_file"] for f in planeplugins.FORMATS}
     picture = (picture_folder / name).read_bytes()
@@ -156,14 +156,15 @@ MALFORMED = [
     ("card.gra", lambda d: b"plain text, not a picture at all\n" * 20, UnidentifiedImageError, "",
      "open"),
     ("card.gra", lambda d: d[:13] + b"WEX" + d[16:], UnidentifiedImageError, "", "open"),
-    ("busy16.q", lambda d: d[:43] + b"MAJYA" + d[48:], UnidentifiedImageError, "", "open"),
+    ("written/busy16.q", lambda d: d[:43] + b"MAJYA" + d[48:], UnidentifiedImageError, "", "open"),
     ("card.gra", lambda d: d[:1] + b"\x09" + d[2:40], planeplugins.PictureError,
      "the header says 9 blocks", "open"),
-    ("busy16.q", lambda d: q_with_size(d, len(d) + 1), planeplugins.PictureError,
+    ("written/busy16.q", lambda d: q_with_size(d, len(d) + 1), planeplugins.PictureError,
      "the size field says", "open"),
-    ("busy16.q", lambda d: d[:100], planeplugins.PictureError, "header alone is 134", "open"),
-    ("busy16.q", truncated, planeplugins.PictureError, "the file ends after", "load"),
-    ("busy.gra", truncated, planeplugins.PictureError, "", "load"),
+    ("written/busy16.q", lambda d: d[:100], planeplugins.PictureError, "header alone is 134", "open"),
+    ("written/busy16.q", truncated, planeplugins.PictureError, "the file ends after", "load"),
+    ("written/busy.gra", truncated, planeplugins.PictureError, "before the picture's last line",
+     "load"),
 ]
 
 
@@ -193,13 +194,13 @@ def test_pillows_own_formats_stay_pillows(tmp_path, cases):
     with Image.open(cases[0].alone) as png:
         assert png.format == "PNG"
         png.load()
-    gif = Image.new("P", (4, 4), 1)
-    gif.putpalette([0x57, 0x45, 0x44] + [0, 0, 0] * 3)
+    gif = Image.new("P", (4, 4), 0)
+    gif.putpalette([0x57, 0x45, 0x44, 0, 0, 0])
     gif.save(tmp_path / "wed.gif")
     assert (tmp_path / "wed.gif").read_bytes()[13:16] == b"WED"
     with Image.open(tmp_path / "wed.gif") as opened:
         assert opened.format == "GIF"
-        assert opened.convert("RGB").getpixel((0, 0)) == (0, 0, 0)
+        assert opened.convert("RGB").getpixel((0, 0)) == (0x57, 0x45, 0x44)
 
 
 def test_registration(cases):

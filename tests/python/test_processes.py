@@ -11,7 +11,7 @@ from PIL import Image
 
 
 def test_spawned_workers_convert_a_folder(tmp_path, cases):
-    outputs = [tmp_path / (case.picture.name + ".png") for case in cases]
+    outputs = [tmp_path / f"{n}-{case.picture.name}.png" for n, case in enumerate(cases)]
     spawn = multiprocessing.get_context("spawn")
     with ProcessPoolExecutor(2, mp_context=spawn) as pool:
         done = list(pool.map(workers.convert, [str(c.picture) for c in cases], map(str, outputs)))
