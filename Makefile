@@ -126,10 +126,12 @@ bench-win64: native win64
 #              PREFIX (/usr by default, where Debian's gdk-pixbuf looks). With DESTDIR the files
 #              are staged there and no cache is updated; without it the loader and MIME caches
 #              are updated.
+#   python     the Python package planeplugins (a Pillow plug-in) in
+#              PREFIX/lib/python3/dist-packages, where Debian's Python finds it.
 # Each component's install adds the files it put in place, DESTDIR included, to
 # build/install/installed_COMPONENT.txt; `make uninstall` removes exactly those files.
 PREFIX ?= /usr
-INSTALL_COMPONENTS ?= planeconv desktop
+INSTALL_COMPONENTS ?= planeconv desktop python
 INSTALL_TREE := build/install
 STAGE := $(if $(DESTDIR),$(abspath $(DESTDIR)))
 
@@ -146,6 +148,10 @@ install-files:
 	@if echo " $(INSTALL_COMPONENTS) " | grep -q " desktop " && \
 	    ! test -f $(INSTALL_TREE)/pixbuf/libpixbufloader-gra.so; then \
 	  echo "install: the gdk-pixbuf modules were not built (libgdk-pixbuf-2.0-dev missing?)" >&2; exit 1; \
+	fi
+	@if echo " $(INSTALL_COMPONENTS) " | grep -q " python " && \
+	    ! ls $(INSTALL_TREE)/python/planeplugins/_native*.so >/dev/null 2>&1; then \
+	  echo "install: the Python package was not built (pybind11-dev or python3-dev missing?)" >&2; exit 1; \
 	fi
 	@for component in $(INSTALL_COMPONENTS); do \
 	  DESTDIR="$(STAGE)" cmake --install $(INSTALL_TREE) --component $$component \
@@ -182,9 +188,10 @@ test-dist: dist native
 	@PLANES_DIST_PAGE=$$(ls $(CURDIR)/dist/planeplugins-*-viewer.html) \
 	  node --test tests/web/dist_page.test.mjs
 
-# The Debian package installed with apt-get, used, purged (needs root; skipped without).
+# The Debian packages installed with apt-get, used, purged (needs root; skipped without).
 test-package: dist
-	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb
+	@tests/release/package_test.sh dist/planeplugins_*_$$(dpkg --print-architecture).deb \
+	  dist/python3-planeplugins_*_$$(dpkg --print-architecture).deb
 
 # Each source file carries its SPDX licence tag (scripts/spdx-tags.sh adds missing ones).
 test-licence:

@@ -6,12 +6,15 @@
 #     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
 #   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
 #     them exactly, gio naming both MIME types;
+# - with python3-planeplugins: Debian's Python opening the GRA picture with its companions
+#   through Pillow as planeconv converts it;
 # then purged: no file of it left, the loader cache without the modules, the types gone.
 # Needs root (skipped without); refuses to run when the package is installed already, and
 # purges it on the way out whatever happened, so the machine is left as it was.
-# Usage: package_test.sh PACKAGE.deb
+# Usage: package_test.sh PACKAGE.deb [PYTHON-PACKAGE.deb]
 set -euo pipefail
 deb=$(realpath "$1")
+python_deb=${2:+$(realpath "$2")}
 source_dir=$(realpath "$(dirname "$0")/../..")
 if [ "$(id -u)" -ne 0 ]; then
   echo "test-package: SKIPPED: installing and purging the Debian package needs root"
@@ -19,21 +22,26 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 name=$(dpkg-deb -f "$deb" Package)
 version=$(dpkg-deb -f "$deb" Version)
-if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
-  echo "test-package: $name is installed on this machine already; not touching it" >&2
-  exit 1
-fi
+names=("$name")
+[ -z "$python_deb" ] || names+=("$(dpkg-deb -f "$python_deb" Package)")
+for package in "${names[@]}"; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
+    echo "test-package: $package is installed on this machine already; not touching it" >&2
+    exit 1
+  fi
+done
 cache=$(pkg-config --variable=gdk_pixbuf_cache_file gdk-pixbuf-2.0)
 scratch=$(mktemp -d)
 export DEBIAN_FRONTEND=noninteractive
-purge() { apt-get purge -y -qq "$name" >/dev/null 2>&1 || true; }
+purge() { apt-get purge -y -qq "${names[@]}" >/dev/null 2>&1 || true; }
 trap 'purge; rm -rf "$scratch"' EXIT
 trap 'exit 130' INT TERM HUP
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
-dpkg -L "$name" >"$scratch/files"
+apt-get install -y -qq "$deb" ${python_deb:+"$python_deb"} >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; exit 1; }
+for package in "${names[@]}"; do dpkg -L "$package"; done >"$scratch/files"
 
 [ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
 [ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
@@ -103,9 +111,25 @@ content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard
 [ "$(content_type "$scratch/gradient.q")" = image/x-q-picture ] ||
   fail "gio: gradient.q is $(content_type "$scratch/gradient.q")"
 
+# The Python package, as Debian's Python finds it installed (from a folder of its own, with no
+# PYTHONPATH), reading the picture with its companions as planeconv does.
+if [ -n "$python_deb" ]; then
+  python=$(cd "$scratch" && env -u PYTHONPATH /usr/bin/python3 -c '
+import sys, planeplugins
+from PIL import Image
+assert planeplugins.__file__.startswith("/usr/lib/python3/dist-packages/"), planeplugins.__file__
+image, reference = Image.open(sys.argv[1]), Image.open(sys.argv[2])
+assert image.convert("RGB").tobytes() == reference.convert("RGB").tobytes(), "pixels differ"
+print(image.mode, image.size, image.getpalette()[:6])' "$picture" "$scratch/reference.png" 2>&1) ||
+    fail "the Python package: $python"
+  echo "test-package: card.gra in Python: $python"
+fi
+
 # Purged: nothing of it left, the caches without it.
-apt-get purge -y -qq "$name" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
-! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed || fail "$name is still installed"
+apt-get purge -y -qq "${names[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
+for package in "${names[@]}"; do
+  ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed || fail "$package is still installed"
+done
 while read -r path; do
   [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after purge"
 done <"$scratch/files"
