@@ -24,7 +24,6 @@ from . import _native
 __all__ = ["Decoded", "FORMATS", "PictureError", "SIZE", "decode"]
 
 PictureError = _native.PictureError
-PictureError.__module__ = __name__
 
 # The formats as the plug-ins and the host library describe them: dicts of id ("GRA", "Q"),
 # title, description, extensions, mime_type and largest_file (no file of the format is longer;
