@@ -136,10 +136,12 @@ bench-win64: native win64
 #   qt         the Qt image plug-in, built for Qt 5 and for Qt 6, in each Qt's plug-in folder below
 #              PREFIX (lib/x86_64-linux-gnu/qt5/plugins/imageformats with Debian's Qt); Qt
 #              programs learn the MIME types from the desktop component's planes.xml.
+#   python     the Python package planeplugins (a Pillow plug-in) in
+#              PREFIX/lib/python3/dist-packages, where Debian's Python finds it.
 # Each component's install adds the files it put in place, DESTDIR included, to
 # build/install/installed_COMPONENT.txt; `make uninstall` removes exactly those files.
 PREFIX ?= /usr
-INSTALL_COMPONENTS ?= planeconv desktop qt
+INSTALL_COMPONENTS ?= planeconv desktop qt python
 INSTALL_TREE := build/install
 STAGE := $(if $(DESTDIR),$(abspath $(DESTDIR)))
 
@@ -160,6 +162,10 @@ install-files:
 	@if echo " $(INSTALL_COMPONENTS) " | grep -q " qt " && \
 	    ! ls $(INSTALL_TREE)/qt/qt*/imageformats/planeplugins.so >/dev/null 2>&1; then \
 	  echo "install: no Qt image plug-in was built (qtbase5-dev and qt6-base-dev missing?)" >&2; exit 1; \
+	fi
+	@if echo " $(INSTALL_COMPONENTS) " | grep -q " python " && \
+	    ! ls $(INSTALL_TREE)/python/planeplugins/_native*.so >/dev/null 2>&1; then \
+	  echo "install: the Python package was not built (pybind11-dev or python3-dev missing?)" >&2; exit 1; \
 	fi
 	@for component in $(INSTALL_COMPONENTS); do \
 	  DESTDIR="$(STAGE)" cmake --install $(INSTALL_TREE) --component $$component \
@@ -196,11 +202,12 @@ test-dist: dist native
 	@PLANES_DIST_PAGE=$$(ls $(CURDIR)/dist/planeplugins-*-viewer.html) \
 	  node --test tests/web/dist_page.test.mjs
 
-# The Debian package installed with apt-get, used, purged (needs root; skipped without).
+# The Debian packages installed with apt-get, used, purged (needs root; skipped without).
 # The Qt packages' plug-ins are read through by the native build's Qt tests.
 test-package: dist native
 	@arch=$$(dpkg --print-architecture); tests/release/package_test.sh \
-	  dist/planeplugins_*_$$arch.deb dist/planeplugins-qt5_*_$$arch.deb dist/planeplugins-qt6_*_$$arch.deb
+	  dist/planeplugins_*_$$arch.deb dist/planeplugins-qt5_*_$$arch.deb \
+	  dist/planeplugins-qt6_*_$$arch.deb dist/python3-planeplugins_*_$$arch.deb
 
 # KDE's image viewer under Xvfb with the built Qt 5 plug-in: it must show a GRA and a Q picture
 # as planeconv renders them; the screenshots go to docs/. It installs gwenview and Xvfb first

@@ -3,10 +3,11 @@
 # make dist: the release files of this checkout's version (the CMake project version) in dist/:
 #   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins and
 #                                      planeconv.exe, README.txt (CRLF) and LICENSE.txt
-#   planeplugins_VERSION_ARCH.deb      the Debian packages, built by dpkg-buildpackage from a copy
-#   planeplugins-qt5_VERSION_ARCH.deb  of the checkout in build/deb (kept, so rebuilds are
-#   planeplugins-qt6_VERSION_ARCH.deb  incremental) and checked by lintian (errors fail): the
-#                                      programs and desktop files, and the Qt image plug-ins
+#   planeplugins_VERSION_ARCH.deb      the Debian packages, every binary package of debian/control
+#   planeplugins-qt5_VERSION_ARCH.deb  (the programs and desktop files, the Qt image plug-ins, the
+#   planeplugins-qt6_VERSION_ARCH.deb  Python package), built by dpkg-buildpackage from a copy of
+#   python3-planeplugins_VERSION_ARCH.deb  the checkout in build/deb (kept, so rebuilds are
+#                                      incremental) and checked by lintian (errors fail)
 #   planeplugins-VERSION-viewer.html   the single-file browser viewer (build/web/viewer.html)
 #   planeplugins-VERSION.tar.gz        the source of HEAD, as git archive gives it
 #   SHA256SUMS                         of all of the above
@@ -63,28 +64,30 @@ zip_name=planeplugins-$version-windows.zip
 (cd "$zipdir" && zip -q -X -r "$scratch/$zip_name" README.txt LICENSE.txt x86 $([ $win64 = 1 ] && echo x64))
 publish "$zip_name" "$scratch/$zip_name"
 
-# The Debian package, from a copy of the checkout's files (tracked and new, as they are now).
+# The Debian packages, from a copy of the checkout's files (tracked and new, as they are now).
 debroot=build/deb
 debsrc=$debroot/planeplugins-$version
 mkdir -p "$debsrc"
 git ls-files -z --cached --others --exclude-standard |
   tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$debsrc"
 arch=$(dpkg --print-architecture)
-deb_names=()
-for package in $(sed -n 's/^Package: //p' debian/control); do
-  deb_names+=("${package}_${version}_$arch.deb")
-done
-(cd "$debroot" && rm -f "${deb_names[@]}")
-echo "dist: building ${deb_names[*]} (log: $debroot/build.log)"
+deb_name=planeplugins_${version}_$arch.deb
+rm -f "$debroot"/*_"${version}_$arch".deb
+echo "dist: building the Debian packages (log: $debroot/build.log)"
 if ! (cd "$debsrc" && dpkg-buildpackage -b -us -uc --no-pre-clean -j2) >"$debroot/build.log" 2>&1; then
   tail -n 40 "$debroot/build.log" >&2
   echo "dist: dpkg-buildpackage failed (whole log: $debroot/build.log)" >&2
   exit 1
 fi
-echo "dist: lintian ${deb_names[*]}"
-(cd "$debroot" && lintian --fail-on error --tag-display-limit 0 "${deb_names[@]}") |
+debs=()
+for deb in "$debroot"/*_"${version}_$arch".deb; do
+  case $deb in *-dbgsym_*) ;; *) debs+=("$(basename "$deb")") ;; esac
+done
+[ -f "$debroot/$deb_name" ] || { echo "dist: dpkg-buildpackage made no $deb_name" >&2; exit 1; }
+echo "dist: lintian ${debs[*]}"
+(cd "$debroot" && lintian --fail-on error --tag-display-limit 0 "${debs[@]}") |
   tee "$debroot/lintian.log" || { echo "dist: lintian found errors" >&2; exit 1; }
-for deb_name in "${deb_names[@]}"; do publish "$deb_name" "$debroot/$deb_name"; done
+for deb in "${debs[@]}"; do publish "$deb" "$debroot/$deb"; done
 
 # The viewer page and the source.
 publish "planeplugins-$version-viewer.html" build/web/viewer.html
@@ -92,6 +95,6 @@ tar_name=planeplugins-$version.tar.gz
 git archive --format=tar.gz --prefix="planeplugins-$version/" -o "$scratch/$tar_name" HEAD
 publish "$tar_name" "$scratch/$tar_name"
 
-(cd dist && sha256sum "$zip_name" "${deb_names[@]}" "planeplugins-$version-viewer.html" "$tar_name" \
+(cd dist && sha256sum "$zip_name" "${debs[@]}" "planeplugins-$version-viewer.html" "$tar_name" \
    >.SHA256SUMS.part && mv -f .SHA256SUMS.part SHA256SUMS)
 echo "dist: $(cd dist && ls | tr '\n' ' ')in $root/dist"

@@ -3,8 +3,8 @@
 # Installs what the builds and tests need, with apt, when it is missing. Quiet and quick when
 # everything is there already.
 #
-# --install-only: only what building the installed programs needs (make install): no test,
-# Windows, sanitizer or Wine packages.
+# --install-only: only what building the installed programs needs (make install), and Pillow,
+# which the installed Python package plugs into: no test, Windows, sanitizer or Wine packages.
 # --check: what the native build and its fast tests need (make check): no Windows, web,
 # sanitizer or Wine packages.
 set -euo pipefail
@@ -27,6 +27,7 @@ elif [ $mode = install ]; then
     cmake make g++ pkg-config libpng-dev libdeflate-dev
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
     qtbase5-dev qt6-base-dev
+    python3-dev pybind11-dev python3-pil
   )
 elif [ $mode = check ]; then
   packages=(
@@ -45,9 +46,10 @@ else
     libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
     qtbase5-dev qt6-base-dev
+    python3-dev pybind11-dev python3-pil python3-pytest
     clang libclang-rt-14-dev valgrind
     emscripten chromium
-    dpkg-dev debhelper lintian help2man zip unzip
+    dpkg-dev debhelper dh-python lintian help2man zip unzip
   )
 fi
 

@@ -1,24 +1,35 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # make install and make uninstall: planeconv is installed into PREFIX/bin under a staging
-# DESTDIR and recorded; uninstall removes exactly what was installed and nothing else. And the
+# DESTDIR and recorded, and the Python package (when the tree built it) into
+# PREFIX/lib/python3/dist-packages, where Debian's Python imports it from; uninstall removes
+# exactly what was installed (and the bytecode Python wrote) and nothing else. And the
 # tree make install builds (PLANES_TESTS=OFF) holds no test, benchmark or fuzz target.
 #   install_test.sh SOURCE_DIR BUILT_TREE
 set -uo pipefail
 source="$1"
 tree="$2"
 work=$(mktemp -d)
-trap 'rm -rf "$work"; rm -f "$tree"/installed_planeconv.txt' EXIT
+trap 'rm -rf "$work"; rm -f "$tree"/installed_planeconv.txt "$tree"/installed_python.txt' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 stage="$work/stage"
 mkdir -p "$stage/usr/bin"
 echo "not ours" >"$stage/usr/bin/other"
-make -s -C "$source" install-files INSTALL_TREE="$tree" INSTALL_COMPONENTS=planeconv \
+components=planeconv
+ls "$tree"/python/planeplugins/_native*.so >/dev/null 2>&1 && components="planeconv python"
+make -s -C "$source" install-files INSTALL_TREE="$tree" INSTALL_COMPONENTS="$components" \
   DESTDIR="$stage" PREFIX=/usr >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "install"; }
 "$stage/usr/bin/planeconv" --version >/dev/null || fail "the installed planeconv does not run"
 grep -qx "$stage/usr/bin/planeconv" "$tree/installed_planeconv.txt" ||
   fail "the install record lacks $stage/usr/bin/planeconv"
+if [ "$components" != planeconv ]; then
+  packages=$stage/usr/lib/python3/dist-packages
+  (cd "$work" && PYTHONPATH="$packages" /usr/bin/python3 -c \
+    'import planeplugins, sys; sys.exit(not planeplugins.__file__.startswith(sys.argv[1]))' \
+    "$packages/planeplugins/") || fail "the installed Python package does not import"
+  /usr/bin/python3 -m compileall -q "$packages/planeplugins" || fail "compileall"
+fi
 
 make -s -C "$source" uninstall INSTALL_TREE="$tree" >"$work/uninstall.log" 2>&1 ||
   { cat "$work/uninstall.log"; fail "uninstall"; }

@@ -20,11 +20,12 @@ fail() { echo "FAIL: $*"; failed=1; }
 zip=planeplugins-$version-windows.zip
 deb=planeplugins_${version}_$arch.deb
 qt_debs="planeplugins-qt5_${version}_$arch.deb planeplugins-qt6_${version}_$arch.deb"
+python_deb=python3-planeplugins_${version}_$arch.deb
 page=planeplugins-$version-viewer.html
 tarball=planeplugins-$version.tar.gz
 
 # The release's files and nothing else; the sums cover each of them.
-want=$(printf '%s\n' SHA256SUMS "$deb" $qt_debs "$page" "$tarball" "$zip" | sort)
+want=$(printf '%s\n' SHA256SUMS "$deb" $qt_debs "$python_deb" "$page" "$tarball" "$zip" | sort)
 have=$(ls dist | sort)
 [ "$have" = "$want" ] || fail "dist/ holds [$(echo $have)], want [$(echo $want)]"
 summed=$(awk '{print $2}' dist/SHA256SUMS | sort)

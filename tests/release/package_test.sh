@@ -9,14 +9,22 @@
 #   - the Qt packages' plug-ins in each Qt's plug-in folder, read through by the native build's
 #     Qt tests (every sample from a file, a pipe and a buffer; Qt's MIME database naming both
 #     types) where that build has them;
+#   - with python3-planeplugins: Debian's Python opening the GRA picture with its companions
+#     through Pillow as planeconv converts it;
 # then purged: no file of them left, the loader cache without the modules, the types gone.
 # Needs root (skipped without); refuses to run when the package is installed already, and
 # purges it on the way out whatever happened, so the machine is left as it was.
-# Usage: package_test.sh PACKAGE.deb [QT_PACKAGE.deb...]
+# Usage: package_test.sh PACKAGE.deb [QT_PACKAGE.deb...] [PYTHON_PACKAGE.deb]
 set -euo pipefail
 deb=$(realpath "$1")
 qt_debs=()
-for qt_deb in "${@:2}"; do qt_debs+=("$(realpath "$qt_deb")"); done
+python_deb=""
+for extra in "${@:2}"; do
+  case $(dpkg-deb -f "$extra" Package) in
+    python3-*) python_deb=$(realpath "$extra") ;;
+    *) qt_debs+=("$(realpath "$extra")") ;;
+  esac
+done
 source_dir=$(realpath "$(dirname "$0")/../..")
 if [ "$(id -u)" -ne 0 ]; then
   echo "test-package: SKIPPED: installing and purging the Debian package needs root"
@@ -25,7 +33,10 @@ fi
 name=$(dpkg-deb -f "$deb" Package)
 version=$(dpkg-deb -f "$deb" Version)
 names=("$name")
-for qt_deb in "${qt_debs[@]}"; do names+=("$(dpkg-deb -f "$qt_deb" Package)"); done
+qt_names=()
+for qt_deb in "${qt_debs[@]}"; do qt_names+=("$(dpkg-deb -f "$qt_deb" Package)"); done
+names+=("${qt_names[@]}")
+[ -z "$python_deb" ] || names+=("$(dpkg-deb -f "$python_deb" Package)")
 for package in "${names[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
     echo "test-package: $package is installed on this machine already; not touching it" >&2
@@ -41,8 +52,9 @@ trap 'exit 130' INT TERM HUP
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-apt-get install -y -qq "$deb" "${qt_debs[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
-dpkg -L "${names[@]}" >"$scratch/files"
+apt-get install -y -qq "$deb" "${qt_debs[@]}" ${python_deb:+"$python_deb"} >"$scratch/apt.log" 2>&1 ||
+  { cat "$scratch/apt.log"; exit 1; }
+for package in "${names[@]}"; do dpkg -L "$package"; done >"$scratch/files"
 
 [ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
 [ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
@@ -114,7 +126,7 @@ content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard
 
 # The Qt plug-ins, each where its Qt looks, read through by the native build's Qt tests.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for package in "${names[@]:1}"; do
+for package in "${qt_names[@]}"; do
   major=${package##*-qt}
   plugins=/usr/lib/$multiarch/qt$major/plugins
   [ -f "$plugins/imageformats/planeplugins.so" ] || { fail "$package: no $plugins/imageformats/planeplugins.so"; continue; }
@@ -126,6 +138,19 @@ for package in "${names[@]:1}"; do
     echo "test-package: $tests is not built; the Qt $major plug-in is only checked to be there"
   fi
 done
+# The Python package, as Debian's Python finds it installed (from a folder of its own, with no
+# PYTHONPATH), reading the picture with its companions as planeconv does.
+if [ -n "$python_deb" ]; then
+  python=$(cd "$scratch" && env -u PYTHONPATH /usr/bin/python3 -c '
+import sys, planeplugins
+from PIL import Image
+assert planeplugins.__file__.startswith("/usr/lib/python3/dist-packages/"), planeplugins.__file__
+image, reference = Image.open(sys.argv[1]), Image.open(sys.argv[2])
+assert image.convert("RGB").tobytes() == reference.convert("RGB").tobytes(), "pixels differ"
+print(image.mode, image.size, image.getpalette()[:6])' "$picture" "$scratch/reference.png" 2>&1) ||
+    fail "the Python package: $python"
+  echo "test-package: card.gra in Python: $python"
+fi
 
 # Purged: nothing of it left, the caches without it.
 apt-get purge -y -qq "${names[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt-get purge failed"; }
