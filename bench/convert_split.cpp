@@ -161,7 +161,7 @@ constexpr int kLevels[] = {1, 4, 6, 7, 8, 9, 12};
 // Both writers' PNGs of picture, read back through libpng: the same indices and palette.
 bool sameReadBack(const Bytes& a, const Bytes& b) {
   host::IndexedImage first, second;
-  return host::readIndexedPng(a, first).empty() && host::readIndexedPng(b, second).empty() &&
+  return host::readIndexedPng(a, first) && host::readIndexedPng(b, second) &&
          first.indices == second.indices && first.palette == second.palette &&
          first.width == second.width && first.height == second.height;
 }
@@ -187,8 +187,7 @@ void comparePngStage(const BenchPictures& pictures) {
     stage.libpng = {medianMicroseconds([&] { encodeWithLibpng(picture, reference); }),
                     reference.size()};
     Bytes png;
-    if (std::string error = host::encodePng(picture, png);
-        !error.empty() || !sameReadBack(png, reference)) {
+    if (!host::encodePng(picture, png) || !sameReadBack(png, reference)) {
       std::fprintf(stderr, "convert_split: %s: encodePng does not read back as libpng's PNG\n",
                    p.label().c_str());
       std::exit(1);
@@ -205,8 +204,7 @@ void comparePngStage(const BenchPictures& pictures) {
       return static_cast<const host::Picture*>(source)->packedRow(y);
     };
     for (int level : kLevels) {
-      if (std::string error = host::writePng(image, png, level);
-          !error.empty() || !sameReadBack(png, reference)) {
+      if (!host::writePng(image, png, level) || !sameReadBack(png, reference)) {
         std::fprintf(stderr, "convert_split: %s: level %d does not read back as libpng's PNG\n",
                      p.label().c_str(), level);
         std::exit(1);

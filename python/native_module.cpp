@@ -13,38 +13,44 @@
 #include <utility>
 #include <vector>
 
-#include "gra/gra_format.h"
 #include "host/picture.h"
 #include "host/plugin_set.h"
 #include "host/reasons.h"
-#include "q/q_format.h"
 
 namespace py = pybind11;
 
 namespace {
 
-// What a Python host needs beyond the plug-ins and the host library: the MIME type, and how
-// far into a file the signature reaches, so that Pillow's first 16 bytes can rule a file out
-// without claiming one they cannot tell.
+// What a Python host needs of a format: Pillow's name for it, and its description (MIME type,
+// and how far into a file the signature reaches, so that Pillow's first 16 bytes can rule a file
+// out without claiming one they cannot tell).
 struct FormatFacts {
   host::PictureFormat format;
-  const char* id;  // Pillow's name of the format
-  const char* mimeType;
-  std::size_t signatureEnd;
-  bool (*hasSignature)(const std::uint8_t* bytes);
+  std::string id;  // Pillow's name of the format: the description's short title, "GRA"
+  const FormatDescription* description;
+
+  std::string mimeType() const { return std::string(description->mimeType); }
+  std::size_t signatureEnd() const {
+    return description->signature.offset + description->signature.bytes.size();
+  }
+  bool hasSignature(const std::uint8_t* bytes) const {
+    const std::string_view signature = description->signature.bytes;
+    return std::memcmp(bytes + description->signature.offset, signature.data(), signature.size()) ==
+           0;
+  }
 };
 
-bool graSignature(const std::uint8_t* bytes) {
-  GraHeader header;
-  std::memcpy(&header, bytes, sizeof header);
-  return graHasSignature(header);
+const std::vector<FormatFacts>& allFacts() {
+  static const std::vector<FormatFacts> facts = [] {
+    std::vector<FormatFacts> list;
+    for (host::PictureFormat format : {host::PictureFormat::Gra, host::PictureFormat::Q}) {
+      const FormatDescription& description = host::descriptionOf(format);
+      list.push_back({format, std::string(description.shortTitle()), &description});
+    }
+    return list;
+  }();
+  return facts;
 }
-
-const FormatFacts kFacts[] = {
-    {host::PictureFormat::Gra, "GRA", "image/x-gra", sizeof(GraHeader), graSignature},
-    {host::PictureFormat::Q, "Q", "image/x-q-picture",
-     qformat::kSignatureOffset + qformat::kSignatureSize, qformat::hasSignature},
-};
 
 const host::PluginSet& plugins() {
   static const host::PluginSet set;
@@ -52,7 +58,7 @@ const host::PluginSet& plugins() {
 }
 
 const FormatFacts& factsOf(const std::string& id) {
-  for (const FormatFacts& facts : kFacts) {
+  for (const FormatFacts& facts : allFacts()) {
     if (id == facts.id) return facts;
   }
   throw py::value_error("no picture format named " + id);
@@ -94,14 +100,14 @@ host::PictureFile pictureFile(std::string_view bytes, const py::object& path) {
 
 py::list formats() {
   py::list list;
-  for (const FormatFacts& facts : kFacts) {
+  for (const FormatFacts& facts : allFacts()) {
     const host::Plugin& plugin = pluginOf(facts);
     py::dict format;
     format["id"] = facts.id;
     format["title"] = plugin.title();
     format["description"] = plugin.formatName();
     format["extensions"] = py::make_tuple("." + plugin.extension());
-    format["mime_type"] = facts.mimeType;
+    format["mime_type"] = facts.mimeType();
     format["largest_file"] = host::largestFile(facts.format);
     list.append(format);
   }
@@ -113,7 +119,7 @@ py::list formats() {
 bool mayBe(const std::string& id, py::bytes prefix) {
   const FormatFacts& facts = factsOf(id);
   const std::string_view bytes = prefix;
-  if (bytes.size() < facts.signatureEnd) return true;
+  if (bytes.size() < facts.signatureEnd()) return true;
   return facts.hasSignature(spanOf(bytes).data());
 }
 
@@ -126,7 +132,7 @@ py::object examine(const std::string& id, py::bytes head) {
   const host::Plugin& plugin = pluginOf(facts);
   if (host::recognisesContent(plugin, spanOf(bytes))) return py::none();
   const bool signed_ =
-      bytes.size() >= facts.signatureEnd && facts.hasSignature(spanOf(bytes).data());
+      bytes.size() >= facts.signatureEnd() && facts.hasSignature(spanOf(bytes).data());
   return py::make_tuple(signed_, host::whyNotTaken(plugin, spanOf(bytes)));
 }
 
@@ -134,7 +140,7 @@ py::object examine(const std::string& id, py::bytes head) {
 py::tuple identify(py::bytes head) {
   const std::string_view bytes = head;
   const host::Plugin* plugin = plugins().recogniseContent(spanOf(bytes));
-  for (const FormatFacts& facts : kFacts) {
+  for (const FormatFacts& facts : allFacts()) {
     if (plugin && plugin->format == facts.format) return py::make_tuple(facts.id, "");
   }
   return py::make_tuple(py::none(), host::whyNoneTakes(plugins(), spanOf(bytes)));

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What the Qt plug-in tells Qt of each format: its key, the name applications give it (the host
-// library's name of the format's plug-in: "gra", "q"), and its MIME type. The plug-in itself and
-// the metadata Qt reads before loading it (planes_image_plugin.json, written at build time by
-// write_metadata.cpp) both take them from here.
+// library's name of the format's plug-in: "gra", "q"), and its MIME type, from the format's own
+// description. The plug-in itself and the metadata Qt reads before loading it
+// (planes_image_plugin.json, written at build time by write_metadata.cpp) both take them from
+// here.
 #pragma once
 
 #include <string>
@@ -20,14 +21,9 @@ struct FormatKey {
 
 // Every format of the plug-in set, in its order.
 inline std::vector<FormatKey> formatKeys(const host::PluginSet& plugins) {
-  // The MIME types as pixbuf/planes.xml declares them: to come from the formats' own
-  // descriptions once they carry them.
-  const auto mimeType = [](host::PictureFormat format) {
-    return format == host::PictureFormat::Gra ? "image/x-gra" : "image/x-q-picture";
-  };
   std::vector<FormatKey> keys;
   for (const host::Plugin& plugin : plugins.plugins()) {
-    keys.push_back({plugin.format, plugin.name, mimeType(plugin.format)});
+    keys.push_back({plugin.format, plugin.name, std::string(plugin.description->mimeType)});
   }
   return keys;
 }

@@ -15,7 +15,7 @@ from PIL import Image
 
 SAMPLES = Path(os.environ["PLANES_SAMPLES"])
 PLANECONV = os.environ["PLANECONV"]
-WRITER_PICTURES = os.environ["WRITER_PICTURES"]
+PINNED_TOOL = os.environ["PINNED_TOOL"]
 COMPANION_SUFFIXES = (".rgb", ".e1")
 
 
@@ -44,8 +44,10 @@ def picture_folder(tmp_path_factory):
     for file in SAMPLES.iterdir():
         if file.suffix.lower() in (".gra", ".q") + COMPANION_SUFFIXES:
             shutil.copy(file, folder)
-    (folder / "written").mkdir()
-    subprocess.run([WRITER_PICTURES, str(folder / "written")], check=True)
+    # The writer pictures of the test-picture library, as the pinned outputs cover them.
+    every = tmp_path_factory.mktemp("pinned")
+    subprocess.run([PINNED_TOOL, "files", str(every)], check=True)
+    shutil.copytree(every / "writer", folder / "written")
     return folder
 
 

@@ -32,7 +32,7 @@ def test_companions_by_path(picture_folder):
                                                     "fourth_plane": str(card.with_suffix(".e1"))}
     assert planeplugins.decode(picture_folder / "window.gra").companions == {
         "fourth_plane": str(picture_folder / "window.e1")}
-    assert planeplugins.decode(picture_folder / "written" / "busy16.q").comment == b"Busy bands, 16 colours"
+    assert planeplugins.decode(picture_folder / "written" / "q16-busy.q").comment == b"Busy, 16 colours"
 
 
 def test_failures_name_the_file_and_the_cause(tmp_path, picture_folder):
@@ -43,7 +43,7 @@ def test_failures_name_the_file_and_the_cause(tmp_path, picture_folder):
     with pytest.raises(planeplugins.PictureError, match=r"^not a GRA or Q picture"):
         planeplugins.decode(b"\0" * 100)
     short = tmp_path / "short.q"
-    short.write_bytes((picture_folder / "written" / "busy16.q").read_bytes()[:3000])
+    short.write_bytes((picture_folder / "written" / "q16-busy.q").read_bytes()[:3000])
     with pytest.raises(OSError, match=r"short\.q: the file ends after 3000 bytes"):
         planeplugins.decode(short)
     with pytest.raises(FileNotFoundError):

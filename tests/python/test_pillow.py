@@ -85,15 +85,15 @@ def test_a_file_object_named_after_another_file_is_read_from_memory(tmp_path, pi
 
 
 def test_q_header(picture_folder):
-    with Image.open(picture_folder / "written" / "busy16.q") as image:
+    with Image.open(picture_folder / "written" / "q16-busy.q") as image:
         assert (image.size, image.mode) == ((640, 400), "P")
-        assert image.info["comment"] == b"Busy bands, 16 colours"
+        assert image.info["comment"] == b"Busy, 16 colours"
         assert image.info["colors"] == 16
         assert image.tile, "the header alone is read on open"
-    with Image.open(picture_folder / "written" / "busy8.q") as image:
+    with Image.open(picture_folder / "written" / "q8-scattered-literal.q") as image:
         assert image.info["comment"] == b"Eight \xA4\xB3\xA4\xF3 \xE9t\xE9"
         assert image.info["colors"] == 8
-    with Image.open(picture_folder / "written" / "noise.q") as image:
+    with Image.open(picture_folder / "written" / "q16-noise.q") as image:
         assert "comment" not in image.info
 
 
@@ -108,7 +108,7 @@ class CountingReader(io.BytesIO):
         return data
 
 
-@pytest.mark.parametrize("name", ["written/busy.gra", "written/busy16.q"])
+@pytest.mark.parametrize("name", ["written/gra-default.gra", "written/q16-busy.q"])
 def test_no_more_than_the_header_then_the_largest_file_is_read(picture_folder, name):
     largest = {f["id"]: f["largest_file"] for f in planeplugins.FORMATS}
     picture = (picture_folder / name).read_bytes()
@@ -156,14 +156,14 @@ MALFORMED = [
     ("card.gra", lambda d: b"plain text, not a picture at all\n" * 20, UnidentifiedImageError, "",
      "open"),
     ("card.gra", lambda d: d[:13] + b"WEX" + d[16:], UnidentifiedImageError, "", "open"),
-    ("written/busy16.q", lambda d: d[:43] + b"MAJYA" + d[48:], UnidentifiedImageError, "", "open"),
+    ("written/q16-busy.q", lambda d: d[:43] + b"MAJYA" + d[48:], UnidentifiedImageError, "", "open"),
     ("card.gra", lambda d: d[:1] + b"\x09" + d[2:40], planeplugins.PictureError,
      "the header says 9 blocks", "open"),
-    ("written/busy16.q", lambda d: q_with_size(d, len(d) + 1), planeplugins.PictureError,
+    ("written/q16-busy.q", lambda d: q_with_size(d, len(d) + 1), planeplugins.PictureError,
      "the size field says", "open"),
-    ("written/busy16.q", lambda d: d[:100], planeplugins.PictureError, "header alone is 134", "open"),
-    ("written/busy16.q", truncated, planeplugins.PictureError, "the file ends after", "load"),
-    ("written/busy.gra", truncated, planeplugins.PictureError, "before the picture's last line",
+    ("written/q16-busy.q", lambda d: d[:100], planeplugins.PictureError, "header alone is 134", "open"),
+    ("written/q16-busy.q", truncated, planeplugins.PictureError, "the file ends after", "load"),
+    ("written/gra-default.gra", truncated, planeplugins.PictureError, "before the picture's last line",
      "load"),
 ]
 

@@ -33,7 +33,7 @@ mkdir -p "$out" "$scratch/pictures" "$scratch/home"
 
 # A fresh user (no settings, caches or own types), and /usr/share with the system's MIME database
 # plus planes.xml in place of the system's, as an install to /usr has it.
-"$source_dir/tests/qt/stage_data.sh" "$scratch/share" "$source_dir/pixbuf/planes.xml" --mirror
+"$source_dir/tests/qt/stage_data.sh" "$scratch/share" "$build/pixbuf/planes.xml" --mirror
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_CACHE_HOME=$scratch/home/.cache \
        XDG_DATA_HOME=$scratch/home/.local/share XDG_RUNTIME_DIR=$scratch/runtime \
        XDG_DATA_DIRS=$scratch/share QT_PLUGIN_PATH=$build/qt/qt5 QT_QPA_PLATFORM=xcb

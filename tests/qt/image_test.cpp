@@ -33,6 +33,8 @@
 #include "q/q_format.h"
 #include "qt/formats.h"
 #include "tests/planeconv/run_planeconv.h"
+#include "tests/support/pictures.h"
+#include "tests/support/pinned.h"
 
 namespace {
 
@@ -159,7 +161,7 @@ class References : public testing::Environment {
     Expected expected;
     const QString png = QDir(pngFolder).filePath(QFileInfo(path).completeBaseName() + ".png");
     const QByteArray bytes = fileBytes(png);
-    EXPECT_EQ(host::readIndexedPng({bytes.begin(), bytes.end()}, expected.image), "")
+    EXPECT_TRUE(host::readIndexedPng({bytes.begin(), bytes.end()}, expected.image))
         << png.toStdString();
     const QString info = runPlaneconv({"info", path});
     const int at = info.indexOf("comment:   \"");
@@ -242,6 +244,42 @@ std::string sampleCaseName(const testing::TestParamInfo<SampleCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, Samples, testing::ValuesIn(sampleCases()), sampleCaseName);
+
+// Every picture of the pinned set, read by file name (so a GRA picture's companions count), gives
+// the pinned indices, palette, comment and colours; every file the set says is refused gives
+// no picture.
+TEST(Pinned, EveryTestPictureReadsAsPinned) {
+  const pinned::File file = pinned::read(PINNED_FILE);
+  ASSERT_EQ(file.error, "");
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const std::vector<pictures::PictureFiles> set = pictures::pinnedSet();
+  ASSERT_EQ(pictures::writeAll(folder.path().toStdString(), set), "");
+  for (const pictures::PictureFiles& p : set) {
+    QImageReader reader(folder.filePath(QString::fromStdString(p.name)));
+    const QImage image = reader.read();
+    pinned::Entry got = pinned::refused(p.name, "refused");
+    if (!image.isNull()) {
+      ASSERT_EQ(image.format(), QImage::Format_Indexed8) << p.name;
+      Bytes indices, palette, rgb;
+      for (int y = 0; y < image.height(); ++y) {
+        const uchar* line = image.constScanLine(y);
+        indices.insert(indices.end(), line, line + image.width());
+      }
+      for (QRgb c : image.colorTable()) {
+        palette.insert(palette.end(),
+                       {static_cast<std::uint8_t>(qRed(c)), static_cast<std::uint8_t>(qGreen(c)),
+                        static_cast<std::uint8_t>(qBlue(c))});
+      }
+      // Qt holds the comment as text, made from its bytes as UTF-8: where they are not, the
+      // bytes are gone and only the rest is compared.
+      const QString comment = reader.text("Comment");
+      got = pinned::decoded(p.name, indices, palette, comment.toUtf8().toStdString());
+      if (comment.contains(QChar::ReplacementCharacter)) got.comment.clear();
+    }
+    EXPECT_EQ(pinned::compare(file, got), "");
+  }
+}
 
 TEST(Companions, ChangeTheTestCard) {
   // Otherwise the sample tests could not tell a read that used them from one that did not.

@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
       for (const auto& [name, bytes] : sample.files()) {
         const std::string path = target + "/" + name.substr(name.find('/') + 1);
         Bytes held;
-        if (std::string error = host::readFile(path, held); !error.empty() || held != bytes) {
+        if (host::Result read = host::readFile(path, held); !read || held != bytes) {
           std::fprintf(
               stderr, "%s: %s\n", path.c_str(),
-              error.empty() ? "not what samplegen writes (samples/regenerate.sh)" : error.c_str());
+              read ? "not what samplegen writes (samples/regenerate.sh)" : read.reason.c_str());
           ++differ;
         }
       }
@@ -100,10 +100,10 @@ int main(int argc, char** argv) {
   if (command == "write") {
     std::string text = pinned::header();
     for (const pinned::Entry& e : entries) text += e.line() + "\n";
-    if (std::string failed =
+    if (host::Result written =
             host::writeFileAtomically(target, Bytes(text.begin(), text.end()), true);
-        !failed.empty()) {
-      std::fprintf(stderr, "pinned: %s: %s\n", target.c_str(), failed.c_str());
+        !written) {
+      std::fprintf(stderr, "pinned: %s: %s\n", target.c_str(), written.reason.c_str());
       return 1;
     }
     std::printf("%s: %zu pictures\n", target.c_str(), entries.size());
