@@ -146,6 +146,16 @@ py::tuple identify(py::bytes head) {
   return py::make_tuple(py::none(), host::whyNoneTakes(plugins(), spanOf(bytes)));
 }
 
+// What GetPictureInfo tells, and what the decoder reported using.
+py::dict infoOf(const host::PictureInfo& info) {
+  py::dict out;
+  out["size"] = py::make_tuple(info.width, info.height);
+  out["colors"] = info.colors;
+  out["comment"] = py::bytes(info.comment);
+  out["companions"] = companionsOf(info.companions);
+  return out;
+}
+
 // GetPictureInfo: the header (and companions) only.
 py::dict readInfo(const std::string& id, py::bytes head, const py::object& path) {
   const FormatFacts& facts = factsOf(id);
@@ -157,12 +167,7 @@ py::dict readInfo(const std::string& id, py::bytes head, const py::object& path)
     result = host::readInfo(pluginOf(facts), file, info);
   }
   if (!result) fail(result.reason);
-  py::dict out;
-  out["size"] = py::make_tuple(info.width, info.height);
-  out["colors"] = info.colors;
-  out["comment"] = py::bytes(info.comment);
-  out["companions"] = companionsOf(info.companions);
-  return out;
+  return infoOf(info);
 }
 
 // The whole picture: its colour indices (a byte a pixel, rows top first), its 16 colours (red,
@@ -183,14 +188,10 @@ py::dict decode(const std::string& id, py::bytes data, const py::object& path) {
     palette += static_cast<char>(colour.green);
     palette += static_cast<char>(colour.blue);
   }
-  py::dict out;
-  out["size"] = py::make_tuple(picture.width(), picture.height());
+  py::dict out = infoOf(picture.info);
   out["indices"] =
       py::bytes(reinterpret_cast<const char*>(picture.indices.data()), picture.indices.size());
   out["palette"] = py::bytes(palette);
-  out["colors"] = picture.info.colors;
-  out["comment"] = py::bytes(picture.info.comment);
-  out["companions"] = companionsOf(picture.info.companions);
   return out;
 }
 

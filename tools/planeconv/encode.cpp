@@ -121,8 +121,9 @@ int runEncode(const Options& options) {
   const std::string& input = options.files[0];
   const std::string& output = options.files[1];
   // The format is the one whose extension the output name carries.
-  const std::string graExtension = "." + std::string(kGraFormat.extensions.front());
-  const std::string qExtension = "." + std::string(qformat::kFormat.extensions.front());
+  std::string graExtension = ".", qExtension = ".";
+  graExtension += kGraFormat.extensions.front();
+  qExtension += qformat::kFormat.extensions.front();
   const bool gra = nameHasExtensionOf(kGraFormat, output.c_str());
   if (!gra && !nameHasExtensionOf(qformat::kFormat, output.c_str())) {
     return refuse(output, "the output name must end in " + graExtension + " or " + qExtension, 2);
