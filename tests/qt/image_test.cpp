@@ -273,7 +273,7 @@ TEST(Pinned, EveryTestPictureReadsAsPinned) {
       }
       // Qt holds the comment as text, made from its bytes as UTF-8: where they are not, the
       // bytes are gone and only the rest is compared.
-      const QString comment = reader.text("Comment");
+      const QString comment = image.text("Comment");
       got = pinned::decoded(p.name, indices, palette, comment.toUtf8().toStdString());
       if (comment.contains(QChar::ReplacementCharacter)) got.comment.clear();
     }
