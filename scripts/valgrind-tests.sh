@@ -21,11 +21,13 @@ rm -rf "$logs"
 mkdir -p "$logs"
 
 # One command per program: the test commands as ctest lists them, GoogleTest filters dropped;
-# only the project's own programs, not scripts that run other tools.
+# only the project's own programs, not scripts that run other tools nor the system's interpreters.
 ctest --test-dir "$build" -N -V | sed -n 's/^.*Test command: //p' | tr -d '"' |
   sed 's/ --gtest_filter=.*$//' | sort -u | { grep -Ev "$exclude" || true; } |
   while read -r command; do
     program=${command%% *}
+    # The build's own programs only: not an interpreter the tests start (Debian's Python).
+    case $program in "$PWD/$build"/*) ;; *) continue ;; esac
     if [ -n "$command" ] && [ "$(head -c 4 "$program" 2>/dev/null)" = $'\x7fELF' ]; then
       echo "$command"
     fi

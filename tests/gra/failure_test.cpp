@@ -8,14 +8,20 @@ namespace {
 // code: a few bands of the writer's scenes at the top of the picture, nothing below.
 std::unique_ptr<GraPicture> sampler() {
   auto picture = std::make_unique<GraPicture>(pictures::graPicture(Scene::Shapes, 21));
-  const std::pair<int, pictures::Indices> bands[] = {{40, pictures::draw(Scene::Flicker, 16, 2)},
-                                                     {56, pictures::draw(Scene::Dither, 16, 5)},
-                                                     {64, pictures::draw(Scene::Bands, 16, 3)},
-                                                     {72, pictures::draw(Scene::Noise, 16, 4)},
-                                                     {80, pictures::Indices{}}};
-  for (const auto& [top, scene] : bands)
-    std::copy(scene.begin() + top * kPictureWidth, scene.end(),
-              picture->pixels.begin() + top * kPictureWidth);
+  // One band at a time, so that no more than one drawing is on the stack.
+  struct Band {
+    int top;
+    Scene scene;
+    unsigned seed;
+  };
+  for (const Band& band : {Band{40, Scene::Flicker, 2}, Band{56, Scene::Dither, 5},
+                           Band{64, Scene::Bands, 3}, Band{72, Scene::Noise, 4}}) {
+    const auto scene =
+        std::make_unique<pictures::Indices>(pictures::draw(band.scene, 16, band.seed));
+    std::copy(scene->begin() + band.top * kPictureWidth, scene->end(),
+              picture->pixels.begin() + band.top * kPictureWidth);
+  }
+  std::fill(picture->pixels.begin() + 80 * kPictureWidth, picture->pixels.end(), 0);
   return picture;
 }
 
