@@ -8,11 +8,9 @@
 
 #include "framework/little_endian.h"
 #include "framework/platform.h"
-#include "gra/gra_format.h"
 #include "host/dll_reports.h"
 #include "host/files.h"
 #include "host/reasons.h"
-#include "q/q_format.h"
 
 namespace host {
 
