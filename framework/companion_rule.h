@@ -14,10 +14,12 @@
 
 // The length of the part of a name that a companion's name keeps: everything up to and
 // including the dot of a 1-, 2- or 3-letter extension. 0 when the name has no such extension.
-constexpr std::size_t companionStemLength(const char* name, std::size_t length) {
+// Names come in bytes, or in wide characters where a host holds them so.
+template <class Char>
+constexpr std::size_t companionStemLength(const Char* name, std::size_t length) {
   // The dot of a 1-, 2- or 3-letter extension lies 2, 3 or 4 characters before the end.
   for (std::size_t back = 2; back <= 4 && back <= length; ++back) {
-    if (name[length - back] == '.') return length - back + 1;
+    if (name[length - back] == Char('.')) return length - back + 1;
   }
   return 0;
 }

@@ -8,7 +8,10 @@
 #include "gra/gra_format.h"
 #include "q/q_format.h"
 
-#ifdef _WIN32
+// PLANES_LINKED_PLUGINS: the decoders linked in on Windows as well (host_linked), for a program
+// that must not depend on the plug-in DLLs.
+#if defined(_WIN32) && !defined(PLANES_LINKED_PLUGINS)
+#define LOADS_PLUGIN_DLLS 1
 #include <windows.h>
 #else
 #include "framework/plugin_exports.h"
@@ -35,12 +38,45 @@ Plugin plugin(const Wanted& wanted) {
                 wanted.module};
 }
 
-#ifndef _WIN32
+#ifndef LOADS_PLUGIN_DLLS
+#ifdef _WIN32
+// Linked into a Windows program, a plug-in's string table is no resource of that program: its
+// strings come from the table's header instead, as natively.
+#include "gra/gradec_strings.h"
+constexpr const char* kGraStrings[] = {PLUGIN_STRING_1024, PLUGIN_STRING_1025, PLUGIN_STRING_1026,
+                                       PLUGIN_STRING_1027};
+#undef PLUGIN_STRING_1024
+#undef PLUGIN_STRING_1025
+#undef PLUGIN_STRING_1026
+#undef PLUGIN_STRING_1027
+#include "q/qdec_strings.h"
+constexpr const char* kQStrings[] = {PLUGIN_STRING_1024, PLUGIN_STRING_1025, PLUGIN_STRING_1026,
+                                     PLUGIN_STRING_1027};
+
+template <const char* const* strings>
+int tableInfo(int infoNumber, char* buffer, int bufferLength) {
+  if (infoNumber < 0 || infoNumber >= 4 || !buffer || bufferLength <= 0) return 0;
+  const std::string_view text = strings[infoNumber];
+  const std::size_t n =
+      std::min<std::size_t>(text.size(), static_cast<std::size_t>(bufferLength) - 1);
+  std::copy_n(text.data(), n, buffer);
+  buffer[n] = 0;
+  return static_cast<int>(n);
+}
+template <class Loader>
+constexpr GetPluginInfoFn kTableInfo =
+    std::is_same_v<Loader, GraLoader> ? &tableInfo<kGraStrings> : &tableInfo<kQStrings>;
+#endif
+
 template <class Loader>
 Plugin linkedPlugin(const Wanted& wanted) {
   using Exports = PluginExports<Loader>;
   Plugin p = plugin(wanted);
+#ifdef _WIN32
+  p.getPluginInfo = kTableInfo<Loader>;
+#else
   p.getPluginInfo = &Exports::getPluginInfo;
+#endif
   p.isSupported = &Exports::isSupported;
   p.getPictureInfo = &Exports::getPictureInfo;
   p.getPicture = &Exports::getPicture;
@@ -69,7 +105,7 @@ std::string Plugin::info(int n) const {
   return text;
 }
 
-#ifdef _WIN32
+#ifdef LOADS_PLUGIN_DLLS
 
 PluginSet::PluginSet(const std::string& folder) {
   std::string dir = folder;
