@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <type_traits>
 
 #include "gra/gra_format.h"
@@ -52,37 +53,59 @@ constexpr const char* kGraStrings[] = {PLUGIN_STRING_1024, PLUGIN_STRING_1025, P
 #include "q/qdec_strings.h"
 constexpr const char* kQStrings[] = {PLUGIN_STRING_1024, PLUGIN_STRING_1025, PLUGIN_STRING_1026,
                                      PLUGIN_STRING_1027};
-
-template <const char* const* strings>
-int tableInfo(int infoNumber, char* buffer, int bufferLength) {
-  if (infoNumber < 0 || infoNumber >= 4 || !buffer || bufferLength <= 0) return 0;
-  const std::string_view text = strings[infoNumber];
-  const std::size_t n =
-      std::min<std::size_t>(text.size(), static_cast<std::size_t>(bufferLength) - 1);
-  std::copy_n(text.data(), n, buffer);
-  buffer[n] = 0;
-  return static_cast<int>(n);
-}
-template <class Loader>
-constexpr GetPluginInfoFn kTableInfo =
-    std::is_same_v<Loader, GraLoader> ? &tableInfo<kGraStrings> : &tableInfo<kQStrings>;
 #endif
+
+// The linked exports in the calling convention of the exports' types (stdcall on 32-bit
+// Windows, where the entry points a DLL exports are wrapped in it).
+template <class Loader>
+struct LinkedExports {
+  using Exports = PluginExports<Loader>;
+  static int PLUGIN_CALL getPluginInfo(int infoNumber, char* buffer, int bufferLength) {
+#ifdef _WIN32
+    const auto& strings = std::is_same_v<Loader, GraLoader> ? kGraStrings : kQStrings;
+    if (infoNumber < 0 || infoNumber >= 4 || !buffer || bufferLength <= 0) return 0;
+    const std::string_view text = strings[infoNumber];
+    const std::size_t n =
+        std::min<std::size_t>(text.size(), static_cast<std::size_t>(bufferLength) - 1);
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = 0;
+    return static_cast<int>(n);
+#else
+    return Exports::getPluginInfo(infoNumber, buffer, bufferLength);
+#endif
+  }
+  static int PLUGIN_CALL isSupported(const char* fileName, HostValue source) {
+    return Exports::isSupported(fileName, source);
+  }
+  static LoaderResult PLUGIN_CALL getPictureInfo(const char* source, HostLength length,
+                                                 std::uint32_t flags, PictureInfoRecord* info) {
+    return Exports::getPictureInfo(source, length, flags, info);
+  }
+  static LoaderResult PLUGIN_CALL getPicture(const char* source, HostLength length,
+                                             std::uint32_t flags, BlockHandle* infoOut,
+                                             BlockHandle* pixelsOut, ProgressCallback progress,
+                                             HostValue userData) {
+    return Exports::getPicture(source, length, flags, infoOut, pixelsOut, progress, userData);
+  }
+  static LoaderResult PLUGIN_CALL getPreview(const char* source, HostLength length,
+                                             std::uint32_t flags, BlockHandle* infoOut,
+                                             BlockHandle* pixelsOut, ProgressCallback progress,
+                                             HostValue userData) {
+    return Exports::getPreview(source, length, flags, infoOut, pixelsOut, progress, userData);
+  }
+};
 
 template <class Loader>
 Plugin linkedPlugin(const Wanted& wanted) {
-  using Exports = PluginExports<Loader>;
+  using Linked = LinkedExports<Loader>;
   Plugin p = plugin(wanted);
-#ifdef _WIN32
-  p.getPluginInfo = kTableInfo<Loader>;
-#else
-  p.getPluginInfo = &Exports::getPluginInfo;
-#endif
-  p.isSupported = &Exports::isSupported;
-  p.getPictureInfo = &Exports::getPictureInfo;
-  p.getPicture = &Exports::getPicture;
-  p.getPreview = &Exports::getPreview;
-  p.linkedPictureInfo = &Exports::linkedPictureInfo;
-  p.linkedPicture = &Exports::linkedPicture;
+  p.getPluginInfo = &Linked::getPluginInfo;
+  p.isSupported = &Linked::isSupported;
+  p.getPictureInfo = &Linked::getPictureInfo;
+  p.getPicture = &Linked::getPicture;
+  p.getPreview = &Linked::getPreview;
+  p.linkedPictureInfo = &PluginExports<Loader>::linkedPictureInfo;
+  p.linkedPicture = &PluginExports<Loader>::linkedPicture;
   return p;
 }
 #endif
