@@ -191,14 +191,17 @@ HAVE_WIN64_PRESET := $(shell grep -q '"name": *"win64"' CMakePresets.json && ech
 
 dist-win64: deps
 	@cmake --preset win64 >/dev/null
-	@cmake --build --preset win64 -j $(JOBS) --target gradec qdec planeconv
+	@cmake --build --preset win64 -j $(JOBS) --target gradec qdec planeconv planewic
 
 dist: win32 web $(if $(HAVE_WIN64_PRESET),dist-win64)
 	@scripts/dist.sh
 
-# dist/ as a user gets it, and its viewer page from file:// in chromium.
+# dist/ as a user gets it, its viewer page from file:// in chromium, and its setup program
+# installed and uninstalled under 64-bit Wine (skipped where that cannot run).
 test-dist: dist native
 	@tests/release/dist_check.sh
+	@$(if $(HAVE_WIN64_PRESET),cmake --build --preset win64 -j $(JOBS) --target wic_client && \
+	  { tests/release/setup_under_wine64.sh || [ $$? = 77 ]; })
 	@PLANES_DIST_PAGE=$$(ls $(CURDIR)/dist/planeplugins-*-viewer.html) \
 	  node --test tests/web/dist_page.test.mjs
 

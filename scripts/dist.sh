@@ -3,6 +3,9 @@
 # make dist: the release files of this checkout's version (the CMake project version) in dist/:
 #   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins and
 #                                      planeconv.exe, README.txt (CRLF) and LICENSE.txt
+#   planeplugins-VERSION-setup.exe     with the win64 preset: the setup program for 64-bit Windows
+#                                      (scripts/windows-setup.nsi), the zip's files and the WIC
+#                                      codec planewic.dll of both widths
 #   planeplugins_VERSION_ARCH.deb      the Debian packages, every binary package of debian/control
 #   planeplugins-qt5_VERSION_ARCH.deb  (the programs and desktop files, the Qt image plug-ins, the
 #   planeplugins-qt6_VERSION_ARCH.deb  Python package), built by dpkg-buildpackage from a copy of
@@ -33,7 +36,8 @@ need() {
 }
 need build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe \
      build/web/viewer.html
-[ $win64 = 0 ] || need build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe
+[ $win64 = 0 ] || need build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe \
+                      build/win32/bin/planewic.dll build/win64/bin/planewic.dll
 
 mkdir -p dist
 scratch=$(mktemp -d "$root/build/dist-XXXXXX")
@@ -63,6 +67,18 @@ touch -d "@$(git log -1 --format=%ct)" "$zipdir"/* "$zipdir"/*/*
 zip_name=planeplugins-$version-windows.zip
 (cd "$zipdir" && zip -q -X -r "$scratch/$zip_name" README.txt LICENSE.txt x86 $([ $win64 = 1 ] && echo x64))
 publish "$zip_name" "$scratch/$zip_name"
+
+# The setup program: the zip's files and the codec of each width.
+setup_name=
+if [ $win64 = 1 ]; then
+  setup_name=planeplugins-$version-setup.exe
+  cp build/win32/bin/planewic.dll "$zipdir/x86/"
+  cp build/win64/bin/planewic.dll "$zipdir/x64/"
+  makensis -V2 -DVERSION="$version" -DSOURCE="$zipdir" -DOUTFILE="$scratch/$setup_name" \
+    scripts/windows-setup.nsi >"$scratch/makensis.log" 2>&1 ||
+    { cat "$scratch/makensis.log" >&2; echo "dist: makensis failed" >&2; exit 1; }
+  publish "$setup_name" "$scratch/$setup_name"
+fi
 
 # The Debian packages, from a copy of the checkout's files (tracked and new, as they are now).
 debroot=build/deb
@@ -95,6 +111,6 @@ tar_name=planeplugins-$version.tar.gz
 git archive --format=tar.gz --prefix="planeplugins-$version/" -o "$scratch/$tar_name" HEAD
 publish "$tar_name" "$scratch/$tar_name"
 
-(cd dist && sha256sum "$zip_name" "${debs[@]}" "planeplugins-$version-viewer.html" "$tar_name" \
+(cd dist && sha256sum "$zip_name" $setup_name "${debs[@]}" "planeplugins-$version-viewer.html" "$tar_name" \
    >.SHA256SUMS.part && mv -f .SHA256SUMS.part SHA256SUMS)
 echo "dist: $(cd dist && ls | tr '\n' ' ')in $root/dist"

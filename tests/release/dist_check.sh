@@ -25,7 +25,9 @@ page=planeplugins-$version-viewer.html
 tarball=planeplugins-$version.tar.gz
 
 # The release's files and nothing else; the sums cover each of them.
-want=$(printf '%s\n' SHA256SUMS "$deb" $qt_debs "$python_deb" "$page" "$tarball" "$zip" | sort)
+setup=
+[ $win64 = 0 ] || setup=planeplugins-$version-setup.exe
+want=$(printf '%s\n' SHA256SUMS "$deb" $qt_debs "$python_deb" "$page" "$tarball" "$zip" $setup | sort)
 have=$(ls dist | sort)
 [ "$have" = "$want" ] || fail "dist/ holds [$(echo $have)], want [$(echo $want)]"
 summed=$(awk '{print $2}' dist/SHA256SUMS | sort)

@@ -6,7 +6,10 @@
 // and heap blocks, draws the thumbnail the shell's provider would, and checks the registry
 // against the registration table before, during and after.
 //
-//   wic_client DLL FOLDER     FOLDER: where the pictures are written
+//   wic_client DLL FOLDER            FOLDER: where the pictures are written
+//   wic_client --installed FOLDER    after the setup program: the registry as the table has it
+//                                    for the DLL registered, and the samples decoded through it
+//   wic_client --uninstalled         after the uninstaller: nothing of the table left
 #include <wincodec.h>
 #include <windows.h>
 
@@ -360,9 +363,45 @@ std::size_t busyHeapBlocks() {
 
 }  // namespace
 
+// The codec as the setup program left it: registered per machine for the DLL it installed, and
+// the samples decoding through it by name (card.gra with its companions) as pinned.
+int checkInstalled(const std::string& folder) {
+  const std::wstring server = L"SOFTWARE\\Classes\\CLSID\\" +
+                              wic::guidText(wic::kCodecClasses[0].decoder) + L"\\InprocServer32";
+  const std::optional<FoundValue> dll = readValue(HKEY_LOCAL_MACHINE, server, L"");
+  check(dll && dll->type == REG_SZ, "the codec is registered");
+  if (!dll) return 1;
+  const std::wstring dllPath(reinterpret_cast<const wchar_t*>(dll->data.data()));
+  std::printf("registered: %s\n", narrow(dllPath).c_str());
+  checkRegistered(wic::Scope::Machine, dllPath, "after the setup program");
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   reinterpret_cast<void**>(&factory));
+  const pinned::File file = pinned::read(PINNED_FILE);
+  std::vector<pictures::PictureFiles> samples = pictures::samples();
+  pictures::writeAll(folder, samples);
+  for (const pictures::PictureFiles& p : samples) {
+    std::string path = folder + "\\" + p.name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    const Decoded d = fromFile(wide(path));
+    check(SUCCEEDED(d.hr), p.name + " decodes (" + hex(d.hr) + ")");
+    if (SUCCEEDED(d.hr)) checkAgainstPinned(file, p.name, d, "through the installed codec");
+  }
+  if (factory) factory->Release();
+  CoUninitialize();
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed ? 1 : 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--uninstalled") {
+    checkUnregistered(wic::Scope::Machine, "after the uninstaller");
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed ? 1 : 0;
+  }
+  if (argc == 3 && std::string(argv[1]) == "--installed") return checkInstalled(argv[2]);
   if (argc != 3) {
-    std::fprintf(stderr, "usage: wic_client DLL FOLDER\n");
+    std::fprintf(stderr, "usage: wic_client DLL FOLDER | --installed FOLDER | --uninstalled\n");
     return 2;
   }
   const std::string folder = argv[2];
