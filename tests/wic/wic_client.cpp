@@ -553,6 +553,40 @@ int main(int argc, char** argv) {
   feedBad(true);
   std::printf("fed %zu malformed files straight to the decoders\n", bad.size());
 
+  // QueryCapability by each format's own checks, the stream left where it was; the container
+  // format each decoder reports.
+  for (const auto* p : {card, gradient}) {
+    if (!p) continue;
+    for (const wic::CodecClass& codec : wic::kCodecClasses) {
+      const bool own = (codec.format == host::PictureFormat::Gra) == (p == card);
+      Com<IWICStream> stream;
+      factory->CreateStream(stream.out());
+      stream->InitializeFromMemory(const_cast<BYTE*>(p->picture.data()),
+                                   static_cast<DWORD>(p->picture.size()));
+      LARGE_INTEGER at{};
+      at.QuadPart = 77;
+      stream->Seek(at, STREAM_SEEK_SET, nullptr);
+      Com<IWICBitmapDecoder> decoder;
+      CoCreateInstance(codec.decoder, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapDecoder,
+                       reinterpret_cast<void**>(decoder.out()));
+      DWORD capability = 0xFFFF;
+      const HRESULT hr = decoder ? decoder->QueryCapability(stream.p, &capability) : E_FAIL;
+      ULARGE_INTEGER now{};
+      LARGE_INTEGER none{};
+      stream->Seek(none, STREAM_SEEK_CUR, &now);
+      const DWORD want = own ? WICBitmapDecoderCapabilityCanDecodeAllImages |
+                                   WICBitmapDecoderCapabilityCanDecodeSomeImages
+                             : 0;
+      check(hr == S_OK && capability == want && now.QuadPart == 77,
+            p->name + ": QueryCapability of the " + (own ? "own" : "other") +
+                " format's decoder answers " + std::to_string(capability) + ", stream at " +
+                std::to_string(now.QuadPart));
+      GUID container{};
+      if (decoder) decoder->GetContainerFormat(&container);
+      check(IsEqualGUID(container, codec.container), "the decoder's container format");
+    }
+  }
+
   // Nothing kept: every object of the codec gone, and the heap holding as many blocks after
   // more rounds of decoding and refusing as before them.
   const std::wstring cardPath = wide(folder + "\\samples\\card.gra");
