@@ -117,15 +117,15 @@ CODEC_EXPORT HRESULT WINAPI DllRegisterServer() {
 }
 
 CODEC_EXPORT HRESULT WINAPI DllUnregisterServer() {
-  return wic::unregisterCodec(wic::Scope::Machine);
+  return wic::unregisterCodec(wic::Scope::Machine, wic::selfPath());
 }
 
 // "user" registers for the current user alone; anything else (or nothing) per machine.
 CODEC_EXPORT HRESULT WINAPI DllInstall(BOOL install, LPCWSTR commandLine) {
   const wic::Scope scope =
       commandLine && lstrcmpiW(commandLine, L"user") == 0 ? wic::Scope::User : wic::Scope::Machine;
-  if (!install) return wic::unregisterCodec(scope);
   const std::wstring path = wic::selfPath();
+  if (!install) return wic::unregisterCodec(scope, path);
   if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
   return wic::registerCodec(scope, path);
 }

@@ -93,6 +93,33 @@ bool isEmptyKey(HKEY hive, const std::wstring& path) {
   return status == ERROR_SUCCESS && subkeys == 0 && values == 0;
 }
 
+// Whether the value in the registry holds the data of v (text or number, as the codec writes
+// shared values).
+bool holds(HKEY hive, const RegistryValue& v) {
+  HKEY key;
+  if (RegOpenKeyExW(hive, fullKey(v.root, v.key).c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  std::vector<BYTE> data(4096);
+  DWORD size = static_cast<DWORD>(data.size());
+  const LSTATUS status = RegQueryValueExW(key, v.name.empty() ? nullptr : v.name.c_str(), nullptr,
+                                          &type, data.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return false;
+  data.resize(size);
+  if (v.kind == RegistryValue::Kind::Text) {
+    const auto* text = reinterpret_cast<const BYTE*>(v.text.c_str());
+    return type == REG_SZ &&
+           std::vector<BYTE>(text, text + (v.text.size() + 1) * sizeof(wchar_t)) == data;
+  }
+  if (v.kind == RegistryValue::Kind::Number) {
+    const auto* number = reinterpret_cast<const BYTE*>(&v.number);
+    return type == REG_DWORD && std::vector<BYTE>(number, number + sizeof v.number) == data;
+  }
+  return type == REG_BINARY && data == v.bytes;
+}
+
 void tellShell() {
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
@@ -163,6 +190,7 @@ std::vector<RegistryValue> registryValues(const std::wstring& dllPath) {
 
     for (std::string_view extension : format.extensions) {
       const std::wstring ext = L"." + widen(extension);
+      const std::size_t first = values.size();
       values.push_back(text(C, ext, L"Content Type", widen(format.mimeType), ext));
       values.push_back(text(C, ext, L"PerceivedType", L"image", ext));
       values.push_back(
@@ -172,6 +200,7 @@ std::vector<RegistryValue> registryValues(const std::wstring& dllPath) {
           text(S, L"Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", ext, L"picture", L""));
       values.push_back(text(S, L"Microsoft\\Windows Photo Viewer\\Capabilities\\FileAssociations",
                             ext, kPhotoViewerProgId, L""));
+      for (std::size_t i = first; i < values.size(); ++i) values[i].shared = true;
     }
   }
   return values;
@@ -181,7 +210,7 @@ HRESULT registerCodec(Scope scope, const std::wstring& dllPath) {
   const HKEY hive = hiveOf(scope);
   for (const RegistryValue& v : registryValues(dllPath)) {
     if (const LSTATUS status = writeValue(hive, v); status != ERROR_SUCCESS) {
-      unregisterCodec(scope);
+      unregisterCodec(scope, dllPath);
       return HRESULT_FROM_WIN32(status);
     }
   }
@@ -189,12 +218,13 @@ HRESULT registerCodec(Scope scope, const std::wstring& dllPath) {
   return S_OK;
 }
 
-HRESULT unregisterCodec(Scope scope) {
+HRESULT unregisterCodec(Scope scope, const std::wstring& dllPath) {
   const HKEY hive = hiveOf(scope);
-  const std::vector<RegistryValue> values = registryValues(L"");
+  const std::vector<RegistryValue> values = registryValues(dllPath);
   LSTATUS failed = ERROR_SUCCESS;
   for (const RegistryValue& v : values) {
     if (v.kind == RegistryValue::Kind::KeyOnly) continue;
+    if (v.shared && !holds(hive, v)) continue;
     HKEY key;
     if (RegOpenKeyExW(hive, fullKey(v.root, v.key).c_str(), 0, KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)

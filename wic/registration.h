@@ -39,6 +39,9 @@ struct RegistryValue {
   // below it, when the codec is unregistered. Empty: the key belongs to the system, only the
   // value is the codec's.
   std::wstring owned;
+  // Whether others may write the same value (an extension's content type, the kind map):
+  // unregistering then removes it only while it still holds what the codec wrote.
+  bool shared = false;
 };
 
 // The values registration writes, for the codec DLL at dllPath.
@@ -49,9 +52,9 @@ std::wstring fullKey(Root root, const std::wstring& key);
 
 // Writes every value of the table; on a failure removes what it wrote and answers the error.
 HRESULT registerCodec(Scope scope, const std::wstring& dllPath);
-// Removes every value of the table and every owned key that is then empty. S_OK also when
-// nothing was there.
-HRESULT unregisterCodec(Scope scope);
+// Removes every value of the table (a shared one only while it holds the codec's data, for the
+// DLL at dllPath) and every owned key that is then empty. S_OK also when nothing was there.
+HRESULT unregisterCodec(Scope scope, const std::wstring& dllPath);
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" in upper case, as the registry spells class ids.
 std::wstring guidText(const GUID& guid);

@@ -433,7 +433,24 @@ int main(int argc, char** argv) {
   checkUnregistered(wic::Scope::Machine, "before registering");
   check(install(TRUE, L"user") == S_OK, "DllInstall user");
   checkRegistered(wic::Scope::User, dllPath, "per user");
+  // A shared value that another program has written over since stays when the codec goes.
+  const std::wstring extension =
+      L"SOFTWARE\\Classes\\." +
+      wide(std::string(host::descriptionOf(host::PictureFormat::Gra).extensions.front()));
+  const std::wstring other = L"image/x-other";
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, extension.c_str(), 0, KEY_SET_VALUE, &key) ==
+      ERROR_SUCCESS) {
+    RegSetValueExW(key, L"Content Type", 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                   static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
   check(install(FALSE, L"user") == S_OK, "DllInstall user, uninstall");
+  const std::optional<FoundValue> kept = readValue(HKEY_CURRENT_USER, extension, L"Content Type");
+  check(kept && std::wstring(reinterpret_cast<const wchar_t*>(kept->data.data())) == other,
+        "another program's content type stays after the uninstall");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, extension.c_str(), L"Content Type");
+  RegDeleteKeyW(HKEY_CURRENT_USER, extension.c_str());
   checkUnregistered(wic::Scope::User, "per user, after uninstall");
   check(registerServer() == S_OK, "DllRegisterServer");
   checkRegistered(wic::Scope::Machine, dllPath, "per machine");
