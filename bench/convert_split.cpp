@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // convert_split: where `planeconv convert` spends its time, stage by stage.
 //
-//   convert_split [COUNT]        (default 1000)
+//   convert_split [COUNT]                    (default 1000), then the folder below
+//   convert_split --folder N [--keep DIR]    the folder alone, of N pictures
 //
 // Writes a collection of COUNT pictures to a temporary folder (the samples and the busy
 // pictures of decode_bench, in turn, GRA pictures with their companion files where they have
@@ -17,6 +18,15 @@
 // to the same pixels and palette. The median processor time of each, the sizes and their
 // ratios; then the totals over the set for encodePng and for each libdeflate level alone,
 // which is what chose encodePng's levels (host/png_writer.h).
+//
+// Last, a folder as users keep them: N pictures (10,000 by default) drawn by the test-picture
+// library in one folder, 60 % GRA (one in ten of them with its palette and fourth-plane files,
+// the others alone) and 40 % Q, converted as planeconv convert -j 1 does (a folder listing kept
+// for the run, each picture read and decoded by name, then its PNG encoded). Prints the time a
+// picture of each kind takes to be read and decoded (a GRA picture without companions should
+// cost about what a Q picture costs, however large the folder), how often the folder was read,
+// and the PNG stage against libpng at zlib level 6 on the same rows. --keep writes the folder
+// into DIR and leaves it there, for timing planeconv itself on it.
 #include <png.h>
 
 #include <algorithm>
@@ -31,10 +41,13 @@
 #include <vector>
 
 #include "bench/bench_pictures.h"
+#include "framework/native_names.h"
+#include "host/companions.h"
 #include "host/files.h"
 #include "host/image_files.h"
 #include "host/picture.h"
 #include "host/png_writer.h"
+#include "tests/support/pictures.h"
 
 namespace fs = std::filesystem;
 
@@ -260,13 +273,184 @@ void comparePngStage(const BenchPictures& pictures) {
   }
 }
 
+// The kinds of picture in the folder.
+enum Kind { GraWithCompanions, GraAlone, Q, kKinds };
+constexpr const char* kKindNames[kKinds] = {"GRA with companions", "GRA without companions", "Q"};
+
+// The kind of the i-th picture of the folder: of every ten, six GRA (one GRA picture in ten
+// with companions) and four Q.
+Kind kindOf(int i) {
+  const int tenth = i % 10;
+  if (tenth >= 6) return Q;
+  return ((i / 10) * 6 + tenth) % 10 == 0 ? GraWithCompanions : GraAlone;
+}
+
+// Distinct pictures of each kind, drawn once; the folder holds copies of them under their own
+// names, so that no two pictures side by side are the same file.
+struct Drawn {
+  std::vector<std::vector<pictures::PictureFiles>> byKind{kKinds};
+};
+
+Drawn drawPictures() {
+  using pictures::Scene;
+  const Scene scenes[] = {Scene::Card,    Scene::Gradient, Scene::Busy,   Scene::Bands,
+                          Scene::Shapes,  Scene::Mixed,    Scene::Sparse, Scene::Dither,
+                          Scene::Flicker, Scene::Eight};
+  Drawn drawn;
+  unsigned seed = 1;
+  for (Scene scene : scenes) {
+    for (int variant = 0; variant < 3; ++variant, ++seed) {
+      const GraFiles gra = writeGra(pictures::graPicture(scene, seed));
+      pictures::PictureFiles alone{"", gra.picture, std::nullopt, std::nullopt, {}, 0};
+      drawn.byKind[GraAlone].push_back(alone);
+      alone.palette = gra.palette;
+      alone.fourthPlane = gra.fourthPlane;
+      drawn.byKind[GraWithCompanions].push_back(alone);
+      const int colours = scene == Scene::Eight ? 8 : 16;
+      drawn.byKind[Q].push_back({"",
+                                 writeQ(pictures::qPicture(scene, seed, colours)).picture,
+                                 std::nullopt,
+                                 std::nullopt,
+                                 {},
+                                 0});
+    }
+  }
+  return drawn;
+}
+
+// Writes the folder of count pictures; answers each picture's path and kind.
+std::vector<std::pair<std::string, Kind>> writeFolder(const std::string& folder, int count) {
+  const Drawn drawn = drawPictures();
+  std::vector<std::pair<std::string, Kind>> files;
+  for (int i = 0; i < count; ++i) {
+    const Kind kind = kindOf(i);
+    const auto& pool = drawn.byKind[kind];
+    const pictures::PictureFiles& p = pool[static_cast<std::size_t>(i / 10) % pool.size()];
+    char stem[32];
+    std::snprintf(stem, sizeof stem, "pic%05d", i);
+    const std::string base = folder + "/" + stem;
+    const std::string path = base + (kind == Q ? ".q" : ".gra");
+    writeOrDie(path, p.picture);
+    if (p.palette) writeOrDie(base + ".rgb", *p.palette);
+    if (p.fourthPlane) writeOrDie(base + ".e1", *p.fourthPlane);
+    files.emplace_back(path, kind);
+  }
+  return files;
+}
+
+void runFolder(int count, const std::string& keep) {
+  std::string folder = keep;
+  if (folder.empty()) {
+    folder = (fs::temp_directory_path() / "planes-folder-XXXXXX").string();
+    if (!mkdtemp(folder.data())) {
+      std::fprintf(stderr, "convert_split: cannot make a temporary folder\n");
+      std::exit(1);
+    }
+  } else {
+    fs::create_directories(folder);
+  }
+  const std::vector<std::pair<std::string, Kind>> files = writeFolder(folder, count);
+  const auto entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+
+  host::PluginSet plugins;
+  host::FolderListings listings;  // as planeconv keeps them for its run
+  const long readBefore = platform::foldersRead();
+  double decodeSeconds[kKinds] = {}, encodeSeconds[kKinds] = {};
+  int pictureCount[kKinds] = {};
+  double zlibMicroseconds = 0, nowMicroseconds = 0;
+  std::size_t zlibBytes = 0, nowBytes = 0;
+  double largest = 0;
+  std::string largestPath;
+  for (const auto& [path, kind] : files) {
+    const double start = threadMicroseconds();
+    host::OpenedPicture opened = host::openPicture(plugins, path);
+    host::Picture picture;
+    if (!opened.plugin || !host::decode(*opened.plugin, opened.file, picture)) {
+      std::fprintf(stderr, "convert_split: %s: not decoded\n", path.c_str());
+      std::exit(1);
+    }
+    const double decoded = threadMicroseconds();
+    Bytes png;
+    host::encodePng(picture, png);
+    decodeSeconds[kind] += (decoded - start) / 1e6;
+    encodeSeconds[kind] += (threadMicroseconds() - decoded) / 1e6;
+    ++pictureCount[kind];
+    if (kind == GraWithCompanions && picture.info.companions.fourthPlane.empty()) {
+      std::fprintf(stderr, "convert_split: %s: its companions were not taken\n", path.c_str());
+      std::exit(1);
+    }
+    // The PNG stage, processor time on the same rows: encodePng against libpng's zlib level 6.
+    Bytes reference;
+    double at = threadMicroseconds();
+    encodeWithLibpng(picture, reference);
+    zlibMicroseconds += threadMicroseconds() - at;
+    at = threadMicroseconds();
+    host::encodePng(picture, png);
+    nowMicroseconds += threadMicroseconds() - at;
+    zlibBytes += reference.size();
+    nowBytes += png.size();
+    if (const double ratio = static_cast<double>(png.size()) / reference.size(); ratio > largest) {
+      largest = ratio;
+      largestPath = path + " (" + std::to_string(png.size()) + " against " +
+                    std::to_string(reference.size()) + " bytes)";
+    }
+  }
+  const long folderReadings = platform::foldersRead() - readBefore;
+
+  std::printf(
+      "\nA folder of %d pictures (%td files), read and decoded by name and encoded as PNG as "
+      "planeconv convert -j 1 does, microseconds of processor time a picture\n",
+      count, entries);
+  std::printf("  %-24s %9s %14s %10s\n", "kind", "pictures", "read+decode us", "PNG us");
+  double perPicture[kKinds] = {};
+  for (int k = 0; k < kKinds; ++k) {
+    const int n = std::max(pictureCount[k], 1);
+    perPicture[k] = 1e6 * decodeSeconds[k] / n;
+    std::printf("  %-24s %9d %14.0f %10.0f\n", kKindNames[k], pictureCount[k], perPicture[k],
+                1e6 * encodeSeconds[k] / n);
+  }
+  std::printf(
+      "  GRA without companions against Q: %.2f times the time a picture (aim: 1.3 at most)\n",
+      perPicture[GraAlone] / perPicture[Q]);
+  std::printf("  the folder was read %ld time%s for its companions\n", folderReadings,
+              folderReadings == 1 ? "" : "s");
+  std::printf(
+      "  PNG stage on the same rows, processor time: zlib level 6 %.0f us, encodePng %.0f us "
+      "(%.2fx as fast); %zu against %zu bytes (%.3fx, the largest picture %.3fx)\n",
+      zlibMicroseconds / count, nowMicroseconds / count, zlibMicroseconds / nowMicroseconds,
+      zlibBytes, nowBytes, static_cast<double>(nowBytes) / zlibBytes, largest);
+  std::printf("  the largest against zlib: %s\n", largestPath.c_str());
+  if (keep.empty()) {
+    fs::remove_all(folder);
+  } else {
+    std::printf("  the folder is kept in %s\n", folder.c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
-  if (count <= 0) {
-    std::fprintf(stderr, "usage: convert_split [COUNT]\n");
+  int count = 1000, folderCount = 10000;
+  bool folderOnly = false;
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--folder" && i + 1 < argc) {
+      folderOnly = true;
+      folderCount = std::atoi(argv[++i]);
+    } else if (a == "--keep" && i + 1 < argc) {
+      keep = argv[++i];
+    } else {
+      count = std::atoi(argv[i]);
+    }
+  }
+  if (count <= 0 || folderCount <= 0) {
+    std::fprintf(stderr, "usage: convert_split [COUNT] | convert_split --folder N [--keep DIR]\n");
     return 2;
+  }
+  if (folderOnly) {
+    runFolder(folderCount, keep);
+    return 0;
   }
   std::unique_ptr<BenchPictures> pictures;
   try {
@@ -320,5 +504,6 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(folder);
   comparePngStage(*pictures);
+  runFolder(folderCount, keep);
   return 0;
 }

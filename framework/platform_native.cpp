@@ -17,6 +17,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/native_names.h"
@@ -261,15 +262,87 @@ namespace platform {
 
 namespace {
 
-bool equalIgnoringAsciiCase(const char* a, const char* b) {
-  const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-  for (; *a && *b; ++a, ++b) {
-    if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
+char foldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+std::string folded(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = foldAscii(c);
+  return key;
+}
+
+// A folder's entries by their names with ASCII letters folded to lower case; several names
+// under one key in byte order.
+using Listing = std::unordered_map<std::string, std::vector<std::string>>;
+
+Listing readFolder(const std::string& folder) {
+  Listing listing;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return listing;
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    listing[folded(name)].emplace_back(name);
   }
-  return *a == *b;
+  ::closedir(dir);
+  // Byte order: std::string compares as unsigned chars.
+  for (auto& [key, names] : listing) std::sort(names.begin(), names.end());
+  return listing;
+}
+
+struct Listings {
+  std::mutex mutex;
+  int keepers = 0;  // KeptListings alive
+  std::unordered_map<std::string, Listing> kept;
+  std::atomic<long> read{0};
+};
+
+Listings& listings() {
+  static Listings l;
+  return l;
+}
+
+// The names in folder that match name ignoring ASCII case, in byte order: from the kept
+// listing while one is kept, else from a fresh reading.
+std::vector<std::string> matchesIn(const std::string& folder, const std::string& name) {
+  Listings& l = listings();
+  const std::string key = folded(name);
+  std::unique_lock lock(l.mutex);
+  if (l.keepers == 0) {
+    lock.unlock();
+    ++l.read;
+    Listing listing = readFolder(folder);
+    auto found = listing.find(key);
+    return found == listing.end() ? std::vector<std::string>{} : std::move(found->second);
+  }
+  auto at = l.kept.find(folder);
+  if (at == l.kept.end()) {
+    // Read under the lock: the other threads would only read the same folder meanwhile.
+    ++l.read;
+    at = l.kept.emplace(folder, readFolder(folder)).first;
+  }
+  auto found = at->second.find(key);
+  return found == at->second.end() ? std::vector<std::string>{} : found->second;
 }
 
 }  // namespace
+
+KeptListings::KeptListings() {
+  Listings& l = listings();
+  std::lock_guard lock(l.mutex);
+  ++l.keepers;
+}
+
+KeptListings::~KeptListings() {
+  Listings& l = listings();
+  std::lock_guard lock(l.mutex);
+  if (--l.keepers == 0) l.kept.clear();
+}
+
+long foldersRead() {
+  return listings().read.load();
+}
 
 std::vector<std::string> namesIgnoringCase(const std::string& path) {
   std::vector<std::string> names;
@@ -277,16 +350,8 @@ std::vector<std::string> namesIgnoringCase(const std::string& path) {
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const char* other = entry->d_name;
-    if (std::strcmp(other, ".") == 0 || std::strcmp(other, "..") == 0) continue;
-    if (equalIgnoringAsciiCase(other, name.c_str()))
-      names.push_back(slash == std::string::npos ? other : folder + other);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());  // byte order: std::string compares as unsigned chars
+  for (const std::string& other : matchesIn(folder, name))
+    names.push_back(slash == std::string::npos ? other : folder + other);
   return names;
 }
 

@@ -13,7 +13,28 @@
 
 #include "host/plugin_set.h"
 
+#ifndef _WIN32
+#include "framework/native_names.h"
+#endif
+
 namespace host {
+
+// While one lives, a companion whose exact name does not exist is found (by this library and
+// by the plug-ins) in a listing of its folder read once and kept, not by reading the folder
+// again for every name: a program converting a folder makes one for the run, and every decode
+// makes one for its own calls. Files that appear in the folder meanwhile are not seen. On
+// Windows, whose file system itself ignores letter case, it does nothing.
+class FolderListings {
+ public:
+  FolderListings() {}  // user-provided: a local of it is never "unused"
+  FolderListings(const FolderListings&) = delete;
+  FolderListings& operator=(const FolderListings&) = delete;
+
+ private:
+#ifndef _WIN32
+  platform::KeptListings kept_;
+#endif
+};
 
 // Companions of a picture by what they give it; empty where it has none.
 struct Companions {

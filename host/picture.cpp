@@ -286,6 +286,7 @@ Bytes Picture::rgba() const {
 
 Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info) {
   if (file.path.empty()) return infoFrom(plugin, file, inMemory(file), info);
+  FolderListings listings;  // each companion looked for once, its folder read once
   Result r = infoFrom(plugin, file, byName(file), info);
   if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
     r = infoFrom(plugin, file, inMemory(file), info);
@@ -296,6 +297,7 @@ Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info
 Result decode(const Plugin& plugin, const PictureFile& file, Picture& picture,
               const Progress& progress) {
   if (file.path.empty()) return decodeFrom(plugin, file, inMemory(file), picture, progress);
+  FolderListings listings;  // GetPictureInfo and GetPicture read the folder once
   Result r = decodeFrom(plugin, file, byName(file), picture, progress);
   if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
     r = decodeFrom(plugin, file, inMemory(file), picture, progress);

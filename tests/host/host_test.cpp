@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "framework/companion_rule.h"
+#include "framework/native_names.h"
 #include "gra/gra_format.h"
 #include "gra/writer/gra_writer.h"
 #include "host/companions.h"
@@ -271,6 +272,65 @@ TEST_F(Host, CompanionsAreThoseTheDecoderUses) {
   EXPECT_EQ(picture.info.companions.fourthPlane, dir.file("card.e1"));
   EXPECT_EQ(picture.info.colors, 16);
   EXPECT_EQ(picture.index(360, 0), 9);
+}
+
+// A folder of 5,000 files in which pictures lack companions, and one whose companions' names
+// are in upper case: the companions are paired as the lower-case ones are, and however many
+// names are looked for, the folder is read once while listings are kept and once a decode
+// otherwise.
+TEST_F(Host, CompanionsInALargeFolderComeFromOneReadingOfIt) {
+  GraSet set;
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("big"));
+  fs::create_directories(dir.file("lower"));
+  for (int i = 0; i < 4990; ++i) dir.write("big/f" + std::to_string(i) + ".txt", {});
+  std::vector<std::string> bare;
+  for (int i = 0; i < 7; ++i)
+    bare.push_back(dir.write("big/bare" + std::to_string(i) + ".gra", set.files.picture));
+  const std::string upper = dir.write("big/card.gra", set.files.picture);
+  dir.write("big/CARD.RGB", set.files.palette);
+  dir.write("big/Card.E1", set.files.fourthPlane);
+  const std::string lower = dir.write("lower/card.gra", set.files.picture);
+  dir.write("lower/card.rgb", set.files.palette);
+  dir.write("lower/card.e1", set.files.fourthPlane);
+  ASSERT_EQ(std::distance(fs::directory_iterator(dir.file("big")), fs::directory_iterator()), 5000);
+
+  host::Picture expected;
+  ASSERT_TRUE(host::decode(gra, {lower, {}}, expected));
+  ASSERT_EQ(expected.info.colors, 16);
+
+  {
+    host::FolderListings batch;
+    const long before = platform::foldersRead();
+    host::Picture picture;
+    ASSERT_TRUE(host::decode(gra, {upper, {}}, picture));
+    EXPECT_EQ(picture.info.companions.palette, dir.file("big/CARD.RGB"));
+    EXPECT_EQ(picture.info.companions.fourthPlane, dir.file("big/Card.E1"));
+    EXPECT_EQ(picture.palette, expected.palette);
+    EXPECT_EQ(picture.indices, expected.indices);
+    EXPECT_EQ(picture.pixelBlock, expected.pixelBlock);
+    for (const std::string& path : bare) {
+      ASSERT_TRUE(host::decode(gra, {path, {}}, picture));
+      EXPECT_EQ(picture.info.companions.palette, "") << path;
+      host::PictureInfo info;
+      ASSERT_TRUE(host::readInfo(gra, {path, {}}, info));
+      EXPECT_TRUE(host::companionFiles(host::PictureFormat::Gra, path).empty()) << path;
+    }
+    EXPECT_EQ(host::companionFiles(host::PictureFormat::Gra, upper),
+              (std::vector<std::string>{dir.file("big/CARD.RGB"), dir.file("big/Card.E1")}));
+    EXPECT_EQ(platform::foldersRead() - before, 1) << "one reading of the folder for the batch";
+  }
+
+  // Without kept listings each decode reads the folder once, and so sees files that came since.
+  const long before = platform::foldersRead();
+  host::Picture picture;
+  ASSERT_TRUE(host::decode(gra, {bare[0], {}}, picture));
+  EXPECT_EQ(picture.info.companions.palette, "");
+  EXPECT_EQ(platform::foldersRead() - before, 1);
+  dir.write("big/BARE0.Rgb", set.files.palette);
+  ASSERT_TRUE(host::decode(gra, {bare[0], {}}, picture));
+  EXPECT_EQ(picture.info.companions.palette, dir.file("big/BARE0.Rgb"));
+  EXPECT_EQ(picture.palette, expected.palette);
 }
 
 TEST_F(Host, CompanionNamesFollowThePictureName) {

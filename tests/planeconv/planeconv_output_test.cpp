@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 
 #include "host/image_files.h"
 #include "tests/planeconv/run_planeconv.h"
@@ -80,7 +81,11 @@ TEST_F(PlaneconvOutput, OnlyRegularFilesAreReplaced) {
   // A link to a regular file is written through: the file it points to is replaced.
   dir.write("real.png", {'o', 'l', 'd'});
   fs::create_symlink("real.png", dir.file("link.png"));
-  EXPECT_EQ(planeconv({"convert", q, "-o", dir.file("link.png")}).exitCode, 1);
+  Outcome kept = planeconv({"convert", q, "-o", dir.file("link.png")});
+  EXPECT_EQ(kept.exitCode, 0);
+  EXPECT_NE(kept.err.find("link.png already exists (use --force to replace it)"), std::string::npos)
+      << kept.err;
+  EXPECT_EQ(fileBytes(dir.file("real.png")), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(planeconv({"convert", q, "-o", dir.file("link.png"), "--force"}).exitCode, 0);
   EXPECT_TRUE(fs::is_symlink(dir.file("link.png")));
   EXPECT_TRUE(isPng(dir.file("real.png")));
@@ -381,6 +386,107 @@ TEST_F(PlaneconvOutput, OptionsAsUsersTypeThem) {
   EXPECT_FALSE(fs::exists(dir.file("none")));
   EXPECT_FALSE(fs::exists(dir.file("nothing")));
   EXPECT_FALSE(fs::exists(dir.file("d")));
+  expectNoTemporaries(dir.file(""));
+}
+
+// What a re-run finds of an earlier run: each output's file, its time and its bytes.
+struct Kept {
+  ino_t inode = 0;
+  timespec modified{};
+  Bytes bytes;
+  bool operator==(const Kept& other) const {
+    return inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec && bytes == other.bytes;
+  }
+};
+
+std::map<std::string, Kept> keptBelow(const std::string& folder) {
+  std::map<std::string, Kept> kept;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    struct stat st {};
+    ::stat(entry.path().c_str(), &st);
+    kept[entry.path().string()] = {st.st_ino, st.st_mtim, fileBytes(entry.path().string())};
+  }
+  return kept;
+}
+
+// A run over a folder that an earlier run finished finds every output before decoding
+// anything, leaves them all as they are, says so once and succeeds; what is missing is
+// converted; --force replaces them all; an output that can never be written is still an error.
+TEST_F(PlaneconvOutput, ARerunLeavesFinishedOutputsAlone) {
+  fs::create_directories(dir.file("in/sub"));
+  for (int i = 0; i < 3; ++i)
+    dir.write("in/p" + std::to_string(i) + ".q", qPicture(16, static_cast<unsigned>(i)));
+  const GraFiles gra = graPicture(7);
+  dir.write("in/sub/art.gra", gra.picture);
+  dir.write("in/sub/art.rgb", gra.palette);
+  dir.write("in/sub/art.e1", gra.fourthPlane);
+  dir.write("in/sub/bare.gra", graPicture(8, false).picture);
+  const std::vector<std::string> convert = {"convert", "-r", dir.file("in"), "-d", dir.file("out")};
+  Outcome first = planeconv(convert);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  const std::map<std::string, Kept> finished = keptBelow(dir.file("out"));
+  ASSERT_EQ(finished.size(), 5u);
+
+  Outcome again = planeconv(convert);
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(again.err,
+            "left 5 pictures alone: their outputs already exist (use --force to replace them)\n");
+  EXPECT_TRUE(keptBelow(dir.file("out")) == finished) << "an output was touched";
+  EXPECT_EQ(planeconv(convert).exitCode, 0);
+  Outcome quiet = planeconv({"convert", "-q", "-r", dir.file("in"), "-d", dir.file("out")});
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_TRUE(keptBelow(dir.file("out")) == finished);
+
+  // An interrupted run's missing output is made; the others stay as they are.
+  const std::string missing = dir.file("out/in/sub/art.png");
+  fs::remove(missing);
+  Outcome resumed = planeconv(convert);
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_NE(resumed.err.find("left 4 pictures alone"), std::string::npos) << resumed.err;
+  EXPECT_NE(resumed.err.find("converted 1 of 1 picture to PNG"), std::string::npos) << resumed.err;
+  const std::map<std::string, Kept> now = keptBelow(dir.file("out"));
+  for (const auto& [path, kept] : finished) {
+    if (path != missing) {
+      EXPECT_TRUE(now.at(path) == kept) << path;
+    }
+  }
+  EXPECT_EQ(now.at(missing).bytes, finished.at(missing).bytes);
+
+  // One output alone is named.
+  Outcome one = planeconv({"convert", dir.file("in/p0.q"), "-o", dir.file("out/in/p0.png")});
+  EXPECT_EQ(one.exitCode, 0);
+  EXPECT_NE(one.err.find("p0.q alone: " + dir.file("out/in/p0.png") + " already exists"),
+            std::string::npos)
+      << one.err;
+
+  // A folder where an output goes is no finished output: an error, found before decoding.
+  fs::remove(dir.file("out/in/p1.png"));
+  fs::create_directory(dir.file("out/in/p1.png"));
+  Outcome blocked = planeconv(convert);
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_NE(blocked.err.find("p1.q: " + dir.file("out/in/p1.png") + ": is a folder"),
+            std::string::npos)
+      << blocked.err;
+  EXPECT_NE(blocked.err.find("left 4 pictures alone"), std::string::npos) << blocked.err;
+  fs::remove(dir.file("out/in/p1.png"));
+
+  const std::map<std::string, Kept> beforeForce = keptBelow(dir.file("out"));
+  Outcome forced = planeconv({"convert", "-r", dir.file("in"), "-d", dir.file("out"), "--force"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_NE(forced.err.find("converted 5 of 5 pictures"), std::string::npos) << forced.err;
+  EXPECT_EQ(forced.err.find("alone"), std::string::npos) << forced.err;
+  for (const auto& [path, kept] : keptBelow(dir.file("out"))) {
+    EXPECT_TRUE(finished.contains(path)) << path;
+    if (beforeForce.contains(path)) {
+      EXPECT_NE(kept.inode, beforeForce.at(path).inode) << path << " was not replaced";
+    }
+    if (finished.contains(path)) {
+      EXPECT_EQ(kept.bytes, finished.at(path).bytes) << path;
+    }
+  }
   expectNoTemporaries(dir.file(""));
 }
 

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "tests/planeconv/run_planeconv.h"
 #include "tests/planeconv/test_pictures.h"
@@ -140,6 +141,45 @@ TEST_F(PlaneconvTerminal, StandardOutputOnATerminalIsRefused) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.out.find("standard output is a terminal"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("PNG"), std::string::npos);
+}
+
+// Before the first picture is converted, a terminal shows what planeconv is doing from the
+// start (finding the pictures, checking their outputs), on lines that fit; quiet shows
+// nothing, and a pipe never gets those lines.
+TEST_F(PlaneconvTerminal, FindingThePicturesShowsFromTheStart) {
+  fs::create_directories(dir.file("in/sub"));
+  for (int i = 0; i < 4; ++i)
+    dir.write("in/sub/p" + std::to_string(i) + ".q", qPicture(16, static_cast<unsigned>(i)));
+  Terminal terminal({"convert", "-r", dir.file("in"), "-d", dir.file("out"), "-j", "1024"}, 60);
+  Outcome run = terminal.finish();
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  bool finding = false, checking = false;
+  const std::set<std::string> steps = {"finding pictures", "reading the list of pictures",
+                                       "naming the outputs", "checking the companion files",
+                                       "looking for finished outputs"};
+  for (const std::string& line : drawnLines(run.out)) {
+    const std::string step = line.substr(0, line.find(": "));
+    if (!steps.contains(step)) continue;
+    EXPECT_LT(line.size(), 60u) << line;
+    finding = finding || step == "finding pictures";
+    checking = checking || step == "looking for finished outputs";
+  }
+  EXPECT_TRUE(finding) << run.out;
+  EXPECT_TRUE(checking) << run.out;
+  EXPECT_NE(run.out.find("-j 1024 is more than the"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("converted 4 of 4 pictures"), std::string::npos) << run.out;
+
+  Terminal quiet({"convert", "-q", "-r", dir.file("in"), "-d", dir.file("q"), "-j", "1024"}, 60);
+  Outcome silent = quiet.finish();
+  EXPECT_EQ(silent.exitCode, 0);
+  EXPECT_EQ(silent.out, "");
+  EXPECT_EQ(fs::file_size(dir.file("q/in/sub/p3.png")),
+            fs::file_size(dir.file("out/in/sub/p3.png")));
+
+  Outcome piped = planeconv({"convert", "-r", dir.file("in"), "-d", dir.file("out"), "--force"});
+  EXPECT_EQ(piped.exitCode, 0);
+  EXPECT_EQ(piped.err.find("finding"), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.err.find("\r"), std::string::npos) << piped.err;
 }
 
 }  // namespace

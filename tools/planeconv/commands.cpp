@@ -7,10 +7,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
 
+#include "host/companions.h"
 #include "host/files.h"
 #include "host/image_files.h"
 #include "host/picture.h"
@@ -50,9 +52,61 @@ host::OpenedPicture openInput(const host::PluginSet& plugins, const Options& opt
   return opened;
 }
 
+// On a terminal, unless quiet: the step planeconv is at before the first picture is converted
+// (finding the pictures in folders, checking their outputs), redrawn at most every 100 ms on
+// one line, which clear() takes away again.
+class StepLine {
+ public:
+  explicit StepLine(const Options& options) : show_(options.terminal && !options.quiet) {}
+  ~StepLine() { clear(); }
+  StepLine(const StepLine&) = delete;
+  StepLine& operator=(const StepLine&) = delete;
+
+  StepProgress progress() {
+    if (!show_) return {};
+    return
+        [this](const char* step, std::size_t done, std::size_t total) { draw(step, done, total); };
+  }
+  void clear() {
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+
+ private:
+  void draw(const char* step, std::size_t done, std::size_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    // Each step is drawn as it starts, so that a long one shows from its first moment.
+    const bool sameStep = step_ && std::strcmp(step, step_) == 0;
+    if (sameStep && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+    step_ = step;
+    lastDrawn_ = now;
+    drawn_ = true;
+    char counts[64];
+    if (total) {
+      std::snprintf(counts, sizeof counts, ": %zu/%zu", done, total);
+    } else {
+      std::snprintf(counts, sizeof counts, ": %zu found", done);
+    }
+    std::string line = std::string(step) + counts;
+    const std::size_t room = static_cast<std::size_t>(std::max(terminalColumns() - 1, 0));
+    if (line.size() > room) line.resize(room);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+  }
+
+  const bool show_;
+  bool drawn_ = false;
+  const char* step_ = nullptr;  // the step drawn last (the callers' literals)
+  std::chrono::steady_clock::time_point lastDrawn_{};
+};
+
 // Folders, companions and repeated files, as the command line gives them; notes unless quiet.
-InputList inputsOf(const Options& options, const host::PluginSet& plugins) {
-  InputList list = listInputs(options, plugins);
+InputList inputsOf(const Options& options, const host::PluginSet& plugins,
+                   StepLine* step = nullptr) {
+  InputList list = listInputs(options, plugins, step ? step->progress() : StepProgress{});
+  if (step) step->clear();
   if (!options.quiet) {
     for (const std::string& note : list.notes) std::fprintf(stderr, "%s\n", note.c_str());
   }
@@ -90,6 +144,7 @@ int runInfo(const Options& options) {
   }
   std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
+  host::FolderListings listings;  // each folder read once for the companions of all its pictures
   int failed = 0;
   for (const Input& input : inputsOf(options, *plugins).inputs) {
     std::string error = input.error;
@@ -133,6 +188,13 @@ int runInfo(const Options& options) {
 }
 
 namespace {
+
+// The threads to convert on: -j, but no more than the processors, since each picture keeps a
+// processor busy from reading to writing and more threads only take turns (and memory).
+unsigned workers(const Options& options) {
+  const unsigned cores = coreCount();
+  return options.threads > 0 ? std::min(static_cast<unsigned>(options.threads), cores) : cores;
+}
 
 // One conversion run: the inputs, what is done, the progress bar and the summary.
 class ConvertRun {
@@ -250,9 +312,8 @@ int ConvertRun::run() {
     std::fprintf(stderr, "interrupted by %s: converted %zu of %zu picture%s\n", signalName(signal),
                  converted_.load(), files, files == 1 ? "" : "s");
   });
-  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads) : coreCount();
-  threads =
-      static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(files, 1)));
+  const unsigned threads = static_cast<unsigned>(
+      std::clamp<std::size_t>(workers(options_), 1, std::max<std::size_t>(files, 1)));
   runOnThreads(threads, [this, files] {
     for (std::size_t i; !host::interrupted() && (i = next_++) < files;) {
       std::string error;
@@ -339,13 +400,47 @@ int runConvert(const Options& options) {
 
   std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
-  InputList list = inputsOf(options, *plugins);
-  if (!options.output.empty() && list.inputs.size() > 1)
+  if (!options.quiet && static_cast<unsigned>(options.threads) > workers(options)) {
+    std::fprintf(stderr,
+                 "planeconv convert: -j %d is more than the %u processors can use; converting on "
+                 "%u threads\n",
+                 options.threads, coreCount(), workers(options));
+  }
+  host::FolderListings listings;  // each folder read once for the companions of all its pictures
+  StepLine step(options);
+  InputList list = inputsOf(options, *plugins, &step);
+  if (!options.output.empty() && list.inputs.size() > 1) {
     return usageError("-o takes one picture; " + shown(options.files[0]) + " holds " +
                       std::to_string(list.inputs.size()) + " (use -d DIR)");
-  if (std::string problem = nameOutputs(options, *plugins, format, list); !problem.empty())
+  }
+  if (std::string problem = nameOutputs(options, *plugins, format, list, step.progress());
+      !problem.empty()) {
+    step.clear();
     return usageError(problem);
-  if (list.inputs.empty()) return 0;
-  ConvertRun run(options, *plugins, std::move(list.inputs), format);
+  }
+  const std::size_t existing = findExistingOutputs(options, list, step.progress());
+  step.clear();
+  std::vector<Input> toConvert;
+  const Input* left = nullptr;
+  for (Input& input : list.inputs) {
+    if (input.outputExists) {
+      left = &input;
+    } else {
+      toConvert.push_back(std::move(input));
+    }
+  }
+  if (existing && !options.quiet) {
+    if (existing == 1) {
+      std::fprintf(stderr, "left %s alone: %s already exists (use --force to replace it)\n",
+                   nameOf(left->path).c_str(), shown(left->output).c_str());
+    } else {
+      std::fprintf(stderr,
+                   "left %zu pictures alone: their outputs already exist (use --force to replace "
+                   "them)\n",
+                   existing);
+    }
+  }
+  if (toConvert.empty()) return 0;
+  ConvertRun run(options, *plugins, std::move(toConvert), format);
   return run.run();
 }

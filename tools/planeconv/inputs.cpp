@@ -4,12 +4,24 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "host/companions.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+struct FileIdHash {
+  std::size_t operator()(const host::FileId& id) const {
+    return std::hash<std::uint64_t>()(id.file * 31 + id.device);
+  }
+};
+
+void tell(const StepProgress& progress, const char* step, std::size_t done, std::size_t total) {
+  if (progress) progress(step, done, total);
+}
 
 bool isFolder(const std::string& path) {
   std::error_code error;
@@ -18,7 +30,8 @@ bool isFolder(const std::string& path) {
 
 // The pictures below folder (by the plug-ins' extensions), in byte order of their paths. The
 // tree mirrored under -d starts with the folder's own name, as a recursive copy makes it.
-void addFolder(const std::string& folder, const host::PluginSet& plugins, InputList& list) {
+void addFolder(const std::string& folder, const host::PluginSet& plugins, InputList& list,
+               const StepProgress& progress) {
   fs::path top = fs::path(folder).lexically_normal();
   if (!top.has_filename()) top = top.parent_path();
   const fs::path name = top.filename();
@@ -32,6 +45,7 @@ void addFolder(const std::string& folder, const host::PluginSet& plugins, InputL
     if (!it->is_regular_file(kindError)) continue;
     if (!plugins.byFileName(it->path().filename().string())) continue;
     found.push_back(it->path().string());
+    tell(progress, "finding pictures", found.size(), 0);
   }
   if (error) {
     list.inputs.push_back({folder, "", "cannot read the folder (" + error.message() + ")", "", {}});
@@ -76,14 +90,16 @@ std::string collision(const Options& options, const std::string& format, const I
 
 }  // namespace
 
-InputList listInputs(const Options& options, const host::PluginSet& plugins) {
+InputList listInputs(const Options& options, const host::PluginSet& plugins,
+                     const StepProgress& progress) {
   InputList list;
+  tell(progress, "finding pictures", 0, 0);
   for (const std::string& argument : options.files) {
     if (argument == "-") {
       list.inputs.push_back({argument, "", "", "", {}});
     } else if (isFolder(argument)) {
       if (options.recursive) {
-        addFolder(argument, plugins, list);
+        addFolder(argument, plugins, list, progress);
       } else {
         list.inputs.push_back(
             {argument, "", "is a folder (use -r to read the pictures inside)", "", {}});
@@ -92,24 +108,24 @@ InputList listInputs(const Options& options, const host::PluginSet& plugins) {
       list.inputs.push_back({argument, "", "", "", {}});
     }
   }
-  for (Input& input : list.inputs) {
+  std::unordered_set<host::FileId, FileIdHash> inputIds;
+  for (std::size_t i = 0; i < list.inputs.size(); ++i) {
+    Input& input = list.inputs[i];
     if (input.path != "-" && input.error.empty()) input.id = host::fileIdOf(input.path);
+    if (input.id.exists) inputIds.insert(input.id);
+    tell(progress, "reading the list of pictures", i + 1, list.inputs.size());
   }
 
   std::vector<Input> kept;
+  std::unordered_set<host::FileId, FileIdHash> keptIds;
   for (const Input& input : list.inputs) {
     // A file given twice is taken once.
-    const bool repeated = input.id.exists && std::any_of(kept.begin(), kept.end(),
-                                                         [&](auto& k) { return k.id == input.id; });
-    if (repeated) continue;
+    if (input.id.exists && !keptIds.insert(input.id).second) continue;
     // A companion file is read with its picture; without --as it is no input of its own.
     if (options.forcedFormat.empty() && input.id.exists) {
       const host::CompanionOwner owner = host::ownerOfCompanion(input.path);
       if (!owner.picture.empty()) {
-        const host::FileId picture = host::fileIdOf(owner.picture);
-        const bool pictureIsInput = std::any_of(list.inputs.begin(), list.inputs.end(),
-                                                [&](auto& other) { return other.id == picture; });
-        if (!pictureIsInput) {
+        if (!inputIds.contains(host::fileIdOf(owner.picture))) {
           list.notes.push_back(shown(input.path) + ": the " + owner.role + " of " +
                                shown(owner.picture) + ", read with it; not a picture of its own");
         }
@@ -123,7 +139,7 @@ InputList listInputs(const Options& options, const host::PluginSet& plugins) {
 }
 
 std::string nameOutputs(const Options& options, const host::PluginSet& plugins,
-                        const std::string& format, InputList& list) {
+                        const std::string& format, InputList& list, const StepProgress& progress) {
   for (Input& input : list.inputs) {
     if (!input.error.empty()) continue;
     if (!options.output.empty()) {
@@ -140,47 +156,64 @@ std::string nameOutputs(const Options& options, const host::PluginSet& plugins,
   }
 
   // No two inputs to one output: by name, and by the file an existing name leads to.
+  const std::size_t count = list.inputs.size();
   std::map<std::string, const Input*> byName;
-  std::vector<std::pair<host::FileId, const Input*>> byFile;
-  for (const Input& input : list.inputs) {
+  std::unordered_map<host::FileId, const Input*, FileIdHash> byFile;
+  std::vector<host::FileId> outputIds(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Input& input = list.inputs[i];
+    tell(progress, "naming the outputs", i + 1, count);
     if (input.output.empty() || input.output == "-") continue;
     const auto [at, added] = byName.emplace(outputKey(input.output), &input);
     if (!added) return collision(options, format, *at->second, input);
-    const host::FileId id = host::fileIdOf(input.output);
+    const host::FileId id = outputIds[i] = host::fileIdOf(input.output);
     if (!id.exists) continue;
-    for (const auto& [other, owner] : byFile) {
-      if (other == id) return collision(options, format, *owner, input);
-    }
-    byFile.emplace_back(id, &input);
+    const auto [other, first] = byFile.emplace(id, &input);
+    if (!first) return collision(options, format, *other->second, input);
   }
 
-  // No output over an input or a file an input's plug-in reads beside it.
-  struct Protected {
-    host::FileId id;
-    std::string what;
-  };
-  std::vector<Protected> inputs;
-  for (const Input& input : list.inputs) {
+  // No output over an input or a file an input's plug-in reads beside it (the first that a
+  // file is of them, when it is several).
+  std::unordered_map<host::FileId, std::string, FileIdHash> inputs;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Input& input = list.inputs[i];
+    tell(progress, "checking the companion files", i + 1, count);
     if (!input.id.exists) continue;
-    inputs.push_back({input.id, "the input " + shown(input.path)});
+    inputs.emplace(input.id, "the input " + shown(input.path));
     const std::string name = fs::path(input.path).filename().string();
     const host::Plugin* plugin = options.forcedFormat.empty()
                                      ? plugins.byFileName(name)
                                      : plugins.byName(options.forcedFormat);
     if (!plugin) continue;
     for (const std::string& companion : host::companionFiles(plugin->format, input.path))
-      inputs.push_back({host::fileIdOf(companion), "a companion file of " + shown(input.path)});
+      inputs.emplace(host::fileIdOf(companion), "a companion file of " + shown(input.path));
   }
-  for (const Input& input : list.inputs) {
-    if (input.output.empty() || input.output == "-") continue;
-    const host::FileId id = host::fileIdOf(input.output);
-    if (!id.exists) continue;
-    for (const Protected& p : inputs) {
-      if (p.id == id) {
-        return shown(input.output) + ": is " + p.what +
-               "; planeconv never writes over its inputs, even with --force";
-      }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!outputIds[i].exists) continue;
+    if (const auto p = inputs.find(outputIds[i]); p != inputs.end()) {
+      return shown(list.inputs[i].output) + ": is " + p->second +
+             "; planeconv never writes over its inputs, even with --force";
     }
   }
   return "";
+}
+
+std::size_t findExistingOutputs(const Options& options, InputList& list,
+                                const StepProgress& progress) {
+  std::size_t existing = 0;
+  const std::size_t count = list.inputs.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    Input& input = list.inputs[i];
+    tell(progress, "looking for finished outputs", i + 1, count);
+    if (!input.error.empty() || input.output.empty() || input.output == "-") continue;
+    host::Result r = host::outputProblem(input.output, options.force);
+    if (r) continue;
+    if (r.reason == host::kAlreadyExists) {
+      input.outputExists = true;
+      ++existing;
+    } else {
+      input.error = shown(input.output) + ": " + r.reason;
+    }
+  }
+  return existing;
 }
