@@ -82,4 +82,14 @@ CompanionOwner ownerOfCompanion(const std::string& path) {
   return {};
 }
 
+const char* roleName(CompanionRole role) {
+  switch (role) {
+    case CompanionRole::Palette:
+      return "palette file";
+    case CompanionRole::FourthPlane:
+      return "fourth-plane file";
+  }
+  return "companion file";
+}
+
 }  // namespace host

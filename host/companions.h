@@ -8,6 +8,7 @@
 // name, as Windows' file system finds it (framework/native_names.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -69,5 +70,17 @@ struct CompanionOwner {
   std::string role;
 };
 CompanionOwner ownerOfCompanion(const std::string& path);
+
+// A file named as a companion whose size is not the one its format gives, which the plug-in
+// therefore passes over: its path as it lies on disk (a held file's name), its size and what it
+// would have been.
+struct IgnoredCompanion {
+  std::string name;
+  std::uintmax_t size = 0;
+  const CompanionFile* companion = nullptr;  // the format's description of it
+};
+
+// What a companion is to its picture, in words: "palette file", "fourth-plane file".
+const char* roleName(CompanionRole role);
 
 }  // namespace host

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "framework/companion_rule.h"
 #include "framework/little_endian.h"
 #include "framework/platform.h"
+#include "host/code_page_932.h"
 #include "host/dll_reports.h"
 #include "host/files.h"
 #include "host/reasons.h"
@@ -159,6 +161,40 @@ class LinkedExtras final : public LoaderReport {
   Companions companions_;
 };
 
+bool sameExtension(const std::string& name, std::string_view suffix) {
+  const std::size_t stem = companionStemLength(name.data(), name.size());
+  if (stem == 0 || name.size() - stem != suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char c = name[stem + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+// The companions the format names that lie beside the picture (or that the host holds) with a
+// size other than the format's: those the plug-in passed over.
+std::vector<IgnoredCompanion> ignoredCompanions(PictureFormat format, const PictureFile& file,
+                                                bool byName) {
+  std::vector<IgnoredCompanion> ignored;
+  for (const CompanionFile& companion : descriptionOf(format).companions) {
+    if (file.companions) {
+      for (const HeldFile& held : *file.companions) {
+        if (sameExtension(held.name, companion.suffix) && held.bytes.size() != companion.size)
+          ignored.push_back({held.name, held.bytes.size(), &companion});
+      }
+    } else if (byName) {
+      const std::string name =
+          fileToOpen(companionName(file.path, std::string(companion.suffix).c_str()));
+      std::error_code error;
+      if (name.empty() || !std::filesystem::is_regular_file(name, error)) continue;
+      const std::uintmax_t size = std::filesystem::file_size(name, error);
+      if (!error && size != companion.size) ignored.push_back({name, size, &companion});
+    }
+  }
+  return ignored;
+}
+
 // A plug-in DLL takes no held companions.
 Result heldNotTaken(const Plugin& plugin) {
   return {LoaderResult::NotProvided,
@@ -190,6 +226,8 @@ Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& sou
   } else {
     reportForDll(plugin, file, source.flags == kSourceIsFileName, info);
   }
+  info.ignoredCompanions =
+      ignoredCompanions(plugin.format, file, source.flags == kSourceIsFileName);
   return {};
 }
 
@@ -282,6 +320,16 @@ Bytes Picture::rgba() const {
     *to++ = 255;
   }
   return out;
+}
+
+std::string commentText(const PictureInfo& info) {
+  return showCodePage932(info.comment);
+}
+
+std::string describe(const IgnoredCompanion& ignored) {
+  return printable(ignored.name) + " ignored: " + std::to_string(ignored.size) + " byte" +
+         (ignored.size == 1 ? "" : "s") + ", a " + roleName(ignored.companion->role) + " is " +
+         std::to_string(ignored.companion->size);
 }
 
 Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info) {

@@ -64,12 +64,23 @@ struct PictureFile {
 struct PictureInfo {
   int width = 0;
   int height = 0;
-  int colorDepth = 0;  // bits per pixel of the bitmap handed over
-  int colors = 0;      // 8 or 16 colours the picture can show
-  std::string comment;
+  int colorDepth = 0;   // bits per pixel of the bitmap handed over
+  int colors = 0;       // 8 or 16 colours the picture can show
+  std::string comment;  // the bytes as the plug-in handed them over, up to the first 0
   // The companions the plug-in took: a file's path as it lies on disk, a held file's name.
   Companions companions;
+  // Files named as companions that the plug-in passed over for their size (it takes only files
+  // of the exact size the format gives).
+  std::vector<IgnoredCompanion> ignoredCompanions;
 };
+
+// A picture's comment as text to show: a Q picture's comment is written in code page 932
+// (host/code_page_932.h); bytes that are no character there are shown as \xNN.
+std::string commentText(const PictureInfo& info);
+
+// Why a companion was passed over, for a user: "card.rgb ignored: 47 bytes, a palette file is
+// 48".
+std::string describe(const IgnoredCompanion& ignored);
 
 struct Picture {
   PictureFormat format = PictureFormat::Gra;

@@ -131,14 +131,10 @@ GdkPixbuf* decodeToPixbuf(Format format, const Bytes& file, const std::string& f
                  " picture");
     return nullptr;
   }
-  // A Q picture's comment, for programs that show a picture's details. Its bytes come as the
-  // picture stores them; what is not UTF-8 among them becomes U+FFFD.
-  if (!picture.info.comment.empty()) {
-    gchar* comment = g_utf8_make_valid(picture.info.comment.c_str(),
-                                       static_cast<gssize>(picture.info.comment.size()));
-    gdk_pixbuf_set_option(pixbuf, "comment", comment);
-    g_free(comment);
-  }
+  // A Q picture's comment, for programs that show a picture's details: its code page 932
+  // text, bytes that are no character there written \xNN (host/code_page_932.h).
+  if (!picture.info.comment.empty())
+    gdk_pixbuf_set_option(pixbuf, "comment", host::commentText(picture.info).c_str());
   const Bytes rgb = picture.rgb();
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
   const int stride = gdk_pixbuf_get_rowstride(pixbuf);

@@ -15,6 +15,8 @@ namespace qformat {
 
 // The header.
 constexpr int kHeaderSize = 134;
+// The comment is text in code page 932, the Japanese Windows one (the host library's
+// host/code_page_932.h reads and writes it); the plug-in hands its bytes over as they stand.
 constexpr int kCommentSize = 32;                // header bytes 0 to 31
 constexpr std::uint8_t kFirstCommentByte = 32;  // a first byte below a space: no comment
 constexpr int kColorModeOffset = 34;

@@ -172,9 +172,10 @@ class PlanesImageHandler : public QImageIOHandler {
   }
 
  private:
-  // The comment's bytes as text: UTF-8, where bytes that are not are replaced.
+  // The comment as text: code page 932, bytes that are no character there written \xNN.
   static QString commentOf(const host::PictureInfo& info) {
-    return QString::fromUtf8(info.comment.data(), static_cast<int>(info.comment.size()));
+    const std::string text = host::commentText(info);
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
   }
 };
 

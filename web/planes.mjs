@@ -8,7 +8,9 @@
 //   const planes = await createPlanes();
 //   const { pictures, others } = planes.decodeFiles([{ name: "CARD.GRA", bytes }, ...]);
 //   // pictures[i]: { name, ok, formatName, width, height, colors, palette, indices, rgba,
-//   //                comment, companions, reason, milliseconds }
+//   //                comment, commentBytes, companions, notes, reason, milliseconds }
+//   // comment: the text (code page 932; bytes that are no character there written \xNN);
+//   // notes: companions passed over for their size ("card.rgb ignored: 47 bytes, ...").
 //
 // Or in two steps, as the viewer does (open once, decode whenever a picture is shown):
 //   const batch = planes.open(files);   // { pictures: [entry], others: [{ name, reason }] }
@@ -45,8 +47,6 @@ export async function createPlanes() {
   });
   return new Planes(core);
 }
-
-const commentText = new TextDecoder("utf-8");
 
 export class Planes {
   constructor(core) {
@@ -120,9 +120,10 @@ export class Planes {
       palette,
       indices: out.indices,
       rgba: new Uint8ClampedArray(out.rgba.buffer),
-      comment: commentText.decode(out.comment),
+      comment: out.commentText,
       commentBytes: out.comment,
       companions: { palette: out.paletteFile || null, fourthPlane: out.fourthPlaneFile || null },
+      notes: out.notes,
       milliseconds: out.milliseconds,
     });
   }

@@ -121,6 +121,11 @@ val decode(const std::string& name, const val& bytes, const val& companions) {
   const std::string& comment = picture.info.comment;
   out.set("comment",
           copyOut(reinterpret_cast<const std::uint8_t*>(comment.data()), comment.size()));
+  out.set("commentText", host::commentText(picture.info));
+  val notes = val::array();
+  for (const host::IgnoredCompanion& ignored : picture.info.ignoredCompanions)
+    notes.call<void>("push", host::describe(ignored));
+  out.set("notes", notes);
   out.set("paletteFile", picture.info.companions.palette);
   out.set("fourthPlaneFile", picture.info.companions.fourthPlane);
   out.set("milliseconds", took.count());

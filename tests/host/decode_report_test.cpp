@@ -93,7 +93,8 @@ TEST_F(DecodeReport, HeldCompanionsDecodeAsTheFilesBesideThePicture) {
 }
 
 // Held companions obey the rule files obey, and stand in for the files beside a named picture:
-// a held list, even an empty one, means no file is looked for.
+// a held list, even an empty one, means no file is looked for. Those of the wrong size are
+// noted.
 TEST_F(DecodeReport, HeldCompanionsFollowTheCompanionRule) {
   const std::string path = dir.write("card.gra", files.picture);
   dir.write("card.rgb", files.palette);
@@ -105,18 +106,26 @@ TEST_F(DecodeReport, HeldCompanionsFollowTheCompanionRule) {
     const char* palette;
     const char* fourthPlane;
     int colors;
+    const char* note = "";  // of the companion passed over
   };
   const Case cases[] = {
       {"nothing held", "", {}, "", "", 8},
       {"none held beside files", path, {}, "", "", 8},
       {"a held palette beside files", path, {{"mine.rgb", files.palette}}, "mine.rgb", "", 8},
-      {"a palette a byte short", "", {{"a.rgb", resized(files.palette, 47)}}, "", "", 8},
+      {"a palette a byte short",
+       "",
+       {{"a.rgb", resized(files.palette, 47)}},
+       "",
+       "",
+       8,
+       "a.rgb ignored: 47 bytes, a palette file is 48"},
       {"a fourth plane a byte long",
        "",
        {{"a.rgb", files.palette}, {"a.e1", resized(files.fourthPlane, 32001)}},
        "a.rgb",
        "",
-       8},
+       8,
+       "a.e1 ignored: 32001 bytes, a fourth-plane file is 32000"},
       {"names without their extensions",
        "",
        {{"rgb", files.palette}, {"e1", files.fourthPlane}},
@@ -132,6 +141,10 @@ TEST_F(DecodeReport, HeldCompanionsFollowTheCompanionRule) {
     EXPECT_EQ(picture.info.companions.palette, c.palette);
     EXPECT_EQ(picture.info.companions.fourthPlane, c.fourthPlane);
     EXPECT_EQ(picture.info.colors, c.colors);
+    std::string notes;
+    for (const host::IgnoredCompanion& ignored : picture.info.ignoredCompanions)
+      notes += host::describe(ignored);
+    EXPECT_EQ(notes, c.note);
     // Colour 9 of the drawing shows as 9 only with the fourth plane, in the palette's colour
     // only with the palette file.
     EXPECT_EQ(picture.index(360, 0), c.colors == 16 ? 9 : 1);

@@ -441,8 +441,9 @@ std::vector<std::string> commentOptions(const fs::path& file) {
   return comments;
 }
 
-// Q pictures stored by planeconv's writer with and without a comment; bytes that are not UTF-8
-// must not reach programs that show the option as text.
+// Q pictures stored by planeconv's writer with and without a comment: the option is the comment's
+// code page 932 text, as planeconv shows it, and bytes that are no character there are written
+// \xNN (never passed on as bytes that are not UTF-8).
 TEST(Comment, QPictureCommentIsThePixbufsCommentOption) {
   const fs::path folder = References::scratch / "comments";
   fs::create_directories(folder);
@@ -453,7 +454,7 @@ TEST(Comment, QPictureCommentIsThePixbufsCommentOption) {
     const char* option;
   } cases[] = {
       {"commented.q", {"--comment", "Harbour at dusk, 1992"}, "Harbour at dusk, 1992"},
-      {"latin.q", {"--comment", "caf\xE9 cr\xE8me"}, "caf\uFFFD cr\uFFFDme"},
+      {"japanese.q", {"--comment", "港の夕暮れ ｶﾅ"}, "港の夕暮れ ｶﾅ"},
       {"plain.q", {}, "(none)"},
   };
   for (const auto& c : cases) {
@@ -465,6 +466,16 @@ TEST(Comment, QPictureCommentIsThePixbufsCommentOption) {
     EXPECT_EQ(commentOptions(folder / c.name), (std::vector<std::string>{c.option, c.option}));
   }
   EXPECT_EQ(commentOptions(samplePath("card.gra")), (std::vector<std::string>{"(none)", "(none)"}));
+
+  // Bytes that are no character: 0x80, and a lead byte before a space.
+  Bytes odd = readFile(folder / "commented.q");
+  const std::string bytes = "\x93\xfa\x96\x7b\x80 \x82 ";
+  std::copy(bytes.begin(), bytes.end(), odd.begin());
+  const fs::path oddPath = folder / "odd.q";
+  std::ofstream(oddPath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(odd.data()), static_cast<std::streamsize>(odd.size()));
+  const std::string shown = "日本\\x80 \\x82 at dusk, 1992";
+  EXPECT_EQ(commentOptions(oddPath), (std::vector<std::string>{shown, shown}));
 }
 
 // --- Without installing ---------------------------------------------------------------------

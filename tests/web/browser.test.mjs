@@ -2,16 +2,17 @@
 // The viewer page end to end in Debian's chromium: opened from file://, the samples handed to its
 // file input and dropped on it, the canvas read back and held to planeconv's PNGs, the error of a
 // truncated picture, the keys, the zoom and "Save as PNG", and not one request beyond the page
-// itself.
+// itself; a Japanese comment and a companion of the wrong size shown as planeconv shows them.
 // Leaves a screenshot as PLANES_WEB_BUILD/viewer-screenshot.png.
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import { copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { pathToFileURL } from "node:url";
 import { test } from "node:test";
 import puppeteer from "puppeteer-core";
-import { nativeDecode, samples, temporaryFolder, webBuild } from "./native.mjs";
+import { nativeDecode, planeconv, samples, temporaryFolder, webBuild } from "./native.mjs";
 import { readPng } from "./png.mjs";
 
 const pageUrl = pathToFileURL(join(webBuild, "viewer.html")).href;
@@ -149,7 +150,7 @@ test("the viewer page shows what planeconv converts, from file:// and without a 
   await t.test("a Q picture with its comment, pixel for pixel", async () => {
     const state = await choose(page, "gradient.q");
     const native = nativeDecode(join(samples, "gradient.q"), scratch);
-    assert.equal(state.facts["Comment"], Buffer.from(native.comment).toString("utf8"));
+    assert.equal(state.facts["Comment"], native.comment);
     assert.equal(state.facts["Colours"], String(native.colors));
     assert.equal(state.facts["Companions used"], undefined, "a Q picture has no companions");
     assert.ok((await canvasPixels(page)).equals(Buffer.from(native.rgba)), "canvas = planeconv's PNG");
@@ -221,4 +222,28 @@ test("the viewer page shows what planeconv converts, from file:// and without a 
     assert.deepEqual(requests, [pageUrl]);
     assert.deepEqual(problems, []);
   });
+});
+
+test("the viewer shows a Japanese comment and a companion of the wrong size as planeconv does", async (t) => {
+  const scratch = temporaryFolder(t);
+  const png = join(scratch, "gradient.png");
+  execFileSync(planeconv, ["convert", join(samples, "gradient.q"), "-o", png]);
+  execFileSync(planeconv, ["encode", png, join(scratch, "japanese.q"), "--comment", "港の夕暮れ 〜 ｶﾅ", "-q"]);
+  copyFileSync(join(samples, "card.gra"), join(scratch, "card.gra"));
+  writeFileSync(join(scratch, "card.rgb"), readFileSync(join(samples, "card.rgb")).subarray(0, 47));
+  const info = (name) => execFileSync(planeconv, ["info", join(scratch, name)]).toString();
+
+  const browser = await launch(t);
+  const page = await browser.newPage();
+  await page.goto(pageUrl);
+  await page.waitForSelector("body[data-ready]", { timeout: 30000 });
+  await (await page.$("#files")).uploadFile(...["japanese.q", "card.gra", "card.rgb"].map((n) => join(scratch, n)));
+  await page.waitForFunction(() => document.querySelectorAll("#list li").length === 2 && !document.body.dataset.busy);
+
+  const q = await choose(page, "japanese.q");
+  assert.equal(q.facts["Comment"], "港の夕暮れ ～ ｶﾅ");
+  assert.ok(info("japanese.q").includes(`comment:   "${q.facts["Comment"]}"`));
+  const gra = await choose(page, "card.gra");
+  assert.equal(gra.facts["Not used"], "card.rgb ignored: 47 bytes, a palette file is 48");
+  assert.ok(info("card.gra").includes(`ignored: 47 bytes, a palette file is 48`));
 });

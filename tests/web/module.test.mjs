@@ -7,7 +7,8 @@ import assert from "node:assert/strict";
 import { copyFileSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { before, test } from "node:test";
-import { nativeDecode, samples, temporaryFolder, webBuild, writeTestPictures } from "./native.mjs";
+import { spawnSync } from "node:child_process";
+import { nativeDecode, planeconv, samples, temporaryFolder, webBuild, writeTestPictures } from "./native.mjs";
 import { hashesOf, readPinned } from "./pinned.mjs";
 
 let planes;
@@ -31,7 +32,7 @@ function assertSameAsNative(picture, native) {
   assert.deepEqual(picture.palette, native.palette, `${picture.name}: palette`);
   assert.ok(Buffer.from(picture.indices).equals(Buffer.from(native.indices)), `${picture.name}: indices`);
   assert.ok(Buffer.from(picture.rgba).equals(Buffer.from(native.rgba)), `${picture.name}: RGBA`);
-  assert.deepEqual(picture.commentBytes, native.comment, `${picture.name}: comment`);
+  assert.equal(picture.comment, native.comment, `${picture.name}: comment`);
 }
 
 // Every picture of a folder, handed over with all the folder's files, against planeconv on the
@@ -83,6 +84,9 @@ test("every test picture decodes to the pinned outputs, the writers' as planecon
   const eight = decoded.get("writer/q8-scattered-literal.q");
   assert.equal(eight.colors, 8);
   assert.ok(eight.commentBytes.includes(0xa4), "comment bytes above 127 pass as they stand");
+  // ... and are shown as code page 932 text: half-width katakana, a kanji, and bytes that are no
+  // character there as \xNN.
+  assert.equal(eight.comment, "Eight ､ｳ､\\xf3 騁\\xe9");
 });
 
 test("companions pair with their picture whatever the letter case, within one folder", (t) => {
@@ -118,6 +122,18 @@ test("companions pair with their picture whatever the letter case, within one fo
     file(samples, "card.rgb", "card.rgb"),
   ]));
   assert.deepEqual(pictures.map((p) => p.companions.palette), ["card.rgb", "card.rgb"]);
+});
+
+test("companions of the wrong size are passed over with the note planeconv gives", (t) => {
+  const scratch = temporaryFolder(t);
+  copyFileSync(join(samples, "card.gra"), join(scratch, "card.gra"));
+  writeFileSync(join(scratch, "card.rgb"), readFileSync(join(samples, "card.rgb")).subarray(0, 47));
+  copyFileSync(join(samples, "card.e1"), join(scratch, "card.e1"));
+  const { pictures } = planes.decodeFiles(["card.gra", "card.rgb", "card.e1"].map((n) => file(scratch, n)));
+  assert.deepEqual(pictures[0].companions, { palette: null, fourthPlane: "card.e1" });
+  assert.deepEqual(pictures[0].notes, ["card.rgb ignored: 47 bytes, a palette file is 48"]);
+  const info = spawnSync(planeconv, ["info", join(scratch, "card.gra")]).stdout.toString();
+  assert.ok(info.includes(`note:      ${join(scratch, "card.rgb")} ignored: 47 bytes, a palette file is 48\n`), info);
 });
 
 test("refused files carry the native build's reasons", (t) => {

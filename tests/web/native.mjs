@@ -16,7 +16,7 @@ export const source = process.env.PLANES_SOURCE || resolve(here, "../..");
 export const webBuild = process.env.PLANES_WEB_BUILD || join(source, "build/web");
 export const nativeBuild = process.env.PLANES_NATIVE_BUILD || join(source, "build/native");
 export const samples = join(source, "samples");
-const planeconv = join(nativeBuild, "tools/planeconv");
+export const planeconv = join(nativeBuild, "tools/planeconv");
 
 export function temporaryFolder(t) {
   const folder = mkdtempSync(join(tmpdir(), "planes-web-"));
@@ -31,7 +31,7 @@ export function writeTestPictures(folder) {
 }
 
 // planeconv's decode of the picture at path: { indices, palette, rgba, formatName, colors,
-// comment (bytes) } or { reason }.
+// comment (the text info shows) } or { reason }.
 export function nativeDecode(path, scratch) {
   const png = join(scratch, `${basename(path)}.png`);
   const run = spawnSync(planeconv, ["convert", path, "-o", png, "--force"]);
@@ -49,31 +49,16 @@ export function nativeDecode(path, scratch) {
     const match = text.match(new RegExp(`^  ${name}: +(.*)$`, "m"));
     return match ? match[1] : null;
   };
-  // The comment line holds the comment between quotes, its bytes as they stand but for control
-  // characters, backslashes and bytes that are no UTF-8, which are written \xNN.
-  let comment = Buffer.alloc(0);
-  const start = info.indexOf(Buffer.from('  comment:   "'));
-  if (start >= 0) {
-    const from = start + '  comment:   "'.length;
-    const end = info.indexOf(Buffer.from('"\n'), from);
-    const shown = info.subarray(from, end);
-    const bytes = [];
-    for (let i = 0; i < shown.length; ++i) {
-      if (shown[i] === 0x5c && shown[i + 1] === 0x78) {
-        bytes.push(parseInt(shown.subarray(i + 2, i + 4).toString("latin1"), 16));
-        i += 3;
-      } else {
-        bytes.push(shown[i]);
-      }
-    }
-    comment = Buffer.from(bytes);
-  }
+  // The comment line holds the comment between quotes, as the host library shows it: code page
+  // 932 text, with control characters, backslashes and bytes that are no character as \xNN.
+  const shown = info.toString("utf8").match(/^  comment: +"(.*)"$/m);
+  const comment = shown ? shown[1] : "";
   return {
     indices: image.indices,
     palette: image.palette,
     rgba: image.rgba,
     formatName: field("format").split(" ")[0],
     colors: Number.parseInt(field("colours"), 10),
-    comment: new Uint8Array(comment),
+    comment,
   };
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # planeconv.exe under Wine converts every sample, through the real plug-in DLLs beside it, to the
-# same PNG bytes as the native planeconv. Skipped (77) where Wine cannot run.
+# same PNG bytes as the native planeconv, and shows a Japanese comment the native planeconv wrote
+# as it does. Skipped (77) where Wine cannot run.
 #   planeconv_under_wine.sh PLANECONV.EXE NATIVE_PLANECONV SAMPLES [RUNNER]
 # RUNNER runs a Windows program under the right Wine: run_under_wine.sh (32-bit) by default.
 set -uo pipefail
@@ -34,4 +35,12 @@ for png in native/*.png; do
   fi
 done
 [ $failed -eq 0 ] && echo "$(ls native | wc -l) pictures converted alike"
+
+# A Japanese comment written by the native build (in code page 932) reads back the same.
+"$native" encode native/gradient.png japanese.q --comment "日本語のコメント" -q || exit 1
+shown=$("$runner" "$exe" info japanese.q | tr -d '\r' | grep '^  comment:')
+if [ "$shown" != '  comment:   "日本語のコメント"' ]; then
+  echo "planeconv.exe shows the native build's Japanese comment as: $shown" >&2
+  failed=1
+fi
 exit $failed

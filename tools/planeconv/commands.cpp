@@ -149,13 +149,14 @@ int runInfo(const Options& options) {
   for (const Input& input : inputsOf(options, *plugins).inputs) {
     std::string error = input.error;
     host::OpenedPicture opened;
-    host::PictureInfo info;
+    host::Picture picture;  // decoded whole: a picture that does not decode is reported so
+    const host::PictureInfo& info = picture.info;
     if (error.empty()) {
       opened = openInput(*plugins, options, input.path);
       error = opened.result.reason;
     }
     if (error.empty()) {
-      if (host::Result r = host::readInfo(*opened.plugin, opened.file, info); !r) error = r.reason;
+      if (host::Result r = host::decode(*opened.plugin, opened.file, picture); !r) error = r.reason;
     }
     if (!error.empty()) {
       std::fprintf(stderr, "%s: %s\n", nameOf(input.path).c_str(), error.c_str());
@@ -170,7 +171,7 @@ int runInfo(const Options& options) {
     if (opened.plugin->format == host::PictureFormat::Q) {
       std::printf("  colours:   %d\n", info.colors);
       if (!info.comment.empty()) {
-        std::printf("  comment:   \"%s\"\n", shown(info.comment).c_str());
+        std::printf("  comment:   \"%s\"\n", host::commentText(info).c_str());
       } else {
         std::printf("  comment:   none\n");
       }
@@ -183,6 +184,8 @@ int runInfo(const Options& options) {
       std::printf("  4th plane: %s\n",
                   companions.fourthPlane.empty() ? "none" : shown(companions.fourthPlane).c_str());
     }
+    for (const host::IgnoredCompanion& ignored : info.ignoredCompanions)
+      std::printf("  note:      %s\n", host::describe(ignored).c_str());
   }
   return failed ? 1 : 0;
 }
@@ -255,6 +258,10 @@ std::string ConvertRun::convertOne(std::size_t index) {
   };
   if (host::Result r = host::decode(*opened.plugin, opened.file, picture, progress); !r) {
     return r.reason;
+  }
+  if (!options_.quiet) {
+    for (const host::IgnoredCompanion& ignored : picture.info.ignoredCompanions)
+      report(nameOf(input.path) + ": warning: " + host::describe(ignored));
   }
   std::vector<std::uint8_t> bytes;
   if (format_ == "bmp") {

@@ -2,6 +2,7 @@
 // encode: a PNG becomes a GRA or Q picture, through the project's writers.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -9,6 +10,7 @@
 #include "framework/companion_rule.h"
 #include "gra/gra_format.h"
 #include "gra/writer/gra_writer.h"
+#include "host/code_page_932.h"
 #include "host/companions.h"
 #include "host/files.h"
 #include "host/image_files.h"
@@ -35,12 +37,42 @@ std::string describe(const Color4& c) {
   return text;
 }
 
+// The colours of an 8-colour Q picture: the first 8 default colours, which readers show it in.
+constexpr int kFixedColors = 8;
+
+std::string fixedColorList() {
+  std::string list;
+  for (int i = 0; i < kFixedColors; ++i)
+    list += (i ? ", " : "") + describe(fromPalette(DefaultPalette[i]));
+  return list;
+}
+
+// The fixed colour nearest to c (by the distance of the 8-bit components).
+Color4 nearestFixed(const Color4& c) {
+  Color4 best{};
+  int bestDistance = INT_MAX;
+  for (int i = 0; i < kFixedColors; ++i) {
+    const Color4 f = fromPalette(DefaultPalette[i]);
+    const auto square = [](int a, int b) { return (a - b) * 17 * (a - b) * 17; };
+    const int distance = square(c.red, f.red) + square(c.green, f.green) + square(c.blue, f.blue);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = f;
+    }
+  }
+  return best;
+}
+
 // The picture as indices into at most maxColors colours. When every colour is one of the
 // default colours the default indices are kept, so that a reader without the picture's own
 // colours still shows it right; otherwise colours are numbered in order of first appearance.
-// fixedDefault: only the first maxColors default colours may be used (8-colour Q pictures).
-std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefault,
-                   std::vector<std::uint8_t>& indices, std::vector<Color4>& colors) {
+// fixedDefault: only the first maxColors default colours may be used (8-colour Q pictures);
+// with nearest, every other colour becomes the nearest of them, and changed counts the pixels
+// that did.
+std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefault, bool nearest,
+                   std::vector<std::uint8_t>& indices, std::vector<Color4>& colors,
+                   std::size_t& changed) {
+  changed = 0;
   // A palette PNG whose pixels use only its first maxColors entries (one of at most maxColors
   // entries, a picture planeconv wrote, or one whose editor stored a longer palette) keeps its
   // indices, so its colours keep their order, wherever the picture's colours are free (all but
@@ -61,26 +93,35 @@ std::string reduce(const host::RgbaImage& image, int maxColors, bool fixedDefaul
   for (int i = kPaletteEntries - 1; i >= 0; --i) defaultIndex[fromPalette(DefaultPalette[i])] = i;
 
   std::vector<Color4> pixels(static_cast<std::size_t>(image.width) * image.height);
-  std::vector<Color4> seen;
-  std::map<Color4, int> order;
   for (std::size_t i = 0; i < pixels.size(); ++i) {
     const std::uint8_t* p = &image.rgba[4 * i];
     pixels[i] = {toFourBits(p[0]), toFourBits(p[1]), toFourBits(p[2])};
-    if (order.emplace(pixels[i], static_cast<int>(seen.size())).second) seen.push_back(pixels[i]);
   }
   if (fixedDefault) {
     for (std::size_t i = 0; i < pixels.size(); ++i) {
       auto found = defaultIndex.find(pixels[i]);
-      if (found == defaultIndex.end() || found->second >= maxColors) {
-        int x = static_cast<int>(i % image.width), y = static_cast<int>(i / image.width);
-        return "colour " + describe(pixels[i]) + " at " + std::to_string(x) + ", " +
-               std::to_string(y) + " is not one of the 8 fixed colours of an 8-colour Q picture";
+      if (found != defaultIndex.end() && found->second < kFixedColors) continue;
+      if (nearest) {
+        pixels[i] = nearestFixed(pixels[i]);
+        ++changed;
+        continue;
       }
+      int x = static_cast<int>(i % image.width), y = static_cast<int>(i / image.width);
+      return "colour " + describe(pixels[i]) + " at " + std::to_string(x) + ", " +
+             std::to_string(y) + " is not one of the 8 fixed colours of an 8-colour " +
+             std::string(qformat::kFormat.shortTitle()) + " picture: " + fixedColorList() +
+             " (--nearest maps each pixel to the nearest of them)";
     }
   }
+  std::vector<Color4> seen;
+  std::map<Color4, int> order;
+  for (const Color4& pixel : pixels) {
+    if (order.emplace(pixel, static_cast<int>(seen.size())).second) seen.push_back(pixel);
+  }
   if (static_cast<int>(seen.size()) > maxColors) {
-    return std::to_string(seen.size()) + " colours after reduction to 4 bits per channel; a " +
-           std::to_string(maxColors) + "-colour picture holds at most " + std::to_string(maxColors);
+    return std::to_string(seen.size()) + " colours after reduction to 4 bits per channel; " +
+           (maxColors == 8 ? "an " : "a ") + std::to_string(maxColors) +
+           "-colour picture holds at most " + std::to_string(maxColors);
   }
   bool allDefault = std::all_of(seen.begin(), seen.end(), [&](const Color4& c) {
     auto found = defaultIndex.find(c);
@@ -128,6 +169,13 @@ int runEncode(const Options& options) {
   if (!gra && !nameHasExtensionOf(qformat::kFormat, output.c_str())) {
     return refuse(output, "the output name must end in " + graExtension + " or " + qExtension, 2);
   }
+  if (options.nearest && (gra || options.colors != kFixedColors)) {
+    return refuse(output,
+                  "--nearest is for 8-colour " + std::string(qformat::kFormat.shortTitle()) +
+                      " pictures (--colors 8 and a " + qExtension +
+                      " output), whose colours are fixed",
+                  2);
+  }
   if (gra && options.hasComment) {
     return refuse(output,
                   std::string(kGraFormat.shortTitle()) +
@@ -135,6 +183,24 @@ int runEncode(const Options& options) {
                   2);
   }
   const bool eight = options.colors == 8;
+  // The comment as the picture holds it: in code page 932 (host/code_page_932.h).
+  std::string comment;
+  if (options.hasComment) {
+    std::string error;
+    if (!host::toCodePage932(options.comment, comment, error))
+      return refuse(output, "the comment cannot be written: " + error, 2);
+    if (comment.size() > static_cast<std::size_t>(qformat::kCommentSize)) {
+      const std::string_view fits =
+          host::prefixFittingCodePage932(options.comment, qformat::kCommentSize);
+      return refuse(output,
+                    "the comment takes " + std::to_string(comment.size()) +
+                        " bytes in code page 932, and a " +
+                        std::string(qformat::kFormat.shortTitle()) + " picture holds " +
+                        std::to_string(qformat::kCommentSize) + ": \"" + host::printable(fits) +
+                        "\" fits",
+                    2);
+    }
+  }
 
   // The whole set: the picture, and for GRA its palette file and (16 colours) its fourth plane,
   // named as the plug-in looks for them.
@@ -169,8 +235,15 @@ int runEncode(const Options& options) {
   }
   std::vector<std::uint8_t> indices;
   std::vector<Color4> colors;
-  if (std::string e = reduce(image, options.colors, eight && !gra, indices, colors); !e.empty())
+  std::size_t changed = 0;
+  if (std::string e =
+          reduce(image, options.colors, eight && !gra, options.nearest, indices, colors, changed);
+      !e.empty())
     return refuse(input, e);
+  if (options.nearest && !options.quiet) {
+    std::fprintf(stderr, "%s: %zu pixel%s changed to the nearest of the 8 fixed colours\n",
+                 shown(input).c_str(), changed, changed == 1 ? "" : "s");
+  }
 
   std::vector<host::NewFile> outputs;
   try {
@@ -190,7 +263,7 @@ int runEncode(const Options& options) {
       std::copy(indices.begin(), indices.end(), picture.pixels.begin());
       std::copy_n(colors.begin(), kPaletteEntries, picture.palette.begin());
       picture.eightColors = eight;
-      picture.comment = options.comment;
+      picture.comment = comment;
       outputs.push_back({output, writeQ(picture).picture});
     }
   } catch (const WriteError& e) {

@@ -3,7 +3,7 @@
 //
 //   planeconv info [-r] FILE...
 //   planeconv convert FILE... [-o OUT | -d DIR] [--format png|bmp] [-j N] [--force] [-r]
-//   planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--comment TEXT] [--force]
+//   planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--nearest] [--comment TEXT] [--force]
 //
 // Pictures are read only through the plug-ins' exports, chosen as a host chooses them
 // (IsSupported on the file's name and first bytes) unless --as names one, and then only when
@@ -90,7 +90,8 @@ constexpr const char* kConvertUsage =
     "  -h, --help         show this help\n";
 
 constexpr const char* kEncodeUsage =
-    "usage: planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--comment TEXT] [--force]\n"
+    "usage: planeconv encode IN.png OUT.gra|OUT.q [--colors 8|16] [--nearest] [--comment TEXT]\n"
+    "                        [--force]\n"
     "\n"
     "Writes a 640 x 400 PNG of at most 16 colours (8 with --colors 8), after reduction to 4\n"
     "bits per channel, as a GRA or Q picture, chosen by OUT's extension. A GRA picture's\n"
@@ -99,8 +100,12 @@ constexpr const char* kEncodeUsage =
     "(with --force). A palette PNG keeps its colours' order where the format allows.\n"
     "\n"
     "options:\n"
-    "  --colors N         8 or 16 (default 16)\n"
-    "  --comment TEXT     the comment of a Q picture (up to 32 bytes)\n"
+    "  --colors N         8 or 16 (default 16); an 8-colour Q picture can use only its 8 fixed\n"
+    "                     colours, which a refusal lists\n"
+    "  --nearest          with --colors 8 and a Q picture: map every other colour to the\n"
+    "                     nearest fixed one, and say how many pixels changed\n"
+    "  --comment TEXT     the comment of a Q picture: written in the Japanese code page 932\n"
+    "                     (Shift_JIS), up to 32 bytes (16 Japanese characters)\n"
     "  --force            replace existing output files\n"
     "  -q, --quiet        print nothing but errors\n"
     "  -h, --help         show this help\n";
@@ -124,6 +129,7 @@ constexpr KnownOption kOptions[] = {
     {nullptr, "--force", false, "ce"},  {nullptr, "--keep-extension", false, "c"},
     {"-q", "--quiet", false, "ce"},     {nullptr, "--colors", true, "e"},
     {nullptr, "--colours", true, "e"},  {nullptr, "--comment", true, "e"},
+    {nullptr, "--nearest", false, "e"},
 };
 
 const KnownOption* findOption(const std::string& name) {
@@ -246,6 +252,8 @@ bool parse(char command, const std::vector<std::string>& args, Options& options,
         return false;
       }
       options.colors = value == "8" ? 8 : 16;
+    } else if (key == "--nearest") {
+      options.nearest = true;
     } else if (key == "--comment") {
       options.comment = value;
       options.hasComment = true;

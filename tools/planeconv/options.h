@@ -20,7 +20,8 @@ struct Options {
   bool keepExtension = false;  // foo.gra -> foo.gra.png
   bool quiet = false;          // nothing but errors
   int colors = 16;
-  std::string comment;
+  bool nearest = false;  // encode: colours outside an 8-colour Q picture's to the nearest one
+  std::string comment;   // UTF-8 text
   bool hasComment = false;
   bool help = false;
   bool terminal = false;        // standard error is a terminal: show a progress bar

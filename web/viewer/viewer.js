@@ -183,8 +183,7 @@ function showFacts(entry, picture) {
   if (entry.companions.length || entry.wanted.length) {
     const used = [picture.companions.palette, picture.companions.fourthPlane].filter(Boolean);
     facts.push(["Companions used", used.length ? used.join(", ") : "none"]);
-    const unused = entry.companions.map((c) => c.name).filter((name) => !used.includes(name));
-    if (unused.length) facts.push(["Not used", `${unused.join(", ")} (not of the size the plug-in reads)`]);
+    if (picture.notes.length) facts.push(["Not used", picture.notes.join("; ")]);
   }
   facts.push(["Decoded in", `${picture.milliseconds.toFixed(2)} ms`]);
   const dl = $("facts");
