@@ -118,6 +118,17 @@ else
   fail "cannot make the ja_JP.UTF-8 locale for Wine (localedef, from the locales package)"
 fi
 
+# On a console (a terminal, which Wine makes a console of) the text goes out through
+# WriteConsoleW: a Japanese name arrives whole, not as question marks or code-page bytes. Wine
+# draws the console with escape sequences between the characters, so each is looked for alone.
+if command -v script >/dev/null; then
+  console="$(windows "$exe") info western\\写真\\絵はがき.gra"
+  script -qec "'$runner' cmd /c $console" /dev/null </dev/null >"$work/screen" 2>&1
+  for character in 写 真 絵 は が き; do
+    grep -q "$character" "$work/screen" || fail "the console does not show $character: $(cat -v "$work/screen")"
+  done
+fi
+
 # 3. A pattern that matches nothing is an error naming it; the rest is still converted.
 in_cmd "$(windows "$exe")" convert "*.xyz" "samples\\*.q" -d none
 status=$?
