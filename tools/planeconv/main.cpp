@@ -317,10 +317,6 @@ bool expandWildcards([[maybe_unused]] Options& options) {
   return unmatched;
 }
 
-}  // namespace
-
-namespace {
-
 int start(const std::vector<std::string>& args) {
   host::ConsoleText console;
   // No input, however odd, may end the program by an uncaught exception.
