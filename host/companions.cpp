@@ -5,6 +5,7 @@
 
 #include "framework/companion_rule.h"
 #include "gra/gra_format.h"
+#include "host/file_names.h"
 #include "host/files.h"
 
 #ifndef _WIN32
@@ -36,7 +37,7 @@ std::string fileToOpen(const std::string& path) {
 #ifdef _WIN32
   // The file system itself ignores letter case.
   std::error_code error;
-  return std::filesystem::exists(path, error) ? path : "";
+  return std::filesystem::exists(pathOf(path), error) ? path : "";
 #else
   return platform::nameToOpen(path);
 #endif

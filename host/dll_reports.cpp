@@ -5,6 +5,7 @@
 
 #include "framework/companion_rule.h"
 #include "gra/gra_format.h"
+#include "host/file_names.h"
 #include "host/files.h"
 #include "q/q_format.h"
 
@@ -17,8 +18,9 @@ std::string existingOfSize(const std::string& companion, std::uintmax_t size) {
   const std::string name = companion.empty() ? "" : fileToOpen(companion);
   if (name.empty()) return "";
   std::error_code error;
-  const bool regular = std::filesystem::is_regular_file(name, error);
-  return regular && std::filesystem::file_size(name, error) == size && !error ? name : "";
+  const std::filesystem::path file = pathOf(name);
+  const bool regular = std::filesystem::is_regular_file(file, error);
+  return regular && std::filesystem::file_size(file, error) == size && !error ? name : "";
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ int createNew(const std::string& path);
 long readSome(int descriptor, std::uint8_t* data, std::size_t size);
 long writeSome(int descriptor, const std::uint8_t* data, std::size_t size);
 int closeFile(int descriptor);
+// Removes a file; errno on failure.
+int removeFile(const std::string& path);
 // Renames from to to, replacing an existing to only when replace is set, never a file that
 // appeared meanwhile. Answers the cause of a failure (kAlreadyExists when to exists), empty on
 // success.

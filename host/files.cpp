@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "host/file_names.h"
 #include "host/file_system.h"
 
 namespace host {
@@ -82,7 +83,7 @@ std::string temporaryName(const std::string& target, const char* kind) {
 Result createFolders(const std::string& target) {
   const std::string folder = folderOf(target);
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  std::filesystem::create_directories(pathOf(folder), error);
   if (error)
     return fileFailure("cannot create the folder " + folder + " (" + error.message() + ")");
   return {};
@@ -111,7 +112,7 @@ void dropTemporary(const std::string& temporary) {
   WritesInProgress& writes = writesInProgress();
   os::Guard guard(writes.lock);
   writes.forget(temporary);
-  std::remove(temporary.c_str());
+  os::removeFile(temporary);
 }
 
 // Writes everything; answers the cause of a failure, empty on success.
@@ -227,7 +228,7 @@ Result writeFileAtomically(const std::string& path, const std::vector<std::uint8
     }
   }
   if (!result) {
-    std::remove(temporary.c_str());
+    os::removeFile(temporary);
     return result;
   }
   if (options.onFinished) options.onFinished();
@@ -287,9 +288,9 @@ Result writeFilesTogether(const std::vector<NewFile>& files, const std::vector<s
   // Undoes what the renames did so far and removes the new contents.
   const auto undo = [&](Result result) {
     for (Step& step : steps) {
-      if (step.placed) std::remove(step.target.path.c_str());
+      if (step.placed) os::removeFile(step.target.path);
       if (!step.backup.empty()) os::renameFile(step.backup, step.target.path, true);
-      if (!step.temporary.empty() && !step.placed) std::remove(step.temporary.c_str());
+      if (!step.temporary.empty() && !step.placed) os::removeFile(step.temporary);
     }
     return result;
   };
@@ -314,7 +315,7 @@ Result writeFilesTogether(const std::vector<NewFile>& files, const std::vector<s
     step.placed = true;
   }
   for (Step& step : steps) {
-    if (!step.backup.empty()) std::remove(step.backup.c_str());
+    if (!step.backup.empty()) os::removeFile(step.backup);
   }
   if (options.onFinished) options.onFinished();
   return {};

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -99,6 +100,10 @@ long writeSome(int descriptor, const std::uint8_t* data, std::size_t size) {
 
 int closeFile(int descriptor) {
   return ::close(descriptor);
+}
+
+int removeFile(const std::string& path) {
+  return std::remove(path.c_str());
 }
 
 std::string renameFile(const std::string& from, const std::string& to, bool replace) {

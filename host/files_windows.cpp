@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The system's file calls on Windows, for host/files.cpp and host/interrupt.cpp. Windows
-// follows links itself and has no lstat: a link is taken for what it points to.
+// follows links itself and has no lstat: a link is taken for what it points to. Names come as
+// UTF-8 and go to the system's wide calls as UTF-16 (host/file_names.h), so that every name the
+// file system allows can be used, whatever the ANSI code page.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,6 +12,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "host/console.h"
+#include "host/file_names.h"
 #include "host/file_system.h"
 
 namespace host::os {
@@ -47,7 +51,7 @@ std::string cause(int error) {
 Examined examine(const std::string& path) {
   Examined examined;
   struct _stat64 st;
-  if (_stat64(path.c_str(), &st) != 0) {
+  if (_wstat64(wideName(path).c_str(), &st) != 0) {
     examined.error = errno;
   } else {
     examined.kind = kindOf(st);
@@ -59,16 +63,16 @@ int openForReading(const std::string& path, bool& regular, std::string& error) {
   regular = false;
   struct _stat64 st;
   // Windows does not open a folder as a file; say what it is rather than "Permission denied".
-  if (_stat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (_wstat64(wideName(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     error = "is a folder";
     return -1;
   }
-  const int descriptor = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+  const int descriptor = _wopen(wideName(path).c_str(), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) {
     error = "cannot open (" + cause(errno) + ")";
     return -1;
   }
-  regular = _stat64(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  regular = _wstat64(wideName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   return descriptor;
 }
 
@@ -77,7 +81,8 @@ void useBinaryMode(int descriptor) {
 }
 
 int createNew(const std::string& path) {
-  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return _wopen(wideName(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                _S_IREAD | _S_IWRITE);
 }
 
 long readSome(int descriptor, std::uint8_t* data, std::size_t size) {
@@ -92,16 +97,23 @@ int closeFile(int descriptor) {
   return _close(descriptor);
 }
 
+int removeFile(const std::string& path) {
+  return _wremove(wideName(path).c_str());
+}
+
 std::string renameFile(const std::string& from, const std::string& to, bool replace) {
-  if (MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return "";
+  if (MoveFileExW(wideName(from).c_str(), wideName(to).c_str(),
+                  replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    return "";
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return kAlreadyExists;
   return systemMessage(error);
 }
 
 FileId fileIdOf(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file =
+      CreateFileW(wideName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   BY_HANDLE_FILE_INFORMATION information;
   const bool known = GetFileInformationByHandle(file, &information);
@@ -150,6 +162,7 @@ void watchForInterrupts(void (*onInterrupt)(int signal)) {
 }
 
 void endBySignal(int signal) {
+  finishConsoleText();  // what the interrupt's report wrote reaches the console
   ExitProcess(static_cast<UINT>(128 + signal));
 }
 

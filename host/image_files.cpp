@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "framework/little_endian.h"
+#include "host/file_names.h"
 #include "host/png_writer.h"
 
 namespace host {
@@ -91,9 +92,13 @@ Result readPng(const std::string& path, RgbaImage& image, std::size_t maxPixels)
   PngReader reader;
   // A folder opens as a file on some systems, and then reads as no PNG at all.
   std::error_code kindError;
-  if (std::filesystem::is_directory(path, kindError))
+  if (std::filesystem::is_directory(pathOf(path), kindError))
     return {LoaderResult::OpenFailed, "is a folder"};
+#ifdef _WIN32
+  reader.file = _wfopen(wideName(path).c_str(), L"rb");
+#else
   reader.file = std::fopen(path.c_str(), "rb");
+#endif
   if (!reader.file)
     return {LoaderResult::OpenFailed, std::string("cannot open (") + std::strerror(errno) + ")"};
   std::uint8_t signature[8] = {};

@@ -32,7 +32,7 @@ namespace {
   WritesInProgress& writes = writesInProgress();
   writes.lock.lock();  // never unlocked
   writes.signal = signal;
-  for (const std::string& temporary : writes.temporaries) std::remove(temporary.c_str());
+  for (const std::string& temporary : writes.temporaries) os::removeFile(temporary);
   writes.temporaries.clear();
   if (writes.report) writes.report(signal);
   std::fflush(stderr);

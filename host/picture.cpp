@@ -11,6 +11,7 @@
 #include "framework/platform.h"
 #include "host/code_page_932.h"
 #include "host/dll_reports.h"
+#include "host/file_names.h"
 #include "host/files.h"
 #include "host/reasons.h"
 
@@ -47,17 +48,44 @@ int PLUGIN_CALL relayProgress(int done, int total, HostValue userData) {
 
 // The source arguments of an export call: the file by name, or its bytes in memory.
 struct Source {
-  const char* pointer;
+  const char* memory;
   HostLength length;
   std::uint32_t flags;
+  std::string name;  // the name a plug-in is given
+  const char* pointer() const { return flags == kSourceIsFileName ? name.c_str() : memory; }
 };
 Source byName(const PictureFile& file) {
-  return {file.path.c_str(), 0, kSourceIsFileName};
+  Source source{nullptr, 0, kSourceIsFileName, file.path};
+#ifdef _WIN32
+  // A DLL reads its narrow names in the ANSI code page (see nameTheDllCannotOpen).
+  ansiName(file.path, source.name);
+#endif
+  return source;
 }
 Source inMemory(const PictureFile& file) {
   // The interface takes a 32-bit length; no picture of either format comes near it.
   const auto length = static_cast<HostLength>(std::min<std::size_t>(file.bytes.size(), INT32_MAX));
-  return {reinterpret_cast<const char*>(file.bytes.data()), length, kSourceIsMemory};
+  return {reinterpret_cast<const char*>(file.bytes.data()), length, kSourceIsMemory, ""};
+}
+
+// Whether the plug-in is a DLL that cannot be given the picture's name: one that the ANSI code
+// page, in which the DLL's narrow interface reads names, cannot hold. Such a picture is decoded
+// by the same decoder linked into the program, from memory, with its companion files read by
+// the host and handed over (withCompanionsHeld).
+bool nameTheDllCannotOpen([[maybe_unused]] const Plugin& plugin,
+                          [[maybe_unused]] const PictureFile& file) {
+#ifdef _WIN32
+  std::string ansi;
+  return plugin.dll && plugin.linkedPicture && !file.path.empty() && !file.companions &&
+         !ansiName(file.path, ansi);
+#else
+  return false;
+#endif
+}
+
+// Whether a call goes through the native link rather than the exports.
+bool throughLink(const Plugin& plugin, const PictureFile& file) {
+  return plugin.linkedPicture && (!plugin.dll || file.companions);
 }
 
 // The bytes to word a failure with: those the host holds, else as much of the file as the
@@ -105,7 +133,7 @@ OpenedPicture openFrom(const PluginSet& plugins, InputFile& in, const std::strin
   Bytes& bytes = opened.file.bytes;
   opened.result = in.readUpTo(kRecognitionBlockSize, bytes);
   if (!opened.result) return opened;
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = nameOfPath(pathOf(path).filename());
   choosePlugin(plugins, name, !path.empty(), chosen, opened);
   if (!opened.plugin) return opened;
   opened.result = in.readUpTo(largestFile(opened.plugin->format), bytes);
@@ -207,13 +235,13 @@ Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& sou
   PictureInfoRecord record{};
   LinkedExtras extras(file);
   LoaderResult r;
-  if (plugin.linkedPictureInfo) {
-    r = plugin.linkedPictureInfo(extras.call(), source.pointer, source.length, source.flags,
+  if (throughLink(plugin, file)) {
+    r = plugin.linkedPictureInfo(extras.call(), source.pointer(), source.length, source.flags,
                                  &record);
   } else if (file.companions) {
     return heldNotTaken(plugin);
   } else {
-    r = plugin.getPictureInfo(source.pointer, source.length, source.flags, &record);
+    r = plugin.getPictureInfo(source.pointer(), source.length, source.flags, &record);
   }
   if (r != LoaderResult::Ok) return failure(plugin, r, file);
   info = PictureInfo{};
@@ -221,7 +249,7 @@ Result infoFrom(const Plugin& plugin, const PictureFile& file, const Source& sou
   info.height = record.height;
   info.colorDepth = record.colorDepth;
   if (record.textHandle) info.comment = takeText(record.textHandle);
-  if (plugin.linkedPictureInfo) {
+  if (throughLink(plugin, file)) {
     extras.tell(info);
   } else {
     reportForDll(plugin, file, source.flags == kSourceIsFileName, info);
@@ -239,14 +267,14 @@ Result decodeFrom(const Plugin& plugin, const PictureFile& file, const Source& s
   const ProgressCallback relay = progress ? relayProgress : nullptr;
   const auto userData = reinterpret_cast<HostValue>(&progress);
   LinkedExtras extras(file);
-  const LoaderResult r = plugin.linkedPicture
-                             ? plugin.linkedPicture(extras.call(), source.pointer, source.length,
+  const LoaderResult r = throughLink(plugin, file)
+                             ? plugin.linkedPicture(extras.call(), source.pointer(), source.length,
                                                     source.flags, &info, &pixels, relay, userData)
-                             : plugin.getPicture(source.pointer, source.length, source.flags, &info,
-                                                 &pixels, relay, userData);
+                             : plugin.getPicture(source.pointer(), source.length, source.flags,
+                                                 &info, &pixels, relay, userData);
   if (r != LoaderResult::Ok) return failure(plugin, r, file);
   // What GetPicture took is what the picture shows.
-  if (plugin.linkedPicture) extras.tell(picture.info);
+  if (throughLink(plugin, file)) extras.tell(picture.info);
   picture.format = plugin.format;
   picture.formatName = plugin.formatName();
   picture.infoBlock = takeBlock(info);
@@ -332,9 +360,35 @@ std::string describe(const IgnoredCompanion& ignored) {
          std::to_string(ignored.companion->size);
 }
 
+namespace {
+
+// The picture with its bytes and the companion files its plug-in would open beside it, read
+// as a plug-in reads them: the companion rule, the name found whatever its letter case, no more
+// than one byte past the size the format asks for (the loader itself keeps the rule on size).
+// Each companion is held under its path, which the report then names.
+PictureFile withCompanionsHeld(const Plugin& plugin, const PictureFile& file) {
+  PictureFile held{file.path, bytesOf(file, plugin.format), HeldFiles{}};
+  for (const CompanionFile& companion : plugin.description->companions) {
+    const std::string name = companionName(file.path, std::string(companion.suffix).c_str());
+    const std::string onDisk = name.empty() ? "" : fileToOpen(name);
+    if (onDisk.empty()) continue;
+    InputFile in;
+    Bytes bytes;
+    if (in.open(onDisk) && in.readUpTo(companion.size + 1, bytes) && in.regular())
+      held.companions->push_back({onDisk, std::move(bytes)});
+  }
+  return held;
+}
+
+}  // namespace
+
 Result readInfo(const Plugin& plugin, const PictureFile& file, PictureInfo& info) {
   if (file.path.empty()) return infoFrom(plugin, file, inMemory(file), info);
   FolderListings listings;  // each companion looked for once, its folder read once
+  if (nameTheDllCannotOpen(plugin, file)) {
+    const PictureFile held = withCompanionsHeld(plugin, file);
+    return infoFrom(plugin, held, inMemory(held), info);
+  }
   Result r = infoFrom(plugin, file, byName(file), info);
   if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
     r = infoFrom(plugin, file, inMemory(file), info);
@@ -346,6 +400,10 @@ Result decode(const Plugin& plugin, const PictureFile& file, Picture& picture,
               const Progress& progress) {
   if (file.path.empty()) return decodeFrom(plugin, file, inMemory(file), picture, progress);
   FolderListings listings;  // GetPictureInfo and GetPicture read the folder once
+  if (nameTheDllCannotOpen(plugin, file)) {
+    const PictureFile held = withCompanionsHeld(plugin, file);
+    return decodeFrom(plugin, held, inMemory(held), picture, progress);
+  }
   Result r = decodeFrom(plugin, file, byName(file), picture, progress);
   if (r.code == LoaderResult::OpenFailed && !file.bytes.empty()) {
     r = decodeFrom(plugin, file, inMemory(file), picture, progress);

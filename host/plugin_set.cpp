@@ -9,15 +9,22 @@
 #include "gra/gra_format.h"
 #include "q/q_format.h"
 
-// PLANES_LINKED_PLUGINS: the decoders linked in on Windows as well (host_linked), for a program
-// that must not depend on the plug-in DLLs.
-#if defined(_WIN32) && !defined(PLANES_LINKED_PLUGINS)
-#define LOADS_PLUGIN_DLLS 1
-#include <windows.h>
-#else
 #include "framework/plugin_exports.h"
 #include "gra/gra_loader.h"
 #include "q/q_loader.h"
+
+// PLANES_LINKED_PLUGINS: only the linked decoders on Windows as well (host_linked), for a program
+// that must not depend on the plug-in DLLs. Otherwise Windows programs load the DLLs and keep the
+// linked decoders for names the DLLs' narrow interface cannot carry.
+#if defined(_WIN32) && !defined(PLANES_LINKED_PLUGINS)
+#define LOADS_PLUGIN_DLLS 1
+#include <windows.h>
+
+#include <filesystem>
+
+#include "framework/little_endian.h"
+#include "host/file_names.h"
+#include "host/files.h"
 #endif
 
 namespace host {
@@ -130,20 +137,98 @@ std::string Plugin::info(int n) const {
 
 #ifdef LOADS_PLUGIN_DLLS
 
-PluginSet::PluginSet(const std::string& folder) {
-  std::string dir = folder;
-  if (dir.empty()) {
-    char self[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    dir.assign(self, length);
-    std::size_t slash = dir.find_last_of("\\/");
-    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+namespace {
+
+// The word size a Windows module is built for, from its headers: 32 or 64, 0 when the file is
+// no Windows program or library.
+int moduleBits(const std::string& path) {
+  InputFile in;
+  std::vector<std::uint8_t> bytes;
+  if (!in.open(path) || !in.readUpTo(4096, bytes) || bytes.size() < 64) return 0;
+  if (bytes[0] != 'M' || bytes[1] != 'Z') return 0;
+  const std::size_t pe = readLe32(bytes.data() + 60);
+  if (pe > bytes.size() - 6 || bytes[pe] != 'P' || bytes[pe + 1] != 'E' || bytes[pe + 2] != 0 ||
+      bytes[pe + 3] != 0)
+    return 0;
+  const unsigned machine = bytes[pe + 4] | bytes[pe + 5] << 8;
+  if (machine == IMAGE_FILE_MACHINE_I386) return 32;
+  if (machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_ARM64) return 64;
+  return 0;
+}
+
+// The program's own folder and its file name.
+void ownLocation(std::string& folder, std::string& program) {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length < self.size()) {
+      self.resize(length);
+      break;
+    }
+    self.resize(self.size() * 2);
   }
+  const std::string path = wideToUtf8(self);
+  const std::size_t slash = path.find_last_of("\\/");
+  folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  program = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+constexpr int kOwnBits = sizeof(void*) * 8;
+
+// Why the plug-in at path did not load (error from LoadLibrary), in words a user can act on.
+std::string whyNotLoaded(const std::string& path, const std::string& module, const std::string& dir,
+                         bool besideProgram, const std::string& program, DWORD error) {
+  const std::string where = besideProgram ? "beside " + program + " (in " + dir + ")" : "in " + dir;
+  const std::string width = std::to_string(kOwnBits) + "-bit";
+  std::error_code ignored;
+  if (!std::filesystem::exists(pathOf(path), ignored)) {
+    std::string message = "the plug-in " + module + " is not " + where;
+    // The other width's plug-in has the other extension: .spi for 32-bit hosts, .sph for 64-bit.
+    const std::string other =
+        module.substr(0, module.size() - 4) + (kOwnBits == 64 ? ".spi" : ".sph");
+    if (std::filesystem::exists(pathOf(dir + "\\" + other), ignored)) {
+      message += "; the folder holds " + other + ", the plug-in for " +
+                 (kOwnBits == 64 ? "32" : "64") + "-bit programs, and this " + program + " is " +
+                 width + ": use the " + program + " of the folder where " + other + " lies";
+    } else {
+      message += "; copy " + module + " there from the " + (kOwnBits == 64 ? "x64" : "x86") +
+                 " folder of the release, or name its folder with --plugins";
+    }
+    return message;
+  }
+  const int bits = moduleBits(path);
+  if (error == ERROR_BAD_EXE_FORMAT || (bits != 0 && bits != kOwnBits)) {
+    if (bits != 0 && bits != kOwnBits) {
+      return path + ": a plug-in for " + std::to_string(bits) + "-bit programs, and this " +
+             program + " is " + width + ": put the " + width + " plug-in " + module +
+             " in its place (the release's " + (kOwnBits == 64 ? "x64" : "x86") + " folder)";
+    }
+    return path + ": not a Windows library (the file is damaged or no plug-in)";
+  }
+  if (error == ERROR_MOD_NOT_FOUND)
+    return path + ": cannot be loaded: a library it needs is missing from this Windows";
+  if (error == ERROR_ACCESS_DENIED) return path + ": cannot be loaded: access is denied";
+  return path + ": cannot be loaded (Windows error " + std::to_string(error) + ")";
+}
+
+}  // namespace
+
+PluginSet::PluginSet(const std::string& folder) {
+  std::string dir = folder, ownFolder, program;
+  ownLocation(ownFolder, program);
+  const bool besideProgram = dir.empty();
+  if (besideProgram) dir = ownFolder;
+  while (dir.size() > 1 && (dir.back() == '\\' || dir.back() == '/') && dir[dir.size() - 2] != ':')
+    dir.pop_back();
   for (const Wanted& w : kPlugins) {
-    std::string path = dir + "\\" + w.module;
-    HMODULE module = LoadLibraryA(path.c_str());
+    const std::string path = dir + "\\" + w.module;
+    // No message box of the system's when the library cannot be loaded: the reason is said here.
+    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE module = LoadLibraryW(wideName(path).c_str());
+    const DWORD error = GetLastError();
+    SetErrorMode(oldMode);
     if (!module) {
-      error_ = path + ": cannot load the plug-in (error " + std::to_string(GetLastError()) + ")";
+      error_ = whyNotLoaded(path, w.module, dir, besideProgram, program, error);
       plugins_.clear();
       return;
     }
@@ -163,6 +248,15 @@ PluginSet::PluginSet(const std::string& folder) {
       error_ = path + ": not an import plug-in (exports missing)";
       plugins_.clear();
       return;
+    }
+    // The same decoder linked into the program, for pictures whose names the DLL cannot open.
+    p.dll = true;
+    if (w.format == PictureFormat::Gra) {
+      p.linkedPictureInfo = &PluginExports<GraLoader>::linkedPictureInfo;
+      p.linkedPicture = &PluginExports<GraLoader>::linkedPicture;
+    } else {
+      p.linkedPictureInfo = &PluginExports<QLoader>::linkedPictureInfo;
+      p.linkedPicture = &PluginExports<QLoader>::linkedPicture;
     }
     plugins_.push_back(p);
   }

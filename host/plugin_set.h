@@ -7,7 +7,8 @@
 //
 // A linked plug-in also offers its native link (framework/linked_host.h): GetPictureInfo and
 // GetPicture that take companions held in memory and report the colours and companions the
-// loader used. A DLL's five exports cannot; there the native link is missing (null).
+// loader used. A DLL's five exports cannot; beside a DLL the native link is the decoder linked
+// into the program, kept for names the DLL cannot open.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,12 @@ struct Plugin {
   GetPictureInfoFn getPictureInfo = nullptr;
   GetPictureFn getPicture = nullptr;
   GetPreviewFn getPreview = nullptr;
-  // The native link; null where the plug-in is a DLL.
+  // The native link. Where the plug-in is a DLL (dll set), the program links the same decoder
+  // in as well, and the host library calls it only for a picture whose name the DLL cannot
+  // open, handing over the picture and its companions in memory (host/picture.h).
   LinkedPictureInfoFn linkedPictureInfo = nullptr;
   LinkedPictureFn linkedPicture = nullptr;
+  bool dll = false;
 
   // String n of the plug-in's table (GetPluginInfo): 0 the interface version, 1 the
   // description, 2 the file name pattern ("*.gra"), 3 the format name ("GRA(4bit)").

@@ -67,6 +67,14 @@ std::string whyNoneTakes(const PluginSet& plugins, std::span<const std::uint8_t>
   return reason;
 }
 
+// A backslash is escaped too, so that "\x" is unambiguous; except on Windows, where it separates
+// the folders of every path shown.
+#ifdef _WIN32
+constexpr bool kBackslashSeparates = true;
+#else
+constexpr bool kBackslashSeparates = false;
+#endif
+
 std::string printable(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string shown;
@@ -78,7 +86,7 @@ std::string printable(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      if (c < 0x20 || c == 0x7F || c == '\\') {  // a backslash too, so that "\x" is unambiguous
+      if (c < 0x20 || c == 0x7F || (c == '\\' && !kBackslashSeparates)) {
         escape(c);
       } else {
         shown += static_cast<char>(c);

@@ -38,7 +38,8 @@ std::string whyNoneTakes(const PluginSet& plugins, std::span<const std::uint8_t>
 // Text from a file (a comment, a file name) as it can be shown on a terminal: control
 // characters (bytes below 0x20, 0x7F, and the C1 controls U+0080 to U+009F), backslashes and
 // bytes that are not part of a whole UTF-8 character are written as \xNN; everything else is
-// kept, so the bytes can always be told back from what is shown.
+// kept, so the bytes can always be told back from what is shown. On Windows a backslash is
+// kept: there it separates folders.
 std::string printable(std::string_view text);
 
 // Why a plug-in's call on a recognised file failed with result, in words that tell a short

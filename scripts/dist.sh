@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # make dist: the release files of this checkout's version (the CMake project version) in dist/:
-#   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins and
-#                                      planeconv.exe, README.txt (CRLF) and LICENSE.txt
+#   planeplugins-VERSION-windows.zip   x86/ (and x64/ when the win64 preset exists) plug-ins,
+#                                      planeconv.exe and the WIC codec planewic.dll, README.txt
+#                                      (CRLF) and LICENSE.txt
 #   planeplugins-VERSION-setup.exe     with the win64 preset: the setup program for 64-bit Windows
-#                                      (scripts/windows-setup.nsi), the zip's files and the WIC
-#                                      codec planewic.dll of both widths
+#                                      (scripts/windows-setup.nsi) of the zip's files
 #   planeplugins_VERSION_ARCH.deb      the Debian packages, every binary package of debian/control
 #   planeplugins-qt5_VERSION_ARCH.deb  (the programs and desktop files, the Qt image plug-ins, the
 #   planeplugins-qt6_VERSION_ARCH.deb  Python package), built by dpkg-buildpackage from a copy of
@@ -35,9 +35,9 @@ need() {
   done
 }
 need build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe \
-     build/web/viewer.html
+     build/win32/bin/planewic.dll build/web/viewer.html
 [ $win64 = 0 ] || need build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe \
-                      build/win32/bin/planewic.dll build/win64/bin/planewic.dll
+                      build/win64/bin/planewic.dll
 
 mkdir -p dist
 scratch=$(mktemp -d "$root/build/dist-XXXXXX")
@@ -56,10 +56,12 @@ find dist -maxdepth 1 -type f ! -name "*$version*" -delete
 # The Windows zip.
 zipdir=$scratch/zip
 mkdir -p "$zipdir/x86"
-cp build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe "$zipdir/x86/"
+cp build/win32/bin/gradec.spi build/win32/bin/qdec.spi build/win32/bin/planeconv.exe \
+  build/win32/bin/planewic.dll "$zipdir/x86/"
 if [ $win64 = 1 ]; then
   mkdir -p "$zipdir/x64"
-  cp build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe "$zipdir/x64/"
+  cp build/win64/bin/gradec.sph build/win64/bin/qdec.sph build/win64/bin/planeconv.exe \
+    build/win64/bin/planewic.dll "$zipdir/x64/"
 fi
 sed "s/@VERSION@/$version/" scripts/windows-readme.txt | sed 's/$/\r/' >"$zipdir/README.txt"
 sed 's/$/\r/' LICENSE >"$zipdir/LICENSE.txt"
@@ -68,12 +70,10 @@ zip_name=planeplugins-$version-windows.zip
 (cd "$zipdir" && zip -q -X -r "$scratch/$zip_name" README.txt LICENSE.txt x86 $([ $win64 = 1 ] && echo x64))
 publish "$zip_name" "$scratch/$zip_name"
 
-# The setup program: the zip's files and the codec of each width.
+# The setup program: the zip's files (the codec of each width among them).
 setup_name=
 if [ $win64 = 1 ]; then
   setup_name=planeplugins-$version-setup.exe
-  cp build/win32/bin/planewic.dll "$zipdir/x86/"
-  cp build/win64/bin/planewic.dll "$zipdir/x64/"
   makensis -V2 -DVERSION="$version" -DSOURCE="$zipdir" -DOUTFILE="$scratch/$setup_name" \
     scripts/windows-setup.nsi >"$scratch/makensis.log" 2>&1 ||
     { cat "$scratch/makensis.log" >&2; echo "dist: makensis failed" >&2; exit 1; }

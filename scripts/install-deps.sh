@@ -50,6 +50,7 @@ else
     clang libclang-rt-14-dev valgrind
     emscripten chromium
     dpkg-dev debhelper dh-python lintian help2man zip unzip nsis
+    locales
   )
 fi
 

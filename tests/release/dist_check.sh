@@ -35,8 +35,8 @@ summed=$(awk '{print $2}' dist/SHA256SUMS | sort)
 (cd dist && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
 
 # The zip: its exact list, then what is in it.
-want_zip="LICENSE.txt README.txt x86/gradec.spi x86/planeconv.exe x86/qdec.spi"
-[ $win64 = 0 ] || want_zip="$want_zip x64/gradec.sph x64/planeconv.exe x64/qdec.sph"
+want_zip="LICENSE.txt README.txt x86/gradec.spi x86/planeconv.exe x86/planewic.dll x86/qdec.spi"
+[ $win64 = 0 ] || want_zip="$want_zip x64/gradec.sph x64/planeconv.exe x64/planewic.dll x64/qdec.sph"
 want_zip=$(tr ' ' '\n' <<<"$want_zip" | sort)
 have_zip=$(unzip -Z1 "dist/$zip" | grep -v '/$' | sort)
 [ "$have_zip" = "$want_zip" ] || fail "the zip holds [$(echo $have_zip)], want [$(echo $want_zip)]"

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "host/companions.h"
+#include "host/file_names.h"
 #include "host/files.h"
 #include "host/image_files.h"
 #include "host/picture.h"
@@ -360,7 +361,7 @@ std::string outputFormat(const Options& options, std::string& error) {
   if (options.output.empty() || options.output == "-") {
     return options.format.empty() ? "png" : options.format;
   }
-  std::string extension = fs::path(options.output).extension().string();
+  std::string extension = host::nameOfPath(host::pathOf(options.output).extension());
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string named = extension == ".png" ? "png" : extension == ".bmp" ? "bmp" : "";
   if (!named.empty()) {

@@ -8,6 +8,8 @@
 #include <unordered_set>
 
 #include "host/companions.h"
+#include "host/file_names.h"
+#include "host/wildcards.h"
 
 namespace fs = std::filesystem;
 
@@ -25,26 +27,27 @@ void tell(const StepProgress& progress, const char* step, std::size_t done, std:
 
 bool isFolder(const std::string& path) {
   std::error_code error;
-  return fs::is_directory(path, error);
+  return fs::is_directory(host::pathOf(path), error);
 }
 
 // The pictures below folder (by the plug-ins' extensions), in byte order of their paths. The
 // tree mirrored under -d starts with the folder's own name, as a recursive copy makes it.
 void addFolder(const std::string& folder, const host::PluginSet& plugins, InputList& list,
                const StepProgress& progress) {
-  fs::path top = fs::path(folder).lexically_normal();
+  fs::path top = host::pathOf(folder).lexically_normal();
   if (!top.has_filename()) top = top.parent_path();
   const fs::path name = top.filename();
   const fs::path mirrored = name == "." || name == ".." ? fs::path() : name;
 
   std::vector<std::string> found;
   std::error_code error;
-  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  fs::recursive_directory_iterator it(host::pathOf(folder),
+                                      fs::directory_options::skip_permission_denied, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     std::error_code kindError;
     if (!it->is_regular_file(kindError)) continue;
-    if (!plugins.byFileName(it->path().filename().string())) continue;
-    found.push_back(it->path().string());
+    if (!plugins.byFileName(host::nameOfPath(it->path().filename()))) continue;
+    found.push_back(host::nameOfPath(it->path()));
     tell(progress, "finding pictures", found.size(), 0);
   }
   if (error) {
@@ -57,8 +60,9 @@ void addFolder(const std::string& folder, const host::PluginSet& plugins, InputL
   }
   std::sort(found.begin(), found.end());
   for (const std::string& path : found) {
-    const fs::path below = mirrored / fs::path(path).lexically_relative(folder).parent_path();
-    list.inputs.push_back({path, below.lexically_normal().string(), "", "", {}});
+    const fs::path below =
+        mirrored / host::pathOf(path).lexically_relative(host::pathOf(folder)).parent_path();
+    list.inputs.push_back({path, host::nameOfPath(below.lexically_normal()), "", "", {}});
   }
 }
 
@@ -66,22 +70,23 @@ void addFolder(const std::string& folder, const host::PluginSet& plugins, InputL
 // file system ignores it.
 std::string outputKey(const std::string& path) {
   std::error_code error;
-  std::string key = fs::absolute(path, error).lexically_normal().string();
+  const std::string key =
+      host::nameOfPath(fs::absolute(host::pathOf(path), error).lexically_normal());
 #ifdef _WIN32
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-#endif
+  return host::foldCase(key);
+#else
   return key;
+#endif
 }
 
 std::string collision(const Options& options, const std::string& format, const Input& first,
                       const Input& second) {
   std::string message = shown(first.path) + " and " + shown(second.path) +
                         " would both be written to " + shown(second.output);
-  const fs::path a(first.path), b(second.path);
+  const fs::path a = host::pathOf(first.path), b = host::pathOf(second.path);
   if (!options.keepExtension && a.filename() != b.filename()) {
-    message += " (--keep-extension names them " + shown(a.filename().string()) + "." + format +
-               " and " + shown(b.filename().string()) + "." + format + ")";
+    message += " (--keep-extension names them " + shown(host::nameOfPath(a.filename())) + "." +
+               format + " and " + shown(host::nameOfPath(b.filename())) + "." + format + ")";
   } else {
     message += " (convert them into separate folders)";
   }
@@ -146,13 +151,14 @@ std::string nameOutputs(const Options& options, const host::PluginSet& plugins,
       input.output = options.output;
       continue;
     }
-    const fs::path path(input.path);
-    const std::string name = path.filename().string();
-    const std::string base = options.keepExtension ? name : path.stem().string();
+    const fs::path path = host::pathOf(input.path);
+    const std::string name = host::nameOfPath(path.filename());
+    const std::string base = options.keepExtension ? name : host::nameOfPath(path.stem());
     const fs::path folder = options.outputFolder.empty()
                                 ? path.parent_path()
-                                : fs::path(options.outputFolder) / input.below;
-    input.output = (folder / (base + "." + format)).lexically_normal().string();
+                                : host::pathOf(options.outputFolder) / host::pathOf(input.below);
+    input.output =
+        host::nameOfPath((folder / host::pathOf(base + "." + format)).lexically_normal());
   }
 
   // No two inputs to one output: by name, and by the file an existing name leads to.
@@ -180,7 +186,7 @@ std::string nameOutputs(const Options& options, const host::PluginSet& plugins,
     tell(progress, "checking the companion files", i + 1, count);
     if (!input.id.exists) continue;
     inputs.emplace(input.id, "the input " + shown(input.path));
-    const std::string name = fs::path(input.path).filename().string();
+    const std::string name = host::nameOfPath(host::pathOf(input.path).filename());
     const host::Plugin* plugin = options.forcedFormat.empty()
                                      ? plugins.byFileName(name)
                                      : plugins.byName(options.forcedFormat);

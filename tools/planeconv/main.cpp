@@ -16,17 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "host/console.h"
 #include "host/plugin_set.h"
+#include "host/wildcards.h"
 #include "planes_version.h"
 #include "tools/planeconv/commands.h"
 #include "tools/planeconv/options.h"
 
 #ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
+#include "host/file_names.h"
 #endif
 
 namespace {
@@ -262,6 +260,8 @@ bool parse(char command, const std::vector<std::string>& args, Options& options,
   return true;
 }
 
+bool expandWildcards(Options& options);
+
 int run(const std::vector<std::string>& args) {
   if (args.empty() || isHelp(args[0])) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
@@ -291,19 +291,46 @@ int run(const std::vector<std::string>& args) {
     std::fputs(usage, stdout);
     return 0;
   }
-  options.terminal = isatty(fileno(stderr)) != 0;
-  options.outputTerminal = isatty(fileno(stdout)) != 0;
-  if (command == "info") return runInfo(options);
-  if (command == "convert") return runConvert(options);
-  return runEncode(options);
+  options.terminal = host::isTerminal(2);
+  options.outputTerminal = host::isTerminal(1);
+  if (command == "encode") return runEncode(options);
+  // Windows' shell hands wildcards over as typed: they are expanded here, and a pattern that
+  // matches nothing is an error of its own (the other files are still worked on).
+  const bool unmatched = expandWildcards(options);
+  if (unmatched && options.files.empty()) return 1;
+  const int status = command == "info" ? runInfo(options) : runConvert(options);
+  return unmatched && status == 0 ? 1 : status;
 }
 
-}  // namespace
+// Replaces each file argument that holds wildcards by the names it matches (Windows only: a
+// POSIX shell has expanded them already, and there "*" may be part of a name). Answers whether
+// any pattern matched nothing, each said.
+bool expandWildcards([[maybe_unused]] Options& options) {
+  bool unmatched = false;
+#ifdef _WIN32
+  std::vector<std::string> files;
+  for (const std::string& file : options.files) {
+    if (!host::hasWildcards(file)) {
+      files.push_back(file);
+      continue;
+    }
+    const std::vector<std::string> matched = host::expandWildcards(file);
+    if (matched.empty()) {
+      std::fprintf(stderr, "%s: no file matches this pattern\n", shown(file).c_str());
+      unmatched = true;
+    }
+    files.insert(files.end(), matched.begin(), matched.end());
+  }
+  options.files = std::move(files);
+#endif
+  return unmatched;
+}
 
-int main(int argc, char** argv) {
+int start(const std::vector<std::string>& args) {
+  host::ConsoleText console;
   // No input, however odd, may end the program by an uncaught exception.
   try {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
+    return run(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "planeconv: failed (%s)\n", e.what());
   } catch (...) {
@@ -311,3 +338,19 @@ int main(int argc, char** argv) {
   }
   return 1;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments in UTF-16, as Windows holds them, so that any name the file system allows
+// arrives whole; the host library takes them as UTF-8.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(host::wideToUtf8(argv[i]));
+  return start(args);
+}
+#else
+int main(int argc, char** argv) {
+  return start(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
