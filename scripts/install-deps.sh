@@ -49,7 +49,7 @@ else
     python3-dev pybind11-dev python3-pil python3-pytest
     clang libclang-rt-14-dev valgrind
     emscripten chromium
-    dpkg-dev debhelper dh-python lintian help2man zip unzip
+    dpkg-dev debhelper dh-python lintian zip unzip man-db
   )
 fi
 

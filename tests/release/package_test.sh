@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Debian packages on this machine, as a user gets them: installed with apt-get, then
-#   - planeconv and planethumb at the package's version, planeconv info on a sample;
+#   - planeconv and planethumb at the package's version with their manual pages, planeconv info
+#     on a sample;
 #   - the installed thumbnailer entry's command on a GRA picture with its palette and
 #     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
 #   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
@@ -58,6 +59,16 @@ for package in "${names[@]}"; do dpkg -L "$package"; done >"$scratch/files"
 
 [ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
 [ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
+# The manual pages as man finds them: each program's own, with its commands and options.
+for program in planeconv planethumb; do
+  page=$(man -w "$program" 2>/dev/null) || { fail "man finds no page of $program"; continue; }
+  [ "$page" = "/usr/share/man/man1/$program.1.gz" ] || fail "man finds $program's page at $page"
+done
+man_planeconv=$(MANWIDTH=100 man planeconv 2>/dev/null)
+for word in "planeconv convert [OPTIONS]" "--keep-extension" "EXIT STATUS"; do
+  grep -qF -- "$word" <<<"$man_planeconv" || fail "man planeconv lacks \"$word\""
+done
+MANWIDTH=100 man planethumb 2>/dev/null | grep -qF -- "--size" || fail "man planethumb lacks --size"
 [ -f "/usr/share/doc/$name/copyright" ] && grep -q "^License: Expat" "/usr/share/doc/$name/copyright" ||
   fail "no licence in /usr/share/doc/$name/copyright"
 
