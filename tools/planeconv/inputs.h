@@ -22,11 +22,15 @@ struct Input {
 struct InputList {
   std::vector<Input> inputs;
   std::vector<std::string> notes;  // said unless --quiet: companions passed over, empty folders
+  // Said always, and the command then ends with 1: a folder given without -r, a folder below
+  // one that cannot be read. None of them is a picture, so none counts as one.
+  std::vector<std::string> problems;
 };
 
 // The inputs of the command line, in order: folders opened with -r (their pictures in byte
 // order of their paths), reported as folders otherwise; companion files whose picture is an
-// input passed over quietly, others noted as companions; a file given twice taken once.
+// input passed over quietly, others noted as companions; a file given twice taken once. Links
+// by a picture's name that lead to nothing are inputs that fail, with the reason.
 InputList listInputs(const Options& options, const host::PluginSet& plugins);
 
 // Names each input's output (convert) with the extension of format ("png", "bmp"). Answers
