@@ -260,7 +260,7 @@ host::Result decodePicture(const std::string& path, host::Picture& picture) {
     opened = host::openPicture(plugins, path, opened.looksLike);
   if (!opened.plugin) return opened.result;
   host::Result r = host::decode(*opened.plugin, opened.file, picture);
-  if (!r) r.reason = "cannot decode the " + opened.plugin->title() + ": " + r.reason;
+  if (!r) r.reason = host::cannotDecode(*opened.plugin, r.reason);
   return r;
 }
 
