@@ -6,7 +6,7 @@
 #   - the installed thumbnailer entry's command on a GRA picture with its palette and
 #     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
 #   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
-#     them exactly, gio naming both MIME types;
+#     them exactly, gio naming both MIME types and an image viewer for each;
 #   - the Qt packages' plug-ins in each Qt's plug-in folder, read through by the native build's
 #     Qt tests (every sample from a file, a pipe and a buffer; Qt's MIME database naming both
 #     types) where that build has them;
@@ -134,6 +134,20 @@ content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard
 [ "$(content_type "$picture")" = image/x-gra ] || fail "gio: card.gra is $(content_type "$picture")"
 [ "$(content_type "$scratch/gradient.q")" = image/x-q-picture ] ||
   fail "gio: gradient.q is $(content_type "$scratch/gradient.q")"
+
+# A double-click: the installed entries offer both types to an image viewer (a stand-in eog
+# where the real one is not installed), once desktop-file-utils' trigger has indexed them.
+mkdir -p "$scratch/bin" "$scratch/home" "$scratch/config"
+printf '#!/bin/sh\nexit 0\n' >"$scratch/bin/eog"
+chmod +x "$scratch/bin/eog"
+viewer_path=$scratch/bin:$PATH
+command -v eog >/dev/null && viewer_path=$PATH
+for type in image/x-gra image/x-q-picture; do
+  said=$(env XDG_DATA_HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" PATH="$viewer_path" \
+    gio mime "$type" 2>&1)
+  grep -q "Default application for .$type.: planeplugins-eog.desktop" <<<"$said" ||
+    fail "gio mime $type: $said"
+done
 
 # The Qt plug-ins, each where its Qt looks, read through by the native build's Qt tests.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
