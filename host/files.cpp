@@ -242,7 +242,7 @@ bool storageFull(const Result& result) {
 #endif
   // Every write failure's reason carries the system's words for its cause.
   for (const int error : full) {
-    if (result.reason.find("(" + os::cause(error) + ")") != std::string::npos) return true;
+    if (result.reason.find(os::cause(error)) != std::string::npos) return true;
   }
   return false;
 }
