@@ -369,6 +369,7 @@ test("the viewer page by keyboard alone, and drops that hold no picture", async 
     assert.match(notice.text, /notes\.txt: not a GRA or Q picture/);
     assert.equal(await page.$eval("#others-box", (el) => el.open && !el.hidden), true, "the other files are shown open");
     assert.equal(await page.$eval("#empty", (el) => el.hidden), false, "no picture stands in the way");
+    assert.equal(await page.$eval("#count", (el) => el.textContent), "", "no count of no pictures");
 
     // A drop of text alone, no file at all.
     const text = { items: [{ mimeType: "text/plain", data: "card.gra" }], files: [], dragOperationsMask: 1 };

@@ -106,7 +106,7 @@ async function open(found, how) {
     }
     $("hint").hidden = shown.items.length > 0;
     const count = shown.items.length;
-    $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step`;
+    $("count").textContent = count ? `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step` : "";
     if (shown.items.length > first) select(first);
   } finally {
     delete document.body.dataset.busy;
