@@ -235,6 +235,19 @@ Result writeFileAtomically(const std::string& path, const std::vector<std::uint8
   return {};
 }
 
+bool storageFull(const Result& result) {
+  if (result) return false;
+  std::vector<int> full{ENOSPC};
+#ifdef EDQUOT
+  full.push_back(EDQUOT);
+#endif
+  // Every write failure's reason carries the system's words for its cause.
+  for (const int error : full) {
+    if (result.reason.find(os::cause(error)) != std::string::npos) return true;
+  }
+  return false;
+}
+
 Result writeToStandardOutput(const std::vector<std::uint8_t>& bytes) {
   os::useBinaryMode(1);
   if (std::string error = writeAll(1, bytes.data(), bytes.size()); !error.empty())

@@ -82,6 +82,10 @@ Result writeFileAtomically(const std::string& path, const std::vector<std::uint8
 Result writeFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            bool overwrite);
 
+// Whether a write failed because the disk or the user's quota is full, so that every further
+// write to that place would fail alike.
+bool storageFull(const Result& result);
+
 // Writes bytes to standard output (in binary mode on Windows).
 Result writeToStandardOutput(const std::vector<std::uint8_t>& bytes);
 

@@ -121,19 +121,27 @@ std::string printable(std::string_view text) {
 
 std::string describeFailure(const Plugin& plugin, LoaderResult result,
                             std::span<const std::uint8_t> file) {
+  // A reason read from the bytes is told in words alone, as a refusal at recognition is; the
+  // code's name comes only where the code is all there is to tell.
   if (result != LoaderResult::BadData || file.empty()) return describeResult(result);
   if (std::string why = headerProblem(plugin.format, file); !why.empty()) {
-    return "not a " + plugin.title() + ": " + why + " (BadData)";
+    return "not a " + plugin.title() + ": " + why;
   }
   if (plugin.format == PictureFormat::Q) {
     if (std::string why = qformat::dataProblem(file.data(), file.size()); !why.empty()) {
-      return why + " (BadData)";
+      return why;
     }
     return describeResult(result);
   }
   // A GRA header that passes leaves only its coded line pairs to run short.
   return "the file ends after " + std::to_string(file.size()) +
-         " bytes, before the picture's last line pair (BadData)";
+         " bytes, before the picture's last line pair";
+}
+
+std::string cannotDecode(const Plugin& plugin, const std::string& reason) {
+  const std::string notOne = "not a " + plugin.title();
+  if (reason.compare(0, notOne.size(), notOne) == 0) return reason;
+  return "cannot decode the " + plugin.title() + ": " + reason;
 }
 
 }  // namespace host

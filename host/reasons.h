@@ -48,4 +48,8 @@ std::string printable(std::string_view text);
 std::string describeFailure(const Plugin& plugin, LoaderResult result,
                             std::span<const std::uint8_t> file);
 
+// A failed decode as a program reports it: "cannot decode the Q picture: " and the reason,
+// unless the reason says already that the file is not a picture of that format.
+std::string cannotDecode(const Plugin& plugin, const std::string& reason);
+
 }  // namespace host

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // mime_package: writes the desktop's MIME package of both formats (planes.xml) and the
-// thumbnailer entry's template, at build time, from the formats' descriptions: the types,
-// globs and signatures the desktop learns are then those the plug-ins and modules use.
+// templates of the entries that list the types (the thumbnailer's, the image viewers'), at
+// build time, from the formats' descriptions: the types, globs and signatures the desktop
+// learns are then those the plug-ins and modules use.
 //
-//   mime_package PLANES_XML TEMPLATE THUMBNAILER
+//   mime_package PLANES_XML TEMPLATE OUTPUT [TEMPLATE OUTPUT]...
 //
-// TEMPLATE is the thumbnailer entry with @MIME_TYPES@ where the types go; THUMBNAILER is written
-// with them filled in (and @PLANETHUMB@ left for the install step). Both outputs are written
-// whole or not at all.
+// Each TEMPLATE is an entry with @MIME_TYPES@ where the types go; its OUTPUT is written with
+// them filled in (other @NAMES@ are left for the install step). Every output is written whole
+// or not at all.
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -92,9 +93,9 @@ std::string mimePackage(std::span<const FormatDescription* const> formats) {
   return xml.str();
 }
 
-// The thumbnailer entry's template with the formats' MIME types in place of @MIME_TYPES@;
-// empty when the template lacks the placeholder.
-std::string thumbnailerEntry(std::string entry, std::span<const FormatDescription* const> formats) {
+// An entry's template with the formats' MIME types in place of @MIME_TYPES@; empty when the
+// template lacks the placeholder.
+std::string typedEntry(std::string entry, std::span<const FormatDescription* const> formats) {
   static constexpr std::string_view kPlaceholder = "@MIME_TYPES@";
   const std::size_t at = entry.find(kPlaceholder);
   if (at == std::string::npos) return "";
@@ -106,22 +107,24 @@ std::string thumbnailerEntry(std::string entry, std::span<const FormatDescriptio
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: mime_package PLANES_XML TEMPLATE THUMBNAILER\n");
+  if (argc < 4 || argc % 2 != 0) {
+    std::fprintf(stderr, "usage: mime_package PLANES_XML TEMPLATE OUTPUT [TEMPLATE OUTPUT]...\n");
     return 2;
   }
   const auto fail = [](const char* file, const std::string& why) {
     std::fprintf(stderr, "mime_package: %s: %s\n", file, why.c_str());
     return 1;
   };
-  std::vector<std::uint8_t> template_;
-  if (host::Result r = host::readFile(argv[2], template_); !r) return fail(argv[2], r.reason);
   const auto formats = host::formatDescriptions();
-  const std::string entry =
-      thumbnailerEntry(std::string(template_.begin(), template_.end()), formats);
-  if (entry.empty()) return fail(argv[2], "has no @MIME_TYPES@ to fill in");
-  const std::string xml = mimePackage(formats);
-  for (const auto& [path, text] : {std::pair{argv[1], xml}, std::pair{argv[3], entry}}) {
+  std::vector<std::pair<const char*, std::string>> outputs{{argv[1], mimePackage(formats)}};
+  for (int i = 2; i + 1 < argc; i += 2) {
+    std::vector<std::uint8_t> template_;
+    if (host::Result r = host::readFile(argv[i], template_); !r) return fail(argv[i], r.reason);
+    std::string entry = typedEntry(std::string(template_.begin(), template_.end()), formats);
+    if (entry.empty()) return fail(argv[i], "has no @MIME_TYPES@ to fill in");
+    outputs.emplace_back(argv[i + 1], std::move(entry));
+  }
+  for (const auto& [path, text] : outputs) {
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
     if (host::Result r = host::writeFileAtomically(path, bytes, true); !r) {
       return fail(path, r.reason);

@@ -81,7 +81,7 @@ host::Result decodePicture(Format format, const Bytes& file, const std::string& 
   }
   // gdk-pixbuf gives a module no way to cancel a load, so the plug-in is never told to stop.
   host::Result r = host::decode(plugin, host::PictureFile{fileName, file}, picture);
-  if (!r) r.reason = "cannot decode the " + title + ": " + r.reason;
+  if (!r) r.reason = host::cannotDecode(plugin, r.reason);
   return r;
 }
 

@@ -25,7 +25,7 @@ if [ $mode = gwenview ]; then
 elif [ $mode = install ]; then
   packages=(
     cmake make g++ pkg-config libpng-dev libdeflate-dev
-    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info desktop-file-utils
     qtbase5-dev qt6-base-dev
     python3-dev pybind11-dev python3-pil
   )
@@ -33,7 +33,7 @@ elif [ $mode = check ]; then
   packages=(
     cmake make g++ pkg-config python3
     libgtest-dev googletest libbenchmark-dev libpng-dev libdeflate-dev libunicorn-dev
-    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info desktop-file-utils
     qtbase5-dev qt6-base-dev
   )
 else
@@ -43,13 +43,13 @@ else
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     libunicorn-dev
-    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+    libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info desktop-file-utils
     libglib2.0-bin xdg-utils libfile-mimeinfo-perl
     qtbase5-dev qt6-base-dev
     python3-dev pybind11-dev python3-pil python3-pytest
     clang libclang-rt-14-dev valgrind
     emscripten chromium
-    dpkg-dev debhelper dh-python lintian help2man zip unzip nsis
+    dpkg-dev debhelper dh-python lintian zip unzip man-db nsis
     locales
   )
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# make install and make uninstall: planeconv is installed into PREFIX/bin under a staging
-# DESTDIR and recorded, and the Python package (when the tree built it) into
+# make install and make uninstall: planeconv is installed into PREFIX/bin, with its manual page
+# in PREFIX/share/man/man1, under a staging DESTDIR and recorded, and the Python package (when the tree built it) into
 # PREFIX/lib/python3/dist-packages, where Debian's Python imports it from; uninstall removes
 # exactly what was installed (and the bytecode Python wrote) and nothing else. And the
 # tree make install builds (PLANES_TESTS=OFF) holds no test, benchmark or fuzz target.
@@ -23,6 +23,13 @@ make -s -C "$source" install-files INSTALL_TREE="$tree" INSTALL_COMPONENTS="$com
 "$stage/usr/bin/planeconv" --version >/dev/null || fail "the installed planeconv does not run"
 grep -qx "$stage/usr/bin/planeconv" "$tree/installed_planeconv.txt" ||
   fail "the install record lacks $stage/usr/bin/planeconv"
+# The manual page beside it, as man finds it below the prefix, with every command in it.
+page=$stage/usr/share/man/man1/planeconv.1
+grep -qx "$page" "$tree/installed_planeconv.txt" || fail "the install record lacks $page"
+shown=$(MANWIDTH=100 man -l "$page" 2>&1) || fail "man cannot show $page: $shown"
+for command in info convert encode; do
+  grep -q "planeconv $command \[OPTIONS\]" <<<"$shown" || fail "$page lacks the command $command"
+done
 if [ "$components" != planeconv ]; then
   packages=$stage/usr/lib/python3/dist-packages
   (cd "$work" && PYTHONPATH="$packages" /usr/bin/python3 -c \
@@ -34,6 +41,7 @@ fi
 make -s -C "$source" uninstall INSTALL_TREE="$tree" >"$work/uninstall.log" 2>&1 ||
   { cat "$work/uninstall.log"; fail "uninstall"; }
 [ ! -e "$stage/usr/bin/planeconv" ] || fail "uninstall left planeconv"
+[ ! -e "$page" ] || fail "uninstall left the manual page"
 [ "$(cat "$stage/usr/bin/other")" = "not ours" ] || fail "uninstall touched another file"
 [ "$(find "$stage" -type f | wc -l)" -eq 1 ] || fail "uninstall left files: $(find "$stage" -type f)"
 [ ! -e "$tree/installed_planeconv.txt" ] || fail "the install record stays after uninstall"

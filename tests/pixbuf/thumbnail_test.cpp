@@ -470,6 +470,22 @@ TEST(Types, GioAndXdgMimeNameThemByContents) {
   }
 }
 
+// The limit docs/desktop.md states: GIO takes a name that one other type claims alone at its
+// word, so a GRA picture named card.txt is text/plain to GIO (and to a GNOME session's
+// xdg-mime), while `mimetype` looks at the contents first and names it.
+TEST(Types, GioTrustsANameAnotherTypeClaims) {
+  fs::copy_file(SAMPLES_DIR "/card.gra", Stage::scratch / "card.txt");
+  const std::string path = (Stage::scratch / "card.txt").string();
+  ProgramRun gio = runProgram({"gio", "info", "--attributes=standard::content-type", path});
+  EXPECT_NE(gio.out.find("standard::content-type: text/plain\n"), std::string::npos)
+      << gio.out << gio.err;
+  ProgramRun gnome =
+      runProgram({"xdg-mime", "query", "filetype", path}, {"XDG_CURRENT_DESKTOP=GNOME"});
+  EXPECT_EQ(gnome.out, "text/plain\n") << gnome.err;
+  ProgramRun plain = runProgram({"xdg-mime", "query", "filetype", path}, {"XDG_CURRENT_DESKTOP"});
+  EXPECT_EQ(plain.out, "image/x-gra\n") << plain.err;
+}
+
 // --- Failures: a message, a non-zero exit, and nothing written -------------------------------
 
 TEST(Failures, BadInputLeavesNoOutput) {
@@ -481,6 +497,7 @@ TEST(Failures, BadInputLeavesNoOutput) {
   writeFile(folder / "noise.gra", noise);
   const Bytes q = readFile(SAMPLES_DIR "/gradient.q");
   writeFile(folder / "cut.q", Bytes(q.begin(), q.begin() + static_cast<long>(q.size() / 2)));
+  writeFile(folder / "header.q", Bytes(q.begin(), q.begin() + 134));  // the header alone
   fs::create_directories(folder / "folder.gra");
   const std::string program = (Stage::prefix / "bin/planethumb").string();
   const std::string out = (folder / "out/thumb.png").string();
@@ -489,7 +506,9 @@ TEST(Failures, BadInputLeavesNoOutput) {
     std::string said;  // part of the message
   } cases[] = {
       {{"-s", "128", uriOf(folder / "noise.gra"), out}, "not a GRA picture"},
-      {{"-s", "128", uriOf(folder / "cut.q"), out}, "cannot decode the Q picture"},
+      {{"-s", "128", uriOf(folder / "cut.q"), out}, "cannot decode the Q picture: the file ends"},
+      {{"-s", "128", uriOf(folder / "header.q"), out},
+       "header.q: not a Q picture: the file ends after 134 bytes"},
       {{"-s", "128", (folder / "missing.gra").string(), out}, "missing.gra: cannot open"},
       {{"-s", "128", (folder / "folder.gra").string(), out}, "not a regular file"},
       {{"-s", "128", "sftp://host/pictures/card.gra", out}, "not a local file"},
@@ -508,6 +527,9 @@ TEST(Failures, BadInputLeavesNoOutput) {
     ProgramRun result = runProgram(args);
     EXPECT_FALSE(result.exitedWithZero);
     EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+    // One wording per reason: a reason is not said twice over, nor with a result code's name.
+    EXPECT_EQ(result.err.find("picture: not a"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("(BadData)"), std::string::npos) << result.err;
     EXPECT_TRUE(fs::is_empty(folder / "out"));
   }
 }

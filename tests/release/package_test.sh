@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Debian packages on this machine, as a user gets them: installed with apt-get, then
-#   - planeconv and planethumb at the package's version, planeconv info on a sample;
+#   - planeconv and planethumb at the package's version with their manual pages, planeconv info
+#     on a sample;
 #   - the installed thumbnailer entry's command on a GRA picture with its palette and
 #     fourth-plane files: pixel for pixel planeconv's PNG of it (which the companions change);
 #   - the loader cache listing both modules, gdk-pixbuf-thumbnailer decoding a Q picture through
-#     them exactly, gio naming both MIME types;
+#     them exactly, gio naming both MIME types and an image viewer for each;
 #   - the Qt packages' plug-ins in each Qt's plug-in folder, read through by the native build's
 #     Qt tests (every sample from a file, a pipe and a buffer; Qt's MIME database naming both
 #     types) where that build has them;
@@ -58,6 +59,16 @@ for package in "${names[@]}"; do dpkg -L "$package"; done >"$scratch/files"
 
 [ "$(planeconv --version)" = "planeconv $version" ] || fail "planeconv --version: $(planeconv --version)"
 [ "$(planethumb --version)" = "planethumb $version" ] || fail "planethumb --version: $(planethumb --version)"
+# The manual pages as man finds them: each program's own, with its commands and options.
+for program in planeconv planethumb; do
+  page=$(man -w "$program" 2>/dev/null) || { fail "man finds no page of $program"; continue; }
+  [ "$page" = "/usr/share/man/man1/$program.1.gz" ] || fail "man finds $program's page at $page"
+done
+man_planeconv=$(MANWIDTH=100 man planeconv 2>/dev/null)
+for word in "planeconv convert [OPTIONS]" "--keep-extension" "EXIT STATUS"; do
+  grep -qF -- "$word" <<<"$man_planeconv" || fail "man planeconv lacks \"$word\""
+done
+MANWIDTH=100 man planethumb 2>/dev/null | grep -qF -- "--size" || fail "man planethumb lacks --size"
 [ -f "/usr/share/doc/$name/copyright" ] && grep -q "^License: Expat" "/usr/share/doc/$name/copyright" ||
   fail "no licence in /usr/share/doc/$name/copyright"
 
@@ -123,6 +134,20 @@ content_type() { gio info -a standard::content-type "$1" | sed -n 's/^ *standard
 [ "$(content_type "$picture")" = image/x-gra ] || fail "gio: card.gra is $(content_type "$picture")"
 [ "$(content_type "$scratch/gradient.q")" = image/x-q-picture ] ||
   fail "gio: gradient.q is $(content_type "$scratch/gradient.q")"
+
+# A double-click: the installed entries offer both types to an image viewer (a stand-in eog
+# where the real one is not installed), once desktop-file-utils' trigger has indexed them.
+mkdir -p "$scratch/bin" "$scratch/home" "$scratch/config"
+printf '#!/bin/sh\nexit 0\n' >"$scratch/bin/eog"
+chmod +x "$scratch/bin/eog"
+viewer_path=$scratch/bin:$PATH
+command -v eog >/dev/null && viewer_path=$PATH
+for type in image/x-gra image/x-q-picture; do
+  said=$(env XDG_DATA_HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" PATH="$viewer_path" \
+    gio mime "$type" 2>&1)
+  grep -q "Default application for .$type.: planeplugins-eog.desktop" <<<"$said" ||
+    fail "gio mime $type: $said"
+done
 
 # The Qt plug-ins, each where its Qt looks, read through by the native build's Qt tests.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)

@@ -3,6 +3,8 @@
 // file input and dropped on it, the canvas read back and held to planeconv's PNGs, the error of a
 // truncated picture, the keys, the zoom and "Save as PNG", and not one request beyond the page
 // itself; a Japanese comment and a companion of the wrong size shown as planeconv shows them.
+// Then the page by keyboard alone (Tab, Enter, Space, arrows) as a screen reader names it, and
+// drops that hold no picture.
 // Leaves a screenshot as PLANES_WEB_BUILD/viewer-screenshot.png.
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
@@ -246,4 +248,161 @@ test("the viewer shows a Japanese comment and a companion of the wrong size as p
   const gra = await choose(page, "card.gra");
   assert.equal(gra.facts["Not used"], "card.rgb ignored: 47 bytes, a palette file is 48");
   assert.ok(info("card.gra").includes(`ignored: 47 bytes, a palette file is 48`));
+});
+
+// What a keyboard, or a screen reader, finds on the page: the name of the focused element.
+const focusedName = (page) =>
+  page.evaluate(() => {
+    const el = document.activeElement;
+    const name = el.getAttribute("aria-label") || el.labels?.[0]?.textContent || el.textContent;
+    return `${el.getAttribute("role") || el.tagName.toLowerCase()}: ${name.trim()}`;
+  });
+
+async function tabTo(page, wanted, most = 20) {
+  for (let i = 0; i < most; ++i) {
+    await page.keyboard.press("Tab");
+    const name = await focusedName(page);
+    if (name.startsWith(wanted)) return name;
+  }
+  assert.fail(`Tab never reaches ${wanted}`);
+}
+
+test("the viewer page by keyboard alone, and drops that hold no picture", async (t) => {
+  const scratch = temporaryFolder(t);
+  copyFileSync(join(samples, "card.gra"), join(scratch, "card.gra"));
+  copyFileSync(join(samples, "card.rgb"), join(scratch, "card.rgb"));
+  copyFileSync(join(samples, "card.e1"), join(scratch, "card.e1"));
+  writeFileSync(join(scratch, "short.q"), readFileSync(join(samples, "gradient.q")).subarray(0, 9000));
+  copyFileSync(join(samples, "..", "web", "viewer-screenshot.png"), join(scratch, "photo.png"));
+  writeFileSync(join(scratch, "notes.txt"), "not a picture\n");
+
+  const browser = await launch(t);
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1200, height: 780 });
+  await page.goto(pageUrl);
+  await page.waitForSelector("body[data-ready]", { timeout: 30000 });
+
+  await t.test("Tab reaches every control by its name, and Enter opens files", async () => {
+    await page.evaluate(() => document.activeElement?.blur());
+    assert.equal(await tabTo(page, "input: Open files"), "input: Open files…");
+    const coming = page.waitForFileChooser({ timeout: 5000 });
+    await page.evaluate(() => 0); // after the chooser's interception is switched on
+    await page.keyboard.press("Enter");
+    const chooser = await coming;
+    await chooser.accept(["card.gra", "card.rgb", "card.e1", "short.q", "notes.txt"].map((name) => join(scratch, name)));
+    await page.waitForFunction(() => document.querySelectorAll("#list li").length === 2 && !document.body.dataset.busy);
+    assert.equal(await page.$eval("#notice", (el) => el.hidden), true, "the notice goes once pictures come");
+
+    const format = nativeDecode(join(scratch, "card.gra"), scratch).formatName;
+    await page.focus("#files");
+    const order = [await focusedName(page)];
+    for (let i = 0; i < 8; ++i) {
+      await page.keyboard.press("Tab");
+      order.push(await focusedName(page));
+    }
+    assert.deepEqual(order.slice(0, 8), [
+      "input: Open files…",
+      "input: Open a folder…",
+      `option: card.gra, ${format}, 16 colours`,
+      "summary: 1 other file, not shown",
+      "button: 1×",
+      "button: 2×",
+      "button: Fit",
+      "button: Save as PNG",
+    ]);
+  });
+
+  await t.test("arrows, Home and End move through the list with the focus, Enter and Space choose", async () => {
+    await page.evaluate(() => document.activeElement?.blur());
+    await tabTo(page, "option: card.gra");
+    await page.keyboard.press("ArrowDown");
+    assert.match(await focusedName(page), /^option: short\.q, cannot be shown: the file ends after 9000 bytes/);
+    let state = await shownState(page);
+    assert.equal(state.name, "short.q");
+    assert.equal(state.selected, 1);
+    assert.deepEqual(await page.$$eval("#list li", (els) => els.map((el) => [el.getAttribute("aria-selected"), el.tabIndex])), [
+      ["false", -1],
+      ["true", 0],
+    ]);
+    await page.keyboard.press("Home");
+    assert.match(await focusedName(page), /^option: card\.gra/);
+    assert.equal((await shownState(page)).name, "card.gra");
+    await page.keyboard.press("End");
+    assert.equal((await shownState(page)).name, "short.q");
+
+    // Enter and Space on an option that is not the chosen one.
+    await page.focus("#list li:first-child");
+    await page.keyboard.press("Enter");
+    assert.equal((await shownState(page)).name, "card.gra");
+    await page.focus("#list li:last-child");
+    await page.keyboard.press(" ");
+    assert.equal((await shownState(page)).name, "short.q");
+    await page.keyboard.press("Home");
+
+    // The zoom buttons by Space and Enter, without a pointer.
+    const width = () => page.$eval("#picture", (c) => c.clientWidth);
+    await tabTo(page, "button: 2×");
+    await page.keyboard.press(" ");
+    assert.equal(await width(), 1280);
+    assert.equal(await page.$eval('[data-zoom="2"]', (b) => b.getAttribute("aria-pressed")), "true");
+    await page.keyboard.down("Shift");
+    await page.keyboard.press("Tab");
+    await page.keyboard.up("Shift");
+    assert.equal(await focusedName(page), "button: 1×");
+    await page.keyboard.press("Enter");
+    assert.equal(await width(), 640);
+  });
+
+  await t.test("a screen reader reads the list, the picture and its colours by name", async () => {
+    const tree = await page.accessibility.snapshot({ interestingOnly: false });
+    const all = [];
+    const walk = (node) => {
+      all.push(node);
+      for (const child of node.children || []) walk(child);
+    };
+    walk(tree);
+    const list = all.find((node) => node.role === "listbox");
+    assert.equal(list?.name, "Pictures");
+    assert.deepEqual(
+      all.filter((node) => node.role === "option").map((node) => [node.name.split(",")[0], Boolean(node.selected)]),
+      [
+        ["card.gra", true],
+        ["short.q", false],
+      ],
+    );
+    const picture = all.find((node) => ["img", "image"].includes(node.role) && node.name.startsWith("card.gra"));
+    const format = nativeDecode(join(scratch, "card.gra"), scratch).formatName;
+    assert.equal(picture?.name, `card.gra: ${format}, 640 × 400, 16 colours`);
+    assert.ok(all.some((node) => /^colour index 0: red \d+, green \d+, blue \d+/.test(node.name || "")), "palette entries are named");
+  });
+  // On a page of its own: a drop leaves the pointer's state, which keeps the keys above from a
+  // file chooser.
+  await t.test("a drop of files that are no pictures says what came and why nothing shows", async () => {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1200, height: 780 });
+    await page.goto(pageUrl);
+    await page.waitForSelector("body[data-ready]", { timeout: 30000 });
+    const data = { items: [], files: [join(scratch, "photo.png"), join(scratch, "notes.txt")], dragOperationsMask: 1 };
+    const session = await page.createCDPSession();
+    for (const type of ["dragEnter", "dragOver", "drop"]) {
+      await session.send("Input.dispatchDragEvent", { type, x: 600, y: 300, data });
+    }
+    await page.waitForFunction(() => !document.getElementById("notice").hidden && !document.body.dataset.busy);
+    const notice = await page.$eval("#notice", (el) => ({ text: el.textContent, role: el.getAttribute("role") }));
+    assert.equal(notice.role, "status", "a screen reader hears it");
+    assert.match(notice.text, /^Nothing to show: the 2 files dropped hold no picture this page shows\./);
+    assert.match(notice.text, /photo\.png: not a GRA or Q picture/);
+    assert.match(notice.text, /notes\.txt: not a GRA or Q picture/);
+    assert.equal(await page.$eval("#others-box", (el) => el.open && !el.hidden), true, "the other files are shown open");
+    assert.equal(await page.$eval("#empty", (el) => el.hidden), false, "no picture stands in the way");
+    assert.equal(await page.$eval("#count", (el) => el.textContent), "", "no count of no pictures");
+
+    // A drop of text alone, no file at all.
+    const text = { items: [{ mimeType: "text/plain", data: "card.gra" }], files: [], dragOperationsMask: 1 };
+    for (const type of ["dragEnter", "dragOver", "drop"]) {
+      await session.send("Input.dispatchDragEvent", { type, x: 600, y: 300, data: text });
+    }
+    await page.waitForFunction(() => /held no files/.test(document.getElementById("notice").textContent));
+  });
+
 });

@@ -111,12 +111,17 @@ InputList inputsOf(const Options& options, const host::PluginSet& plugins,
   if (!options.quiet) {
     for (const std::string& note : list.notes) std::fprintf(stderr, "%s\n", note.c_str());
   }
+  for (const std::string& problem : list.problems) std::fprintf(stderr, "%s\n", problem.c_str());
   return list;
 }
 
 bool readsStandardInputTwice(const Options& options) {
   return std::count(options.files.begin(), options.files.end(), "-") > 1;
 }
+
+// What convertOne answers for a picture given up without a word, since the reason was told
+// already (a full disk).
+constexpr const char* kNotTried = "\x01not tried";
 
 const char* signalName(int signal) {
   switch (signal) {
@@ -146,8 +151,9 @@ int runInfo(const Options& options) {
   std::unique_ptr<host::PluginSet> plugins = loadPlugins(options);
   if (!plugins) return 1;
   host::FolderListings listings;  // each folder read once for the companions of all its pictures
-  int failed = 0;
-  for (const Input& input : inputsOf(options, *plugins).inputs) {
+  const InputList list = inputsOf(options, *plugins);
+  int failed = static_cast<int>(list.problems.size());
+  for (const Input& input : list.inputs) {
     std::string error = input.error;
     host::OpenedPicture opened;
     host::Picture picture;  // decoded whole: a picture that does not decode is reported so
@@ -233,6 +239,8 @@ class ConvertRun {
   std::atomic<std::size_t> finished_{0};
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> failed_{0};
+  // A write found the disk or the quota full: that was said once, and no more is tried.
+  std::atomic<bool> storageFull_{false};
   std::atomic<long long> linesDone_{0};
   Lock outputLock_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -281,6 +289,11 @@ std::string ConvertRun::convertOne(std::size_t index) {
   write.onFinished = [this] { ++converted_; };
   if (host::Result r = host::writeFileAtomically(input.output, bytes, write); !r) {
     if (r.reason == host::kAlreadyExists) r.reason += " (use --force to replace it)";
+    if (host::storageFull(r)) {
+      // Every picture after would fail alike: one message, and the run stops.
+      if (storageFull_.exchange(true)) return kNotTried;
+      r.reason += "; stopping here";
+    }
     return shown(input.output) + ": " + r.reason;
   }
   return "";
@@ -323,7 +336,7 @@ int ConvertRun::run() {
   const unsigned threads = static_cast<unsigned>(
       std::clamp<std::size_t>(workers(options_), 1, std::max<std::size_t>(files, 1)));
   runOnThreads(threads, [this, files] {
-    for (std::size_t i; !host::interrupted() && (i = next_++) < files;) {
+    for (std::size_t i; !host::interrupted() && !storageFull_ && (i = next_++) < files;) {
       std::string error;
       try {
         error = convertOne(i);
@@ -332,7 +345,9 @@ int ConvertRun::run() {
       } catch (const std::exception& e) {
         error = std::string("failed (") + e.what() + ")";
       }
-      if (!error.empty()) {
+      if (error == kNotTried) {
+        // Not counted as failed: like the pictures not begun, it is among those not converted.
+      } else if (!error.empty()) {
         ++failed_;
         report(nameOf(inputs_[i].path) + ": " + error);
       }
@@ -350,9 +365,11 @@ int ConvertRun::run() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::fprintf(stderr, "converted %zu of %zu picture%s to %s in %.2f s%s\n", converted_.load(),
                  files, files == 1 ? "" : "s", formatTitle().c_str(), seconds,
-                 failed_ ? (", " + std::to_string(failed_.load()) + " failed").c_str() : "");
+                 (std::string(failed_ ? ", " + std::to_string(failed_.load()) + " failed" : "") +
+                  (storageFull_ ? ", stopped: no room for more" : ""))
+                     .c_str());
   }
-  return failed_ ? 1 : 0;
+  return failed_ || storageFull_ ? 1 : 0;
 }
 
 // The format to write: --format, or the extension of -o; empty with a message when they
@@ -426,6 +443,7 @@ int runConvert(const Options& options) {
     step.clear();
     return usageError(problem);
   }
+  const int problems = list.problems.empty() ? 0 : 1;
   const std::size_t existing = findExistingOutputs(options, list, step.progress());
   step.clear();
   std::vector<Input> toConvert;
@@ -448,7 +466,7 @@ int runConvert(const Options& options) {
                    existing);
     }
   }
-  if (toConvert.empty()) return 0;
+  if (toConvert.empty()) return problems;
   ConvertRun run(options, *plugins, std::move(toConvert), format);
-  return run.run();
+  return std::max(run.run(), problems);
 }

@@ -30,6 +30,43 @@ bool isFolder(const std::string& path) {
   return fs::is_directory(host::pathOf(path), error);
 }
 
+// Walks folder and the folders below it (links to folders are not followed), adding the path
+// of every regular file whose name a plug-in takes to found, and every link by such a name
+// that leads to nothing to dangling. A folder that cannot be read is told with its own path
+// and cause, and the walk goes on with the rest; one that has vanished meanwhile (a process's
+// folder in /proc) is passed over.
+void walkFolder(const fs::path& folder, const host::PluginSet& plugins,
+                std::vector<std::string>& found, std::vector<std::string>& dangling,
+                std::vector<std::string>& problems) {
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  const auto unreadable = [&] {
+    if (error != std::errc::no_such_file_or_directory)
+      problems.push_back(shown(folder.string()) + ": cannot read the folder (" + error.message() +
+                         ")");
+  };
+  if (error) return unreadable();
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const fs::path& path = it->path();
+    std::error_code kindError;
+    const fs::file_status own = it->symlink_status(kindError);
+    if (kindError) continue;  // gone since the folder was listed
+    if (fs::is_directory(own)) {
+      walkFolder(path, plugins, found, dangling, problems, progress);
+      continue;
+    }
+    if (!plugins.byFileName(host::nameOfPath(path.filename()))) continue;
+    const fs::file_status followed = fs::status(path, kindError);
+    if (fs::is_symlink(own) && followed.type() == fs::file_type::not_found) {
+      dangling.push_back(host::nameOfPath(path));
+    } else if (fs::is_regular_file(followed)) {
+      found.push_back(host::nameOfPath(path));
+      tell(progress, "finding pictures", found.size(), 0);
+    }
+  }
+  if (error) unreadable();
+}
+
 // The pictures below folder (by the plug-ins' extensions), in byte order of their paths. The
 // tree mirrored under -d starts with the folder's own name, as a recursive copy makes it.
 void addFolder(const std::string& folder, const host::PluginSet& plugins, InputList& list,
@@ -39,30 +76,25 @@ void addFolder(const std::string& folder, const host::PluginSet& plugins, InputL
   const fs::path name = top.filename();
   const fs::path mirrored = name == "." || name == ".." ? fs::path() : name;
 
-  std::vector<std::string> found;
-  std::error_code error;
-  fs::recursive_directory_iterator it(host::pathOf(folder),
-                                      fs::directory_options::skip_permission_denied, error);
-  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    std::error_code kindError;
-    if (!it->is_regular_file(kindError)) continue;
-    if (!plugins.byFileName(host::nameOfPath(it->path().filename()))) continue;
-    found.push_back(host::nameOfPath(it->path()));
-    tell(progress, "finding pictures", found.size(), 0);
-  }
-  if (error) {
-    list.inputs.push_back({folder, "", "cannot read the folder (" + error.message() + ")", "", {}});
-    return;
-  }
-  if (found.empty()) {
+  std::vector<std::string> found, dangling;
+  walkFolder(host::pathOf(folder), plugins, found, dangling, list.problems, progress);
+  if (found.empty() && dangling.empty()) {
     list.notes.push_back(shown(folder) + ": no GRA or Q pictures inside");
     return;
   }
-  std::sort(found.begin(), found.end());
-  for (const std::string& path : found) {
+  std::vector<std::pair<std::string, std::string>> pictures;  // path, error
+  for (const std::string& path : found) pictures.emplace_back(path, "");
+  for (const std::string& path : dangling) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(host::pathOf(path), error);
+    pictures.emplace_back(
+        path, "is a link to " + shown(host::nameOfPath(target)) + ", which does not exist");
+  }
+  std::sort(pictures.begin(), pictures.end());
+  for (const auto& [path, error] : pictures) {
     const fs::path below =
         mirrored / host::pathOf(path).lexically_relative(host::pathOf(folder)).parent_path();
-    list.inputs.push_back({path, host::nameOfPath(below.lexically_normal()), "", "", {}});
+    list.inputs.push_back({path, host::nameOfPath(below.lexically_normal()), error, "", {}});
   }
 }
 
@@ -106,8 +138,7 @@ InputList listInputs(const Options& options, const host::PluginSet& plugins,
       if (options.recursive) {
         addFolder(argument, plugins, list, progress);
       } else {
-        list.inputs.push_back(
-            {argument, "", "is a folder (use -r to read the pictures inside)", "", {}});
+        list.problems.push_back(shown(argument) + ": is a folder; give -r for the pictures inside");
       }
     } else {
       list.inputs.push_back({argument, "", "", "", {}});

@@ -25,6 +25,9 @@ struct Input {
 struct InputList {
   std::vector<Input> inputs;
   std::vector<std::string> notes;  // said unless --quiet: companions passed over, empty folders
+  // Said always, and the command then ends with 1: a folder given without -r, a folder below
+  // one that cannot be read. None of them is a picture, so none counts as one.
+  std::vector<std::string> problems;
 };
 
 // Called as the inputs are found (total 0: not known yet) and their outputs checked, so that a
@@ -33,7 +36,8 @@ using StepProgress = std::function<void(const char* step, std::size_t done, std:
 
 // The inputs of the command line, in order: folders opened with -r (their pictures in byte
 // order of their paths), reported as folders otherwise; companion files whose picture is an
-// input passed over quietly, others noted as companions; a file given twice taken once.
+// input passed over quietly, others noted as companions; a file given twice taken once. Links
+// by a picture's name that lead to nothing are inputs that fail, with the reason.
 InputList listInputs(const Options& options, const host::PluginSet& plugins,
                      const StepProgress& progress = {});
 

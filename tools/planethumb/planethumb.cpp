@@ -56,7 +56,11 @@ const char kHelp[] =
     "\n"
     "Desktops run it through the thumbnailer entry planes.thumbnailer. Exit status: 0 written,\n"
     "1 the picture could not be thumbnailed (standard error says why), 2 wrong usage.\n"
-    "'planethumb --version' prints its version.\n";
+    "\n"
+    "options:\n"
+    "  -s, --size SIZE    the larger side of the thumbnail in pixels (default 256)\n"
+    "  -h, --help         show this help\n"
+    "  --version          show the version\n";
 
 struct Options {
   int size = kDefaultSize;
@@ -256,7 +260,7 @@ host::Result decodePicture(const std::string& path, host::Picture& picture) {
     opened = host::openPicture(plugins, path, opened.looksLike);
   if (!opened.plugin) return opened.result;
   host::Result r = host::decode(*opened.plugin, opened.file, picture);
-  if (!r) r.reason = "cannot decode the " + opened.plugin->title() + ": " + r.reason;
+  if (!r) r.reason = host::cannotDecode(*opened.plugin, r.reason);
   return r;
 }
 

@@ -58,8 +58,31 @@ async function droppedFiles(items) {
   return found;
 }
 
-async function open(found) {
-  if (!found.length) return;
+// Says, above the picture, why an opening or a drop shows nothing new: what came and why none
+// of it is a picture. Cleared by the next opening that brings a picture.
+function notice(text, others = []) {
+  const box = $("notice");
+  box.hidden = !text;
+  box.replaceChildren(text);
+  if (!others.length) return;
+  const ul = document.createElement("ul");
+  for (const other of others) {
+    const li = document.createElement("li");
+    const name = document.createElement("b");
+    name.textContent = other.folder ? `${other.folder}/${other.name}` : other.name;
+    li.append(name, `: ${other.reason}`);
+    ul.append(li);
+  }
+  box.append(ul);
+}
+
+// how: "drop", "files" or "folder", for what a notice says came.
+async function open(found, how) {
+  if (!found.length) {
+    if (how === "drop") notice("Nothing to show: the drop held no files (only text or a link?).");
+    if (how === "folder") notice("Nothing to show: the folder holds no files.");
+    return;
+  }
   document.body.dataset.busy = "true";
   try {
     const planes = await planesReady;
@@ -67,10 +90,23 @@ async function open(found) {
     const batch = planes.open(files);
     const first = shown.items.length;
     for (const entry of batch.pictures) addItem(planes, entry);
-    addOthers(batch.others.concat(unreadable));
+    const others = batch.others.concat(unreadable);
+    addOthers(others);
+    if (batch.pictures.length) {
+      notice("");
+    } else {
+      const what = how === "drop" ? "dropped" : "opened";
+      const count = others.length;
+      notice(
+        `Nothing to show: the ${count === 1 ? "file" : `${count} files`} ${what} ` +
+          `${count === 1 ? "is not a picture this page shows" : "hold no picture this page shows"}.`,
+        others,
+      );
+      $("others-box").open = true;
+    }
     $("hint").hidden = shown.items.length > 0;
     const count = shown.items.length;
-    $("count").textContent = `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step`;
+    $("count").textContent = count ? `${count} picture${count === 1 ? "" : "s"} · keys ↑ ↓ step` : "";
     if (shown.items.length > first) select(first);
   } finally {
     delete document.body.dataset.busy;
@@ -81,8 +117,12 @@ function addItem(planes, entry) {
   const picture = planes.decode(entry);
   const index = shown.items.length;
   const li = document.createElement("li");
-  li.tabIndex = -1;
+  // One stop in the Tab order for the whole list: the selected picture (the first until one is).
+  li.tabIndex = index === 0 ? 0 : -1;
+  li.setAttribute("role", "option");
+  li.setAttribute("aria-selected", "false");
   const thumb = document.createElement("canvas");
+  thumb.setAttribute("aria-hidden", "true");
   thumb.width = 320;
   thumb.height = 200;
   const label = document.createElement("div");
@@ -96,15 +136,22 @@ function addItem(planes, entry) {
   if (picture.ok) {
     thumb.getContext("2d").drawImage(fullCanvas(picture), 0, 0, thumb.width, thumb.height);
     kind.textContent = `${picture.colors} colours`;
+    li.setAttribute("aria-label", `${li.title}, ${picture.formatName}, ${picture.colors} colours`);
   } else {
     li.classList.add("failed");
     kind.textContent = "cannot show";
+    li.setAttribute("aria-label", `${li.title}, cannot be shown: ${picture.reason}`);
     li.title += `\n${picture.reason}`;
     drawRefusal(thumb);
   }
   label.append(file, kind);
   li.append(thumb, label);
   li.addEventListener("click", () => select(index));
+  li.addEventListener("keydown", (event) => {
+    if (event.key !== "Enter" && event.key !== " ") return;
+    event.preventDefault();
+    select(index);
+  });
   $("list").append(li);
   shown.items.push({ planes, entry, li });
 }
@@ -150,9 +197,20 @@ function fullCanvas(picture, canvas = document.createElement("canvas")) {
 function select(index) {
   if (index < 0 || index >= shown.items.length) return;
   const item = shown.items[index];
-  shown.items[shown.selected]?.li.classList.remove("selected");
+  const before = shown.items[shown.selected]?.li;
+  const listFocused = $("list").contains(document.activeElement);
+  if (before) {
+    before.classList.remove("selected");
+    before.setAttribute("aria-selected", "false");
+    before.tabIndex = -1;
+  }
+  shown.items[0].li.tabIndex = -1;
   shown.selected = index;
   item.li.classList.add("selected");
+  item.li.setAttribute("aria-selected", "true");
+  item.li.tabIndex = 0;
+  // Focus follows the selection within the list, so that arrows, Enter and Tab go on from it.
+  if (listFocused) item.li.focus();
   item.li.scrollIntoView({ block: "nearest" });
   // Decoded again, so that the time shown is this decode's.
   const picture = item.planes.decode(item.entry);
@@ -166,9 +224,15 @@ function select(index) {
   document.querySelector(".details").hidden = !picture.ok;
   if (!picture.ok) {
     $("error").textContent = `${item.entry.name} cannot be shown: ${picture.reason}`;
+    $("picture").setAttribute("aria-label", "No picture");
     return;
   }
   fullCanvas(picture, $("picture"));
+  $("picture").setAttribute(
+    "aria-label",
+    `${item.entry.name}: ${picture.formatName}, ${picture.width} × ${picture.height}, ${picture.colors} colours` +
+      (picture.comment ? `, comment “${picture.comment}”` : ""),
+  );
   showFacts(item.entry, picture);
   showPalette(picture);
 }
@@ -210,6 +274,7 @@ function showPalette(picture) {
     swatch.style.background = `rgb(${c.red}, ${c.green}, ${c.blue})`;
     li.append(swatch, `${i}: ${hex(c.red)}${hex(c.green)}${hex(c.blue)}`);
     li.title = `index ${i}: red ${c.red}, green ${c.green}, blue ${c.blue}${used[i] ? "" : " (not in the picture)"}`;
+    li.setAttribute("aria-label", `colour ${li.title}`);
     if (!used[i]) li.classList.add("unused");
     ol.append(li);
   });
@@ -236,11 +301,14 @@ function save() {
 }
 
 $("files").addEventListener("change", (event) => {
-  open([...event.target.files].map((file) => ({ file, folder: "" })));
+  open([...event.target.files].map((file) => ({ file, folder: "" })), "files");
   event.target.value = "";
 });
 $("folder").addEventListener("change", (event) => {
-  open([...event.target.files].map((file) => ({ file, folder: folderOf(file.webkitRelativePath || file.name) })));
+  open(
+    [...event.target.files].map((file) => ({ file, folder: folderOf(file.webkitRelativePath || file.name) })),
+    "folder",
+  );
   event.target.value = "";
 });
 for (const button of document.querySelectorAll("[data-zoom]")) {
@@ -251,6 +319,8 @@ $("save").addEventListener("click", save);
 
 document.addEventListener("keydown", (event) => {
   if (event.altKey || event.ctrlKey || event.metaKey || !shown.items.length) return;
+  // Keys that the focused control takes for itself are left to it.
+  if (event.target.closest?.("input, summary, .zoom")) return;
   const steps = { ArrowDown: 1, ArrowRight: 1, ArrowUp: -1, ArrowLeft: -1 };
   let next = null;
   if (event.key in steps) next = Math.max(0, Math.min(shown.items.length - 1, shown.selected + steps[event.key]));
@@ -282,9 +352,12 @@ document.addEventListener("drop", (event) => {
   const items = event.dataTransfer.items;
   if (items && items.length && items[0].webkitGetAsEntry) {
     // Folders are walked through; where the entries cannot be read, the files as dropped.
-    droppedFiles(items).then(open, () => open(files));
+    droppedFiles(items).then(
+      (found) => open(found, "drop"),
+      () => open(files, "drop"),
+    );
   } else {
-    open(files);
+    open(files, "drop");
   }
 });
 
