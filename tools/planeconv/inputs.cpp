@@ -37,13 +37,13 @@ bool isFolder(const std::string& path) {
 // folder in /proc) is passed over.
 void walkFolder(const fs::path& folder, const host::PluginSet& plugins,
                 std::vector<std::string>& found, std::vector<std::string>& dangling,
-                std::vector<std::string>& problems) {
+                std::vector<std::string>& problems, const StepProgress& progress) {
   std::error_code error;
   fs::directory_iterator it(folder, error);
   const auto unreadable = [&] {
     if (error != std::errc::no_such_file_or_directory)
-      problems.push_back(shown(folder.string()) + ": cannot read the folder (" + error.message() +
-                         ")");
+      problems.push_back(shown(host::nameOfPath(folder)) + ": cannot read the folder (" +
+                         error.message() + ")");
   };
   if (error) return unreadable();
   for (; it != fs::directory_iterator(); it.increment(error)) {
