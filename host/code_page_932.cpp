@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "host/code_page_932_table.h"
+#include "host/file_names.h"
 #include "host/reasons.h"
 
 namespace host {
@@ -67,19 +68,6 @@ const std::unordered_map<char32_t, std::uint16_t>& pairsByCharacter() {
     return map;
   }();
   return pairs;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {  // the table holds nothing past U+FFFF
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // The UTF-8 character at text[i]: its value and length; length 0 when the bytes there are not

@@ -42,6 +42,8 @@ char32_t nextCodePoint(std::string_view text, std::size_t& i) {
   return value;
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -59,8 +61,6 @@ void appendUtf8(std::string& out, char32_t c) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
-
-}  // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;

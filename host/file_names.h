@@ -22,6 +22,8 @@ std::string nameOfPath(const std::filesystem::path& path);
 // are no UTF-8 become U+FFFD.
 std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
+// Appends the UTF-8 bytes of the character c.
+void appendUtf8(std::string& out, char32_t c);
 
 #ifdef _WIN32
 std::wstring wideName(std::string_view name);
