@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "planes_version.h"
@@ -120,6 +121,74 @@ bool holds(HKEY hive, const RegistryValue& v) {
   return type == REG_BINARY && data == v.bytes;
 }
 
+struct RawValue {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+
+// The value name of path (below hive), in its type and bytes; none when there is no such value.
+std::optional<RawValue> readRaw(HKEY hive, const std::wstring& path, const wchar_t* name,
+                                REGSAM view = 0) {
+  HKEY key;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  RawValue value;
+  DWORD size = 0;
+  std::optional<RawValue> found;
+  if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+    value.data.resize(size);
+    if (RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) ==
+        ERROR_SUCCESS) {
+      value.data.resize(size);
+      found = std::move(value);
+    }
+  }
+  RegCloseKey(key);
+  return found;
+}
+
+LSTATUS writeRaw(HKEY hive, const std::wstring& path, const wchar_t* name, const RawValue& value,
+                 REGSAM view = 0) {
+  HKEY key;
+  LSTATUS status = RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                                   &key, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  status = RegSetValueExW(key, name, 0, value.type, value.data.data(),
+                          static_cast<DWORD>(value.data.size()));
+  RegCloseKey(key);
+  return status;
+}
+
+// The name under which kReplacedKey keeps what v replaced.
+std::wstring replacedName(const RegistryValue& v) {
+  return fullKey(v.root, v.key) + L"|" + v.name;
+}
+
+const wchar_t* valueName(const RegistryValue& v) {
+  return v.name.empty() ? nullptr : v.name.c_str();
+}
+
+// Keeps what a shared value held before the codec writes it, unless it holds the codec's data
+// already or an earlier registration kept something for it.
+LSTATUS keepReplaced(HKEY hive, const RegistryValue& v) {
+  if (holds(hive, v)) return ERROR_SUCCESS;
+  const std::optional<RawValue> before = readRaw(hive, fullKey(v.root, v.key), valueName(v));
+  if (!before) return ERROR_SUCCESS;
+  const std::wstring name = replacedName(v);
+  if (readRaw(hive, kReplacedKey, name.c_str(), kReplacedView)) return ERROR_SUCCESS;
+  return writeRaw(hive, kReplacedKey, name.c_str(), *before, kReplacedView);
+}
+
+void deleteKeyIfEmpty(HKEY hive, const wchar_t* path, REGSAM view) {
+  HKEY key;
+  if (RegOpenKeyExW(hive, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 0, values = 0;
+  const LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                          nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (status == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyExW(hive, path, view, 0);
+}
+
 void tellShell() {
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
@@ -209,7 +278,9 @@ std::vector<RegistryValue> registryValues(const std::wstring& dllPath) {
 HRESULT registerCodec(Scope scope, const std::wstring& dllPath) {
   const HKEY hive = hiveOf(scope);
   for (const RegistryValue& v : registryValues(dllPath)) {
-    if (const LSTATUS status = writeValue(hive, v); status != ERROR_SUCCESS) {
+    LSTATUS status = v.shared ? keepReplaced(hive, v) : ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS) status = writeValue(hive, v);
+    if (status != ERROR_SUCCESS) {
       unregisterCodec(scope, dllPath);
       return HRESULT_FROM_WIN32(status);
     }
@@ -224,7 +295,32 @@ HRESULT unregisterCodec(Scope scope, const std::wstring& dllPath) {
   LSTATUS failed = ERROR_SUCCESS;
   for (const RegistryValue& v : values) {
     if (v.kind == RegistryValue::Kind::KeyOnly) continue;
-    if (v.shared && !holds(hive, v)) continue;
+    if (v.shared) {
+      // What the codec replaced goes back while the value is still the codec's (or gone);
+      // another program's value written since stays.
+      const std::wstring name = replacedName(v);
+      const std::optional<RawValue> replaced =
+          readRaw(hive, kReplacedKey, name.c_str(), kReplacedView);
+      const bool ours = holds(hive, v);
+      const bool gone = !readRaw(hive, fullKey(v.root, v.key), valueName(v));
+      if (replaced && (ours || gone)) {
+        const LSTATUS status = writeRaw(hive, fullKey(v.root, v.key), valueName(v), *replaced);
+        if (status != ERROR_SUCCESS) {
+          failed = status;
+          continue;  // kept, so that a later attempt can put it back
+        }
+      }
+      if (replaced) {
+        HKEY kept;
+        if (RegOpenKeyExW(hive, kReplacedKey, 0, KEY_SET_VALUE | kReplacedView, &kept) ==
+            ERROR_SUCCESS) {
+          RegDeleteValueW(kept, name.c_str());
+          RegCloseKey(kept);
+        }
+        continue;
+      }
+      if (!ours) continue;
+    }
     HKEY key;
     if (RegOpenKeyExW(hive, fullKey(v.root, v.key).c_str(), 0, KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
@@ -255,6 +351,8 @@ HRESULT unregisterCodec(Scope scope, const std::wstring& dllPath) {
       if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) failed = status;
     }
   }
+  deleteKeyIfEmpty(hive, kReplacedKey, kReplacedView);
+  deleteKeyIfEmpty(hive, kOwnKey, kReplacedView);
   tellShell();
   return failed == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(failed);
 }

@@ -50,10 +50,19 @@ std::vector<RegistryValue> registryValues(const std::wstring& dllPath);
 // The full path of a key below the hive: rootPath(root) + "\" + key.
 std::wstring fullKey(Root root, const std::wstring& key);
 
-// Writes every value of the table; on a failure removes what it wrote and answers the error.
+// Where registration keeps the shared values it wrote over (another program's content type of
+// an extension, say), below the scope's hive, in the 64-bit view of the registry so that the
+// codecs of both widths share it: one value each, named by the value's key and name.
+constexpr wchar_t kOwnKey[] = L"SOFTWARE\\planeplugins";
+constexpr wchar_t kReplacedKey[] = L"SOFTWARE\\planeplugins\\Replaced";
+constexpr REGSAM kReplacedView = KEY_WOW64_64KEY;
+
+// Writes every value of the table, keeping a shared value that held something else in
+// kReplacedKey first; on a failure removes what it wrote and answers the error.
 HRESULT registerCodec(Scope scope, const std::wstring& dllPath);
 // Removes every value of the table (a shared one only while it holds the codec's data, for the
-// DLL at dllPath) and every owned key that is then empty. S_OK also when nothing was there.
+// DLL at dllPath, and then puts back what it replaced) and every owned key that is then empty,
+// kReplacedKey too. S_OK also when nothing was there.
 HRESULT unregisterCodec(Scope scope, const std::wstring& dllPath);
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" in upper case, as the registry spells class ids.

@@ -431,25 +431,47 @@ int main(int argc, char** argv) {
   unregisterServer();
   install(FALSE, L"user");
   checkUnregistered(wic::Scope::Machine, "before registering");
-  check(install(TRUE, L"user") == S_OK, "DllInstall user");
-  checkRegistered(wic::Scope::User, dllPath, "per user");
-  // A shared value that another program has written over since stays when the codec goes.
+  // Another program's values for the extension, from before: kept while the codec is there and
+  // put back when it goes, unless overwritten again meanwhile.
   const std::wstring extension =
       L"SOFTWARE\\Classes\\." +
       wide(std::string(host::descriptionOf(host::PictureFormat::Gra).extensions.front()));
+  const auto setText = [&](const wchar_t* name, const std::wstring& value) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, extension.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+      RegCloseKey(key);
+    }
+  };
+  const auto textOf = [&](const wchar_t* name) {
+    const std::optional<FoundValue> found = readValue(HKEY_CURRENT_USER, extension, name);
+    return found && found->type == REG_SZ
+               ? std::wstring(reinterpret_cast<const wchar_t*>(found->data.data()))
+               : std::wstring(L"(none)");
+  };
+  setText(L"Content Type", L"image/x-earlier");
+  setText(L"PerceivedType", L"text");
+  check(install(TRUE, L"user") == S_OK, "DllInstall user");
+  checkRegistered(wic::Scope::User, dllPath, "per user, over another program's values");
+  check(install(TRUE, L"user") == S_OK && textOf(L"PerceivedType") == L"image",
+        "DllInstall user a second time");
+  // A shared value that another program has written over since stays when the codec goes.
   const std::wstring other = L"image/x-other";
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, extension.c_str(), 0, KEY_SET_VALUE, &key) ==
-      ERROR_SUCCESS) {
-    RegSetValueExW(key, L"Content Type", 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
-                   static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-  }
+  setText(L"Content Type", other);
   check(install(FALSE, L"user") == S_OK, "DllInstall user, uninstall");
-  const std::optional<FoundValue> kept = readValue(HKEY_CURRENT_USER, extension, L"Content Type");
-  check(kept && std::wstring(reinterpret_cast<const wchar_t*>(kept->data.data())) == other,
-        "another program's content type stays after the uninstall");
+  check(textOf(L"Content Type") == other,
+        "another program's content type written since stays after the uninstall");
+  check(textOf(L"PerceivedType") == L"text",
+        "the perceived type from before the codec is back after the uninstall");
+  HKEY own;
+  const bool kept = RegOpenKeyExW(HKEY_CURRENT_USER, wic::kOwnKey, 0, KEY_READ | wic::kReplacedView,
+                                  &own) == ERROR_SUCCESS;
+  if (kept) RegCloseKey(own);
+  check(!kept, "nothing kept of the replaced values after the uninstall");
   RegDeleteKeyValueW(HKEY_CURRENT_USER, extension.c_str(), L"Content Type");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, extension.c_str(), L"PerceivedType");
   RegDeleteKeyW(HKEY_CURRENT_USER, extension.c_str());
   checkUnregistered(wic::Scope::User, "per user, after uninstall");
   check(registerServer() == S_OK, "DllRegisterServer");
