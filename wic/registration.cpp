@@ -94,33 +94,6 @@ bool isEmptyKey(HKEY hive, const std::wstring& path) {
   return status == ERROR_SUCCESS && subkeys == 0 && values == 0;
 }
 
-// Whether the value in the registry holds the data of v (text or number, as the codec writes
-// shared values).
-bool holds(HKEY hive, const RegistryValue& v) {
-  HKEY key;
-  if (RegOpenKeyExW(hive, fullKey(v.root, v.key).c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD type = 0;
-  std::vector<BYTE> data(4096);
-  DWORD size = static_cast<DWORD>(data.size());
-  const LSTATUS status = RegQueryValueExW(key, v.name.empty() ? nullptr : v.name.c_str(), nullptr,
-                                          &type, data.data(), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return false;
-  data.resize(size);
-  if (v.kind == RegistryValue::Kind::Text) {
-    const auto* text = reinterpret_cast<const BYTE*>(v.text.c_str());
-    return type == REG_SZ &&
-           std::vector<BYTE>(text, text + (v.text.size() + 1) * sizeof(wchar_t)) == data;
-  }
-  if (v.kind == RegistryValue::Kind::Number) {
-    const auto* number = reinterpret_cast<const BYTE*>(&v.number);
-    return type == REG_DWORD && std::vector<BYTE>(number, number + sizeof v.number) == data;
-  }
-  return type == REG_BINARY && data == v.bytes;
-}
-
 struct RawValue {
   DWORD type = 0;
   std::vector<BYTE> data;
@@ -145,6 +118,25 @@ std::optional<RawValue> readRaw(HKEY hive, const std::wstring& path, const wchar
   }
   RegCloseKey(key);
   return found;
+}
+
+// Whether the value in the registry holds the data of v (text or number, as the codec writes
+// shared values).
+bool holds(HKEY hive, const RegistryValue& v) {
+  const std::optional<RawValue> found =
+      readRaw(hive, fullKey(v.root, v.key), v.name.empty() ? nullptr : v.name.c_str());
+  if (!found) return false;
+  if (v.kind == RegistryValue::Kind::Text) {
+    const auto* text = reinterpret_cast<const BYTE*>(v.text.c_str());
+    return found->type == REG_SZ &&
+           std::vector<BYTE>(text, text + (v.text.size() + 1) * sizeof(wchar_t)) == found->data;
+  }
+  if (v.kind == RegistryValue::Kind::Number) {
+    const auto* number = reinterpret_cast<const BYTE*>(&v.number);
+    return found->type == REG_DWORD &&
+           std::vector<BYTE>(number, number + sizeof v.number) == found->data;
+  }
+  return found->type == REG_BINARY && found->data == v.bytes;
 }
 
 LSTATUS writeRaw(HKEY hive, const std::wstring& path, const wchar_t* name, const RawValue& value,
